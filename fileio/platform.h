@@ -1,0 +1,37 @@
+// The few text, process and shell services the engine and launcher need,
+// behind one interface with a win32 and a posix backend.
+#ifndef KV_PLATFORM_H
+#define KV_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kv_base.h"
+
+// Character stepping in the platform's code page (double-byte aware on
+// Windows, whole UTF-8 sequences on POSIX).
+const char *TextNext(const char *p);
+const char *TextPrev(const char *start, const char *p);
+void TextUpper(char *text);                 // in place
+int TextCompareNoCase(const char *a, const char *b);  // <0, 0, >0
+// Converts an archive name from the OEM code page (CP437 on POSIX) to the
+// program's code page; and from UTF-8 (general-purpose flag bit 11).
+void TextFromOem(const char *src, size_t srcLength, char *dest, size_t size);
+void TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size);
+
+// INI lookup with the semantics of GetPrivateProfileStringA: case-blind section
+// and key names, blanks trimmed, one pair of enclosing quotes dropped, the
+// value cut to size - 1. Returns the length copied; the default when absent.
+uint32_t IniGetString(const char *section, const char *key, const char *defaultValue, char *out, uint32_t size,
+                      const char *iniPath);
+
+// Process and system.
+uint32_t SysGetModulePath(char *out, uint32_t size);  // own executable
+uint32_t SysGetTempPath(char *out, uint32_t size);    // ends in a backslash
+uint32_t SysGetCurrentDir(char *out, uint32_t size);
+int SysSetCurrentDir(const char *path);
+// Starts a program with the shell's "open" verb (POSIX: executes it directly
+// when it is executable). Returns a value above 32 on success, as ShellExecuteA.
+intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameters);
+
+#endif
