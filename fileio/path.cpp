@@ -1,0 +1,277 @@
+// Path strings and the directories they name: portable code over the file
+// access layer and the platform's character stepping.
+#include "fileio/path.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "fileio/file_io.h"
+#include "fileio/platform.h"
+
+namespace {
+
+// Copies count bytes to out (which may overlap src) cut to size - 1, terminated.
+char *CopyOut(char *out, size_t size, const char *src, size_t count) {
+  if (size == 0) return out;
+  if (count > size - 1) count = size - 1;
+  memmove(out, src, count);
+  out[count] = '\0';
+  return out;
+}
+
+}  // namespace
+
+int NameMatch(const char *name, const char *pattern) {
+  if (!name || !pattern) return 0;
+  for (;;) {
+    if (!strcmp(pattern, "*.*") || !strcmp(pattern, "*")) return 1;
+    if (!*pattern) return *name == '\0';
+    if (*pattern != '*') {
+      if (!*name) return 0;
+      if (*pattern != '?' && *pattern != *name) return 0;
+      name++;
+      pattern++;
+      continue;
+    }
+    // '*' and the character after it consume at least one byte of the name.
+    char d = pattern[1];
+    for (const char *p = name; *p; p++)
+      if ((*p == d || d == '?') && NameMatch(p + 1, pattern + 2)) return 1;
+    return 0;
+  }
+}
+
+char *NameUpper(char *text) {
+  TextUpper(text);
+  return text;
+}
+
+char *PathEnsureBackslash(char *path) {
+  if (!path) return nullptr;
+  size_t len = strlen(path);
+  if (len >= PATH_BUF_SIZE - 1) return nullptr;
+  if (len > 0 && path[len - 1] != '\\') {
+    path[len] = '\\';
+    path[len + 1] = '\0';
+  }
+  return path;
+}
+
+char *PathTrimBackslash(char *path) {
+  if (!path) return nullptr;
+  size_t len = strlen(path);
+  if (len > 3 && path[len - 1] == '\\') path[len - 1] = '\0';
+  return path;
+}
+
+const char *PathFindExt(const char *path) {
+  if (!path) return nullptr;
+  const char *dot = nullptr;
+  for (const char *p = path; *p; p = TextNext(p))
+    if (*p == '.') dot = p;
+  return dot;
+}
+
+char *PathGetExt(const char *path, char *out, size_t size) {
+  const char *dot = PathFindExt(path);
+  if (!dot) {
+    if (out && out != path && size) out[0] = '\0';
+    return nullptr;
+  }
+  if (!out) return nullptr;
+  return CopyOut(out, size, dot, strlen(dot));
+}
+
+int PathSetExt(char *path, const char *ext) {
+  if (!path) return 0;
+  char *dot = (char *)PathFindExt(path);
+  bool haveExt = ext && *ext;
+  if (dot && (size_t)(dot - path) < PATH_BUF_SIZE) {
+    if (haveExt) {
+      StrCopy(dot, ext, PATH_BUF_SIZE - (size_t)(dot - path));
+    } else {
+      *dot = '\0';
+    }
+  } else if (haveExt) {
+    StrAppend(path, ext, PATH_BUF_SIZE);
+  }
+  return 1;
+}
+
+const char *PathFindName(const char *path) {
+  if (!path) return nullptr;
+  const char *afterBackslash = nullptr, *afterColon = nullptr;
+  for (const char *p = path; *p; p = TextNext(p)) {
+    if (*p == '\\') afterBackslash = p + 1;
+    else if (*p == ':' && !afterColon) afterColon = p + 1;
+  }
+  if (afterBackslash) return afterBackslash;
+  return afterColon ? afterColon : path;
+}
+
+char *PathGetName(const char *path, char *out, size_t size) {
+  if (!path || !out) return nullptr;
+  const char *name = PathFindName(path);
+  return CopyOut(out, size, name, strlen(name));
+}
+
+char *PathGetDir(const char *path, char *out, size_t size) {
+  if (!path || !out) return nullptr;
+  return CopyOut(out, size, path, (size_t)(PathFindName(path) - path));
+}
+
+int PathCutLast(char *path) {
+  if (!path) return 0;
+  char *p = path;
+  if (*p == '\\') {
+    p++;
+    if (*p == '\\') p++;
+  }
+  char *cut = p;
+  while (*p) {
+    if (*p == '\\') {
+      cut = p;
+      p = (char *)TextNext(p);
+    } else if (*p == ':') {
+      p = (char *)TextNext(p);
+      cut = p;
+      if (*p == '\\') cut = ++p;
+    } else {
+      p = (char *)TextNext(p);
+    }
+  }
+  if (!*cut) return 0;
+  *cut = '\0';
+  return 1;
+}
+
+int PathIsRootOnly(const char *path) {
+  if (!path || !*path) return 0;
+  size_t len = strlen(path);
+  if (len == 3 && path[1] == ':' && path[2] == '\\') return 1;
+  if (len == 1 && path[0] == '\\') return 1;
+  if (path[0] != '\\' || path[1] != '\\') return 0;
+  int more = 0;
+  for (const char *p = path + 2; *p; p = TextNext(p))
+    if (*p == '\\') more++;
+  return more <= 1;
+}
+
+int PathGetRoot(const char *path, char *out, size_t size) {
+  char buf[PATH_BUF_SIZE];
+  StrCopy(buf, path, sizeof buf);  // before touching out, which may be path
+  if (out && size) out[0] = '\0';
+  if (!path) return 0;
+  for (;;) {
+    if (PathIsRootOnly(buf)) {
+      if (out) CopyOut(out, size, buf, strlen(buf));
+      return 1;
+    }
+    if (!PathCutLast(buf)) return 0;
+  }
+}
+
+char *PathAfterRoot(const char *path, char *out, size_t size) {
+  if (!path || !out) return nullptr;
+  char root[PATH_BUF_SIZE];
+  PathGetRoot(path, root, sizeof root);
+  const char *rest = path + strlen(root);
+  return CopyOut(out, size, rest, strlen(rest));
+}
+
+size_t PathNthBackslash(const char *path, int n) {
+  if (!path) return 0;
+  int seen = 0;
+  size_t i = 0;
+  for (; path[i]; i++)
+    if (path[i] == '\\' && ++seen == n) return i;
+  return i;
+}
+
+void PathFixSlashes(char *path) {
+  if (!path) return;
+  for (; *path; path++)
+    if (*path == '/') *path = '\\';
+}
+
+int FileExists(const char *path) {
+  FindRecord record;
+  if (!FileFindFirst(path, &record)) return 0;
+  return (record.attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
+}
+
+int DirCreateChain(const char *path) {
+  if (!path || !*path) return 0;
+  if (DirExists(path)) return 1;
+  size_t len = strlen(path);
+  if (len >= PATH_BUF_SIZE) return 0;  // a cut path would create the wrong folders
+  // A network path's server and share, and a drive, are never created: the
+  // first prefix already reaches the first folder below them.
+  int n = strstr(path, "\\\\") ? 5 : 2;
+  for (;; n++) {
+    size_t end = PathNthBackslash(path, n);
+    char prefix[PATH_BUF_SIZE];
+    StrCopyN(prefix, path, end, sizeof prefix);
+    if (!DirExists(prefix) && !DirCreate(prefix)) return 0;
+    if (end >= len) return 1;
+  }
+}
+
+int DirCreatePath(const char *path) {
+  if (!path || strlen(path) >= PATH_BUF_SIZE) return 0;
+  char buf[PATH_BUF_SIZE];
+  StrCopy(buf, path, sizeof buf);
+  PathTrimBackslash(buf);
+  return DirCreateChain(buf);
+}
+
+FileHandle FileCreateWithDirs(const char *path) {
+  if (!path || strlen(path) >= PATH_BUF_SIZE) return INVALID_FILE;
+  char dir[PATH_BUF_SIZE];
+  PathGetDir(path, dir, sizeof dir);
+  if (!DirCreatePath(dir)) return INVALID_FILE;
+  // Drop read-only, hidden and system, so that such a file can be replaced.
+  if (FileExists(path)) FileSetArchiveOnly(path);
+  return FileOpen(path, "wb");
+}
+
+// Each attempt seeds the generator with the clock, so the first name of a
+// second is always the same one. A taken name does not wait for the clock
+// to tick: within the same second the next number of the same sequence is
+// drawn instead, and the number of attempts is bounded, so the loop neither
+// spins nor runs forever (a stopped clock, a crowded folder).
+int PathMakeTempName(const char *dir, const char *suffix, char *out, size_t size) {
+  if (!out || size == 0) return 0;
+  char base[PATH_BUF_SIZE];  // taken before out is touched: out may be dir
+  if (!dir || !PathGetDir(dir, base, sizeof base) || !PathEnsureBackslash(base)) {
+    out[0] = '\0';
+    return 0;
+  }
+  const int kMaxAttempts = 100000;
+  time_t lastSeed = (time_t)-1;
+  bool seeded = false;
+  for (int attempt = 0; attempt < kMaxAttempts; attempt++) {
+    time_t now = time(nullptr);
+    if (!seeded || now != lastSeed) {
+      srand((unsigned)now);
+      lastSeed = now;
+      seeded = true;
+    }
+    char digits[16];
+    StrPrintf(digits, sizeof digits, "%d", rand());
+    digits[8] = '\0';  // at most eight digits
+    char name[PATH_BUF_SIZE + 1];
+    StrCopy(name, base, sizeof name);
+    StrAppend(name, digits, sizeof name);
+    StrAppend(name, suffix, sizeof name);
+    // A name cut to the buffer would not be the one checked: refuse it.
+    if (strlen(name) >= PATH_BUF_SIZE || strlen(name) >= size) break;
+    if (!FileExists(name) && !DirExists(name)) {
+      StrCopy(out, name, size);
+      return 1;
+    }
+  }
+  out[0] = '\0';
+  return 0;
+}
