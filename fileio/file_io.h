@@ -9,15 +9,21 @@
 
 #include "kv_base.h"
 
+// The platform's own values; windows.h defines the same names as macros, so
+// where it came first these are left to it.
+#ifndef FILE_ATTRIBUTE_READONLY
 constexpr uint32_t FILE_ATTRIBUTE_READONLY = 0x01;
 constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x02;
 constexpr uint32_t FILE_ATTRIBUTE_SYSTEM = 0x04;
 constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
+#endif
 
+#ifndef FILE_BEGIN
 constexpr int FILE_BEGIN = 0;
 constexpr int FILE_CURRENT = 1;
 constexpr int FILE_END = 2;
+#endif
 
 // 100-nanosecond intervals since 1601-01-01 UTC, as the Windows FILETIME.
 typedef uint64_t FileTime;
