@@ -36,6 +36,7 @@ struct SfxSettings {
 extern SfxSettings g_settings;
 extern char *g_langTable[LANG_STRING_COUNT];  // heap copies, never freed
 extern char g_programPath[PATH_BUF_SIZE];
+extern void *g_instance;  // the executable's instance handle (Windows), for templates and icons
 extern char g_runParameters[PATH_BUF_SIZE];
 extern int g_overwriteAll;
 extern int g_premessagePending;

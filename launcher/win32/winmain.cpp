@@ -1,0 +1,23 @@
+// Windows process entry of the self-extractor.
+#include <windows.h>
+
+#include "../run_sfx.h"
+#include "../sfx_meta.h"
+
+namespace {
+
+void ShowStartupBox(const char *text) { MessageBoxA(nullptr, text, "Error", MB_ICONWARNING); }
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  g_instance = instance;
+  SetStartupErrorSink(ShowStartupBox);
+  g_programPath[0] = '\0';
+  DWORD length = GetModuleFileNameA(nullptr, g_programPath, PATH_BUF_SIZE);
+  // A cut path names some other file: better to find nothing at all.
+  if (length == 0 || length >= PATH_BUF_SIZE) g_programPath[0] = '\0';
+  int code = ReadSfxMeta();
+  if (code != 0) return code;
+  return RunSfx();
+}
