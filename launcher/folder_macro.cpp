@@ -1,9 +1,9 @@
-// Folder macros are not resolved yet: every text counts as macro-free, so the
-// target folder stays as stored.
+// The start-up's entry to the folder macros (launcher/folder_macros.cpp).
 #include "folder_macro.h"
 
+#include "folder_macros.h"
+
 int ExpandFolderMacro(const char *text, char *out, size_t size) {
-  (void)text;
   if (out && size > 0) out[0] = '\0';
-  return 1;
+  return FolderExpandMacro(text, out, size);
 }
