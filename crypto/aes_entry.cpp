@@ -26,7 +26,7 @@ int AesEntryInit(uint32_t mode, const void *password, uint32_t passwordLength, c
 
 void AesCtrXor(unsigned char *data, uint32_t length, AesEntryState *state) {
   uint32_t pos = state->keystreamPosition;
-  for (uint32_t i = 0; i < length; ++i) {
+  while (length > 0) {
     if (pos >= AES_BLOCK_SIZE) {
       // 64-bit little-endian increment in bytes 0..7; bytes 8..15 stay zero.
       for (int j = 0; j < 8; ++j) {
@@ -35,7 +35,16 @@ void AesCtrXor(unsigned char *data, uint32_t length, AesEntryState *state) {
       AesEncryptBlock(state->counterBlock, state->keystreamBlock, &state->keySchedule);
       pos = 0;
     }
-    data[i] ^= state->keystreamBlock[pos++];
+    if (pos == 0 && length >= AES_BLOCK_SIZE) {
+      // Whole blocks, the common case inside a piece.
+      for (uint32_t j = 0; j < AES_BLOCK_SIZE; ++j) data[j] ^= state->keystreamBlock[j];
+      data += AES_BLOCK_SIZE;
+      length -= AES_BLOCK_SIZE;
+      pos = AES_BLOCK_SIZE;
+      continue;
+    }
+    *data++ ^= state->keystreamBlock[pos++];
+    --length;
   }
   state->keystreamPosition = pos;
 }

@@ -32,39 +32,43 @@ void Sha1Begin(Sha1State *state) {
   state->hash[4] = 0xC3D2E1F0u;
 }
 
-void Sha1Compress(Sha1State *state) {
-  uint32_t w[80];
-  for (int i = 0; i < 16; ++i) w[i] = LoadBe32(state->block + 4 * i);
-  for (int i = 16; i < 80; ++i) w[i] = Rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-  uint32_t a = state->hash[0], b = state->hash[1], c = state->hash[2], d = state->hash[3], e = state->hash[4];
-  for (int i = 0; i < 80; ++i) {
-    uint32_t f, k;
-    if (i < 20) {
-      f = (b & c) | (~b & d);
-      k = 0x5A827999u;
-    } else if (i < 40) {
-      f = b ^ c ^ d;
-      k = 0x6ED9EBA1u;
-    } else if (i < 60) {
-      f = (b & c) | (b & d) | (c & d);
-      k = 0x8F1BBCDCu;
-    } else {
-      f = b ^ c ^ d;
-      k = 0xCA62C1D6u;
-    }
-    uint32_t t = Rotl(a, 5) + f + e + k + w[i];
+namespace {
+
+// One block into the chaining values. The message schedule is kept as a
+// rolling 16-word window, and the four round groups are separate loops so
+// that the round function is not chosen per step.
+void CompressBlock(uint32_t hash[5], const unsigned char *block) {
+  uint32_t w[16];
+  for (int i = 0; i < 16; ++i) w[i] = LoadBe32(block + 4 * i);
+  uint32_t a = hash[0], b = hash[1], c = hash[2], d = hash[3], e = hash[4];
+  auto schedule = [&w](int i) {
+    if (i < 16) return w[i];
+    uint32_t x = Rotl(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
+    w[i & 15] = x;
+    return x;
+  };
+  auto step = [&](uint32_t f, uint32_t k, uint32_t wi) {
+    uint32_t t = Rotl(a, 5) + f + e + k + wi;
     e = d;
     d = c;
     c = Rotl(b, 30);
     b = a;
     a = t;
-  }
-  state->hash[0] += a;
-  state->hash[1] += b;
-  state->hash[2] += c;
-  state->hash[3] += d;
-  state->hash[4] += e;
+  };
+  for (int i = 0; i < 20; ++i) step(d ^ (b & (c ^ d)), 0x5A827999u, schedule(i));
+  for (int i = 20; i < 40; ++i) step(b ^ c ^ d, 0x6ED9EBA1u, schedule(i));
+  for (int i = 40; i < 60; ++i) step((b & c) | (d & (b | c)), 0x8F1BBCDCu, schedule(i));
+  for (int i = 60; i < 80; ++i) step(b ^ c ^ d, 0xCA62C1D6u, schedule(i));
+  hash[0] += a;
+  hash[1] += b;
+  hash[2] += c;
+  hash[3] += d;
+  hash[4] += e;
 }
+
+}  // namespace
+
+void Sha1Compress(Sha1State *state) { CompressBlock(state->hash, state->block); }
 
 void Sha1Hash(const void *data, uint32_t length, Sha1State *state) {
   const unsigned char *p = (const unsigned char *)data;
@@ -72,18 +76,19 @@ void Sha1Hash(const void *data, uint32_t length, Sha1State *state) {
   uint32_t low = state->count[0] + length;
   if (low < state->count[0]) ++state->count[1];
   state->count[0] = low;
-  while (length > 0) {
+  if (pos > 0) {
     uint32_t take = SHA1_BLOCK_SIZE - pos;
     if (take > length) take = length;
     memcpy(state->block + pos, p, take);
     p += take;
     length -= take;
     pos += take;
-    if (pos == SHA1_BLOCK_SIZE) {
-      Sha1Compress(state);
-      pos = 0;
-    }
+    if (pos < SHA1_BLOCK_SIZE) return;
+    Sha1Compress(state);
   }
+  // Whole blocks straight from the input; the rest waits in the buffer.
+  for (; length >= SHA1_BLOCK_SIZE; p += SHA1_BLOCK_SIZE, length -= SHA1_BLOCK_SIZE) CompressBlock(state->hash, p);
+  if (length > 0) memcpy(state->block, p, length);
 }
 
 void Sha1End(unsigned char digest[SHA1_DIGEST_SIZE], Sha1State *state) {
