@@ -1,0 +1,72 @@
+// The per-run compressed input of the decoders and their output side.
+//
+// Input: an EntryStream reads the current entry's data from the archive's
+// volume file in pieces of at most STREAM_BUF_SIZE bytes, never past the end
+// of the entry's data (leftToRead), continues into the next volume of a split
+// archive, decrypts every piece in place right after reading it, and hands
+// the bytes out one at a time (decoders) or in blocks (stored entries).
+//
+// Output: WindowFlush checksums a filled (or the final) window, writes it
+// unless the run only tests, advances the entry's counters and reports
+// progress.
+//
+// End of input: a read that fails or yields nothing ends the entry's input for
+// good (leftToDeliver becomes 0); the byte fetch then answers -1 and the block
+// read -1. A read error (not a plain end of file) also records ERR_FILE_ACCESS
+// unless an error is already recorded; a truncated archive is left for the
+// consumer to judge (the decoders record ERR_INVALID_DATA, stored copying
+// ERR_FILE_ACCESS).
+#ifndef KV_ENTRY_STREAM_H
+#define KV_ENTRY_STREAM_H
+
+#include <cstdint>
+
+#include "../archive/job_types.h"
+#include "../crypto/aes_entry.h"
+#include "../crypto/zip_cipher.h"
+
+class ZipArchiveJob;
+class InflateDecoder;
+
+struct EntryStream {
+  ArchiveContext *archive;      // volumeHandle, multiVolume, encryptionKind, errorCode
+  EntryProgress *progress;      // counters of the current entry
+  ExtractCallbacks *callbacks;  // for the password prompts of the ciphers
+  ZipArchiveJob *job;           // for NextVolume
+  unsigned char *buffer;        // STREAM_BUF_SIZE bytes of decrypted input
+  int32_t position;             // next byte to deliver; -1 nothing read yet; STREAM_BUF_SIZE used up
+  CipherKeys cipherKeys;        // traditional cipher state of the current entry
+  AesEntryState aesState;       // AES state of the current entry
+};
+
+// A new stream without a buffer, position -1; null when out of memory.
+EntryStream *StreamCreate();
+// Frees the buffer and the stream itself (null is ignored); key material is wiped.
+void StreamDestroy(EntryStream *stream);
+
+// Stores the links and allocates the zero-filled buffer (kept if the stream
+// already has one). 1, or 0 with ERR_NO_MEMORY recorded.
+int StreamInit(EntryStream *stream, ArchiveContext *archive, EntryProgress *progress, ExtractCallbacks *callbacks,
+               ZipArchiveJob *job);
+// Before every entry: the first fetch then reads afresh.
+void StreamReset(EntryStream *stream);
+// The next byte 0..255, or -1 at the end of the entry's input.
+int StreamReadByte(EntryStream *stream);
+// Reads the next piece into the buffer from its start (position 0). 1, or 0
+// when the input ended (leftToDeliver is then 0).
+int StreamFillBuffer(EntryStream *stream);
+// Reads min(size, leftToRead) bytes into destination and returns the count;
+// 0 when nothing is left; -1 when the input ended early (truncated archive,
+// read error, failed volume switch; leftToDeliver is then 0). Position and
+// leftToDeliver are otherwise left alone.
+int StreamReadBlock(EntryStream *stream, unsigned char *destination, uint32_t size);
+// Decrypts a piece in place with the entry's cipher (none when encryptionKind is 0).
+void StreamDecrypt(EntryStream *stream, unsigned char *data, uint32_t length);
+
+// Checksums count bytes from the start of the decoder's window, writes them
+// unless testOnly (a short write records ERR_WRITE_FAILED), and, while no
+// error is recorded, advances bytesProduced/lastChunkSize and reports progress
+// (a refusal records ERR_CANCELLED).
+void WindowFlush(InflateDecoder *decoder, uint32_t count);
+
+#endif

@@ -1,0 +1,136 @@
+// Deflate (method 8) and Deflate64 (method 9) decoding into a 65,536-byte
+// sliding window that WindowFlush checksums, writes and reports.
+//
+// Bit input: bits arrive least significant first. "Ensure n bits" tops up
+// the bit buffer until it holds at least n bits; "drop n bits" shifts them
+// out. The buffer is 64 bits wide: while at least eight bytes of the current
+// input piece are left it is topped up eight bytes at a time straight from
+// the stream's buffer, otherwise byte by byte through StreamReadByte, so no
+// byte beyond what the data needs is ever asked of the stream. Bytes taken
+// ahead into the bit buffer but not used are handed back to the stream when
+// the entry's data ends.
+//
+// End of input: past the end of the entry's data the bit buffer is topped up
+// with zero bits that are only allowed to be looked at (a table lookup may
+// peek beyond the last code), never consumed. Consuming one fails the block,
+// which the run records as ERR_INVALID_DATA.
+//
+// Failure is reported only through the archive's errorCode (ERR_INVALID_DATA
+// for corrupt data, unless an error is already recorded).
+#ifndef KV_INFLATE_H
+#define KV_INFLATE_H
+
+#include <cstdint>
+
+#include "../archive/job_types.h"
+
+class ZipArchiveJob;
+struct EntryStream;
+
+constexpr unsigned MAX_CODE_BITS = 16;
+
+// Operation numbers of table entries. Deflate: 0..14 a length or distance
+// with that many extra bits, 15 end of block, 16 literal (or code-length
+// symbol), 17..32 link to a sub-table of (operation - 16) bits. Deflate64:
+// 0..16 extra bits, 31 end of block, 32 literal, 33..48 links (operation - 32).
+// Both: 99 an invalid code.
+enum : uint8_t {
+  OP_END_OF_BLOCK = 15,
+  OP_LITERAL = 16,
+  OP64_END_OF_BLOCK = 31,
+  OP64_LITERAL = 32,
+  OP_INVALID = 99,
+};
+
+// One lookup-table entry. A table is one allocation of (size + 1) entries:
+// the first is a header whose next links to the next table made by the same
+// build (the entry after that table's header); callers hold the root table,
+// the entry after the first header.
+struct HuffEntry {
+  uint8_t operation;
+  uint8_t bits;  // stream bits this entry consumes at its level
+  union {
+    uint16_t value;   // literal, symbol, or base of a length or distance
+    HuffEntry *next;  // sub-table of a link entry; next table of a header
+  };
+};
+
+// The small decoder base: four links and three virtual operations in slot
+// order (destructor, bind, an operation that does nothing).
+class DecoderBase {
+ public:
+  virtual ~DecoderBase() {}
+  virtual int Bind(ExtractOptions *options_, ArchiveContext *archive_, EntryProgress *progress_,
+                   ExtractCallbacks *callbacks_) {
+    options = options_;
+    archive = archive_;
+    progress = progress_;
+    callbacks = callbacks_;
+    return 1;
+  }
+  virtual void Idle() {}
+
+  ExtractOptions *options = nullptr;      // not used in decoding
+  ArchiveContext *archive = nullptr;      // errorCode, outputHandle, testOnly
+  EntryProgress *progress = nullptr;      // for WindowFlush
+  ExtractCallbacks *callbacks = nullptr;  // for the progress report
+};
+
+class InflateDecoder : public DecoderBase {
+ public:
+  EntryStream *stream = nullptr;
+  ZipArchiveJob *job = nullptr;
+  HuffEntry *fixedLiteralTable = nullptr;  // cached from an entry's first fixed block to its end
+  HuffEntry *fixedDistanceTable = nullptr;
+  unsigned fixedLiteralBits = 0;
+  unsigned fixedDistanceBits = 0;
+  unsigned char *window = nullptr;  // WINDOW_SIZE bytes lent by the run's set-up
+  int method = 0;                   // 8 or 9
+  uint32_t windowPosition = 0;      // decoded bytes not yet flushed, 0..65,535 between symbols
+  uint64_t bitBuffer = 0;           // pending input bits, least significant first
+  uint32_t bitCount = 0;            // valid bits in bitBuffer
+  uint32_t overreadBytes = 0;       // zero bytes added past the end of the input (top of bitBuffer)
+};
+
+// Stores stream and window, binds the four base links, marks the fixed
+// tables absent and stores the job. Clears the window, so that a distance
+// reaching before the first byte ever written copies zeros, never stale memory.
+void InflateBind(InflateDecoder *decoder, EntryStream *stream, unsigned char *window, ExtractOptions *options,
+                 ArchiveContext *archive, EntryProgress *progress, ExtractCallbacks *callbacks, ZipArchiveJob *job);
+// Decodes one entry of method 8 or 9 (any other value decodes as 8); the
+// outcome is in errorCode. Always releases the cached fixed tables.
+void InflateEntry(InflateDecoder *decoder, int method);
+
+// Method 8. Results: 0 success; non-zero the failing block's result (1 bad
+// data, 2 block type 3 or over-subscribed code, 3 out of memory).
+int InflateRun(InflateDecoder *decoder);
+int InflateReadBlock(InflateDecoder *decoder, int *last);
+int InflateStoredBlock(InflateDecoder *decoder);
+int InflateFixedBlock(InflateDecoder *decoder);
+int InflateDynamicBlock(InflateDecoder *decoder);
+// 0 at the end of the block or when an error code was found set; 1 invalid data.
+int InflateDecodeData(InflateDecoder *decoder, const HuffEntry *literalTable, const HuffEntry *distanceTable,
+                      unsigned literalBits, unsigned distanceBits);
+
+// Method 9, the same contracts.
+int Inflate64Run(InflateDecoder *decoder);
+int Inflate64ReadBlock(InflateDecoder *decoder, int *last);
+int Inflate64FixedBlock(InflateDecoder *decoder);
+int Inflate64DynamicBlock(InflateDecoder *decoder);
+int Inflate64DecodeData(InflateDecoder *decoder, const HuffEntry *literalTable, const HuffEntry *distanceTable,
+                        unsigned literalBits, unsigned distanceBits);
+
+// Builds the lookup tables of a code from lengths[0..n-1] (n <= 288, 0 unused).
+// Symbols below s are simple (literal, or end of block for 256); the others
+// take base and extra bits from bases/extras[symbol - s]. lookupBits: in, the
+// largest root wanted; out, the root's bits. Results: 0 complete (also a
+// single code of length 1, or no code at all: table null, bits 0), 1
+// incomplete (table built), 2 over-subscribed (no table), 3 out of memory.
+int HuffTableBuild(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
+                   HuffEntry **table, unsigned *lookupBits);
+int HuffTableBuild64(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
+                     HuffEntry **table, unsigned *lookupBits);
+void HuffTableFree(HuffEntry *table);
+void InflateReleaseFixed(InflateDecoder *decoder);
+
+#endif
