@@ -1,0 +1,157 @@
+// Decryption set-up of one entry and its closing authentication: password
+// prompting, the traditional encryption header, the AES salt, verifier and
+// authentication code.
+#include "entry_crypto.h"
+
+#include <cstring>
+
+#include "../archive/volume.h"
+#include "../fileio/file_io.h"
+#include "../inflate/entry_stream.h"
+#include "aes_entry.h"
+#include "wipe.h"
+
+namespace {
+
+void RecordError(ArchiveContext *archive, int32_t code) {
+  if (archive->errorCode == 0) archive->errorCode = code;
+}
+
+// Reads count bytes of the entry's own data straight from the volume file,
+// going on into the next volume of a split archive, so that a header or code
+// cut by a volume boundary is read whole. A failed read, or an archive that
+// ends before the bytes are all there, is a file access failure: judged as a
+// wrong password it would have the user retype a correct one without end.
+int ReadEntryBytes(EntryStream *stream, unsigned char *dest, uint32_t count) {
+  ArchiveContext *archive = stream->archive;
+  uint32_t got = 0;
+  while (got < count) {
+    int32_t n = FileRead(archive->volumeHandle, dest + got, count - got);
+    if (n > 0) {
+      got += (uint32_t)n;
+      continue;
+    }
+    if (n == 0 && archive->multiVolume && stream->job != nullptr) {
+      uint32_t disk = archive->currentDisk;
+      // NextVolume records its own reason when it fails.
+      if (NextVolume(stream->job) && archive->currentDisk != disk) continue;
+      if (archive->errorCode == 0) archive->errorCode = ERR_FILE_ACCESS;
+      return 0;
+    }
+    RecordError(archive, ERR_FILE_ACCESS);
+    return 0;
+  }
+  return 1;
+}
+
+void TakeOverhead(EntryProgress *progress, uint32_t overhead) {
+  progress->leftToDeliver -= overhead;
+  progress->leftToRead = progress->leftToDeliver;
+}
+
+int BeginTraditional(EntryStream *stream, const char *name) {
+  ArchiveContext *archive = stream->archive;
+  unsigned char header[ENCRYPTION_HEADER_SIZE];
+  if (!ReadEntryBytes(stream, header, ENCRYPTION_HEADER_SIZE)) return 0;
+  while (!CipherCheckHeader(stream, header)) {
+    // After a rejection an empty answer is not worth a try: ask again.
+    do {
+      if (!AskPassword(archive, stream->callbacks, name)) return 0;
+    } while (archive->password[0] == '\0');
+  }
+  TakeOverhead(stream->progress, ENCRYPTION_HEADER_SIZE);
+  return 1;
+}
+
+int BeginAes(EntryStream *stream, const char *name) {
+  ArchiveContext *archive = stream->archive;
+  AesEntryState *state = &stream->aesState;
+  uint32_t mode = (uint32_t)archive->encryptionKind - 1;
+  uint32_t saltLength = AesSaltLength(mode);
+  unsigned char salt[AES_SALT_MAX], stored[AES_VERIFIER_SIZE], derived[AES_VERIFIER_SIZE];
+  if (!ReadEntryBytes(stream, salt, saltLength) || !ReadEntryBytes(stream, stored, AES_VERIFIER_SIZE)) return 0;
+  for (;;) {
+    CryptoWipe(state, sizeof *state);
+    uint32_t length = (uint32_t)strnlen(archive->password, sizeof archive->password);
+    if (AesEntryInit(mode, archive->password, length, salt, derived, state) != 0) {
+      // Over 128 bytes: no other password is asked for.
+      RecordError(archive, ERR_UNSUPPORTED);
+      return 0;
+    }
+    if (memcmp(derived, stored, AES_VERIFIER_SIZE) == 0) break;
+    // Any answer is tried, the empty one too.
+    if (!AskPassword(archive, stream->callbacks, name)) {
+      CryptoWipe(state, sizeof *state);
+      return 0;
+    }
+  }
+  TakeOverhead(stream->progress, saltLength + AES_VERIFIER_SIZE + AES_MAC_SIZE);
+  return 1;
+}
+
+}  // namespace
+
+int CipherCheckHeader(EntryStream *stream, const unsigned char header[ENCRYPTION_HEADER_SIZE]) {
+  return CipherCheckHeaderBytes(&stream->cipherKeys, stream->archive->password, header, stream->archive->passwordCheck);
+}
+
+int EntryCryptoBegin(EntryStream *stream, const char *outputPath) {
+  ArchiveContext *archive = stream->archive;
+  // The name the prompt shows: the output path with backslashes.
+  char name[PATH_BUF_SIZE];
+  StrCopy(name, outputPath, sizeof name);
+  for (char *p = name; *p != '\0'; ++p) {
+    if (*p == '/') *p = '\\';
+  }
+  int32_t kind = archive->encryptionKind;
+  // An entry too short for its own header would have the counts go negative
+  // and the header read run into the next record; no use asking for a password.
+  if (kind >= 1 && kind <= 4) {
+    uint32_t overhead = kind == 1 ? ENCRYPTION_HEADER_SIZE
+                                  : AesSaltLength((uint32_t)kind - 1) + AES_VERIFIER_SIZE + AES_MAC_SIZE;
+    if (stream->progress->leftToDeliver < (int64_t)overhead) {
+      RecordError(archive, ERR_INVALID_DATA);
+      return 0;
+    }
+  }
+  if (archive->password[0] == '\0' && !AskPassword(archive, stream->callbacks, name)) return 0;
+  if (kind < 1 || kind > 4) {
+    RecordError(archive, ERR_UNSUPPORTED);
+    return 0;
+  }
+  return kind == 1 ? BeginTraditional(stream, name) : BeginAes(stream, name);
+}
+
+int EntryAuthCheck(EntryStream *stream) {
+  ArchiveContext *archive = stream->archive;
+  int32_t kind = archive->encryptionKind;
+  if (kind < 2 || kind > 4) return 1;
+  AesEntryState *state = &stream->aesState;
+  if (archive->errorCode != 0) {
+    // The entry has failed already; reading on could only raise prompts.
+    CryptoWipe(state, sizeof *state);
+    return 0;
+  }
+  // The code covers all encrypted data, including any the decoder did not need.
+  EntryProgress *progress = stream->progress;
+  unsigned char rest[512];
+  while (progress->leftToRead > 0) {
+    uint32_t take = progress->leftToRead < (int64_t)sizeof rest ? (uint32_t)progress->leftToRead : (uint32_t)sizeof rest;
+    if (!ReadEntryBytes(stream, rest, take)) {
+      CryptoWipe(state, sizeof *state);
+      return 0;
+    }
+    HmacSha1Data(rest, take, &state->authentication);
+    progress->leftToRead -= take;
+  }
+  unsigned char computed[AES_MAC_SIZE], stored[AES_MAC_SIZE];
+  AesEntryMac(computed, state);
+  CryptoWipe(state, sizeof *state);
+  if (!ReadEntryBytes(stream, stored, AES_MAC_SIZE)) return 0;
+  // Constant time: the comparison does not tell how many bytes matched.
+  unsigned char diff = 0;
+  for (uint32_t i = 0; i < AES_MAC_SIZE; ++i) diff |= (unsigned char)(computed[i] ^ stored[i]);
+  if (diff == 0) return 1;
+  RecordError(archive, ERR_WRONG_PASSWORD);
+  return 0;
+}
