@@ -1,0 +1,440 @@
+// kvsfx build: stub, metadata block and ZIP archive written into one file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fileio/ini_reader.h"
+#include "launcher/lang_table.h"
+#include "launcher/sfx_meta.h"
+#include "tool.h"
+
+namespace {
+
+const char kBuildHelp[] =
+    "usage: kvsfx build --archive ZIP -o OUT [options]\n"
+    "\n"
+    "Writes OUT: the stub (padded with zero bytes to 50000 bytes when shorter),\n"
+    "the metadata block (language text and settings), then ZIP byte for byte.\n"
+    "\n"
+    "  --archive ZIP          the ZIP archive to append (required)\n"
+    "  -o, --output OUT       the self-extractor to write (required)\n"
+    "  --target-os windows|posix\n"
+    "                         which stub beside the tool to use (default windows:\n"
+    "                         kvsfx-stub.exe; posix: kvsfx-stub)\n"
+    "  --stub PATH            use this stub instead (not with --target-os)\n"
+    "  --lang de|en|FILE      language text: built-in German (default) or\n"
+    "                         English, or an INI file of your own\n"
+    "  --settings FILE.ini    settings from the [settings] section of an INI file,\n"
+    "                         keys named as the settings below; \\n and \\t in its\n"
+    "                         texts become line breaks and tabs. Options given on\n"
+    "                         the command line override it.\n"
+    "  --mode N               mode (0: split run command, default folder; 2: use\n"
+    "                         --mode2-command; other values: no derivations)\n"
+    "  --caption TEXT         premessageCaption, at most 255 bytes\n"
+    "  --message TEXT         premessageText, at most 4095 bytes; shown at start\n"
+    "  --message-type N       premessageType: 0 OK, 1 Yes/No, 2 OK/Cancel\n"
+    "  --info TEXT            infoText, at most 255 bytes\n"
+    "  --target DIR           targetFolder, at most 255 bytes (may start with a\n"
+    "                         folder macro such as %Temp%)\n"
+    "  --run CMD              runCommand, at most 255 bytes: a path relative to\n"
+    "                         the target folder, optionally '|' and parameters\n"
+    "  --overwrite-option     overwriteOption = 1\n"
+    "  --unattended           unattended = 1 (no dialog)\n"
+    "  --mode2-command TEXT   mode2Command, at most 255 bytes\n"
+    "\n"
+    "Refuses (exit 1, no file written) an archive without an end-of-central-\n"
+    "directory record, a language text the stub would reject, a text longer\n"
+    "than its limit, and a stub so large that the stub would not find the\n"
+    "block. Unknown options exit with 2.\n";
+
+// The settings that a builder may set, by name; reserved ones stay zero.
+bool IsSettableField(const SfxField &f) { return strncmp(f.name, "reserved", 8) != 0; }
+
+const SfxField *FindField(const char *name, size_t length) {
+  for (const SfxField &f : kSfxFields)
+    if (strlen(f.name) == length && strncmp(f.name, name, length) == 0 && IsSettableField(f)) return &f;
+  return nullptr;
+}
+
+struct BuildSettings {
+  uint32_t number[SFX_FIELD_COUNT] = {};
+  std::string text[SFX_FIELD_COUNT];
+};
+
+int FieldIndex(const char *name) {
+  for (int i = 0; i < SFX_FIELD_COUNT; ++i)
+    if (strcmp(kSfxFields[i].name, name) == 0) return i;
+  return -1;
+}
+
+bool ParseU32(const std::string &text, uint32_t *value) {
+  if (text.empty() || text.size() > 10) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (uint64_t)(c - '0');
+  }
+  if (v > 0xFFFFFFFFu) return false;
+  *value = (uint32_t)v;
+  return true;
+}
+
+void Refuse(const std::string &message) { fprintf(stderr, "kvsfx build: %s\n", message.c_str()); }
+
+struct KeyCheck {
+  std::string unknown;
+};
+
+int CheckSettingsKey(void *user, const char *name, size_t length) {
+  if (length > 0 && (name[0] == ';' || name[0] == '#')) return 1;  // comment lines
+  if (FindField(name, length)) return 1;
+  ((KeyCheck *)user)->unknown.assign(name, length);
+  return 0;
+}
+
+bool LoadSettingsFile(const std::string &path, BuildSettings *settings) {
+  std::string data, error;
+  if (!ToolReadFile(path, &data, &error)) {
+    Refuse(error);
+    return false;
+  }
+  KeyCheck check;
+  if (!IniForEachKey(data.data(), data.size(), "settings", CheckSettingsKey, &check)) {
+    Refuse("unknown setting '" + check.unknown + "' in " + path);
+    return false;
+  }
+  for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
+    const SfxField &f = kSfxFields[i];
+    if (!IsSettableField(f)) continue;
+    // Far larger than any limit, so an over-long value is seen as such.
+    std::vector<char> value(16384);
+    const char absent[] = "\x01";
+    IniLookup(data.data(), data.size(), "settings", f.name, absent, value.data(), (uint32_t)value.size());
+    if (strcmp(value.data(), absent) == 0) continue;
+    if (f.kind == SFX_FIELD_U32) {
+      if (!ParseU32(value.data(), &settings->number[i])) {
+        Refuse(std::string("setting ") + f.name + " in " + path + " is not a number: '" + value.data() + "'");
+        return false;
+      }
+    } else {
+      ExpandEscapes(value.data());
+      settings->text[i] = value.data();
+    }
+  }
+  return true;
+}
+
+// An archive must end in an end-of-central-directory record: its signature
+// lies within the last 22 + 65535 bytes (the record and the longest comment).
+bool HasEndRecord(const std::string &path, int64_t *size) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) return false;
+  bool found = false;
+  if (fseeko(f, 0, SEEK_END) == 0) {
+    off_t end = ftello(f);
+    *size = end;
+    off_t start = end > 65557 ? end - 65557 : 0;
+    std::vector<unsigned char> tail((size_t)(end - start));
+    if (fseeko(f, start, SEEK_SET) == 0 && fread(tail.data(), 1, tail.size(), f) == tail.size()) {
+      for (size_t i = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; i-- > 0;)
+        if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
+          found = true;
+          break;
+        }
+    }
+  }
+  fclose(f);
+  return found;
+}
+
+struct LangSource {
+  const std::string *text;
+};
+
+uint32_t LookupBuffer(void *source, const char *section, const char *key, char *out, uint32_t size) {
+  const std::string *text = ((LangSource *)source)->text;
+  return IniLookup(text->data(), text->size(), section, key, "", out, size);
+}
+
+// The same checks the stub makes when it loads the table.
+bool CheckLanguage(const std::string &text, const std::string &origin) {
+  if (text.empty() || text.size() > SFX_LANG_MAX) {
+    Refuse("language text " + origin + " must be 1 to 65535 bytes long, not " + std::to_string(text.size()));
+    return false;
+  }
+  char *table[LANG_STRING_COUNT] = {};
+  LangSource source = {&text};
+  int failed = 0;
+  int ok = LangTableFill(table, LookupBuffer, &source, &failed);
+  LangTableFree(table);
+  if (ok) return true;
+  if (failed == -1)
+    Refuse("language text " + origin + " has no [description] 0 (the language name)");
+  else if (failed == 34)
+    Refuse("language text " + origin + ": string 34 is missing or does not contain \"%s\" exactly four times");
+  else if (failed >= 0)
+    Refuse("language text " + origin + ": string " + std::to_string(failed) + " is missing or empty");
+  else
+    Refuse("out of memory while checking the language text");
+  return false;
+}
+
+void PutU32(std::string *out, uint32_t v) {
+  unsigned char b[4] = {(unsigned char)v, (unsigned char)(v >> 8), (unsigned char)(v >> 16), (unsigned char)(v >> 24)};
+  out->append((const char *)b, 4);
+}
+
+bool WriteAll(int fd, const char *data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= (size_t)n;
+  }
+  return true;
+}
+
+// Writes head then the archive's bytes into a fresh file beside out, and
+// renames it over out only when everything arrived.
+bool WriteOutput(const std::string &out, const std::string &head, const std::string &archive, int64_t archiveSize) {
+  std::string temp = out + ".kvsfx-XXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) {
+    Refuse("cannot create a file beside '" + out + "': " + strerror(errno));
+    return false;
+  }
+  std::string error;
+  bool ok = WriteAll(fd, head.data(), head.size());
+  if (!ok) error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+  if (ok) {
+    FILE *in = fopen(archive.c_str(), "rb");
+    int64_t copied = 0;
+    if (!in) {
+      ok = false;
+      error = "cannot open '" + archive + "': " + strerror(errno);
+    } else {
+      char buffer[65536];
+      size_t got;
+      while (ok && (got = fread(buffer, 1, sizeof buffer, in)) > 0) {
+        ok = WriteAll(fd, buffer, got);
+        copied += (int64_t)got;
+      }
+      if (!ok) error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+      if (ok && (ferror(in) || copied != archiveSize)) {
+        ok = false;
+        error = "the archive '" + archive + "' changed or could not be read while copying";
+      }
+      fclose(in);
+    }
+  }
+  // An executable for its owner and whoever the umask lets run it.
+  mode_t mask = umask(0);
+  umask(mask);
+  if (ok && fchmod(fd, 0777 & ~mask) != 0) {
+    ok = false;
+    error = std::string("cannot set the mode of '") + name.data() + "': " + strerror(errno);
+  }
+  if (ok && fsync(fd) != 0) {
+    ok = false;
+    error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+  }
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+  }
+  if (ok && rename(name.data(), out.c_str()) != 0) {
+    ok = false;
+    error = "cannot create '" + out + "': " + strerror(errno);
+  }
+  if (!ok) {
+    unlink(name.data());
+    Refuse(error);
+  }
+  return ok;
+}
+
+struct BuildOptions {
+  std::string archive, output, targetOs, stub, lang = "de", settingsFile;
+  // Command-line settings, applied over the settings file: index -> value.
+  std::vector<std::pair<int, std::string>> fields;
+};
+
+}  // namespace
+
+int CmdBuild(int argc, char **argv) {
+  BuildOptions opt;
+  // Options that take a value, and the setting each one fills (or -1).
+  struct ValueOption {
+    const char *name;
+    std::string *target;
+    const char *field;
+  };
+  const ValueOption valueOptions[] = {
+      {"--archive", &opt.archive, nullptr},       {"-o", &opt.output, nullptr},
+      {"--output", &opt.output, nullptr},         {"--target-os", &opt.targetOs, nullptr},
+      {"--stub", &opt.stub, nullptr},             {"--lang", &opt.lang, nullptr},
+      {"--settings", &opt.settingsFile, nullptr}, {"--mode", nullptr, "mode"},
+      {"--caption", nullptr, "premessageCaption"}, {"--message", nullptr, "premessageText"},
+      {"--message-type", nullptr, "premessageType"}, {"--info", nullptr, "infoText"},
+      {"--target", nullptr, "targetFolder"},      {"--run", nullptr, "runCommand"},
+      {"--mode2-command", nullptr, "mode2Command"},
+  };
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      fputs(kBuildHelp, stdout);
+      return TOOL_OK;
+    }
+    if (arg == "--overwrite-option" || arg == "--unattended") {
+      opt.fields.emplace_back(FieldIndex(arg == "--unattended" ? "unattended" : "overwriteOption"), "1");
+      continue;
+    }
+    std::string name = arg, value;
+    bool inlineValue = false;
+    size_t eq = arg.find('=');
+    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      inlineValue = true;
+    }
+    const ValueOption *match = nullptr;
+    for (const ValueOption &v : valueOptions)
+      if (name == v.name) match = &v;
+    if (!match) {
+      Refuse("unknown option '" + arg + "' (see kvsfx build --help)");
+      return TOOL_USAGE;
+    }
+    if (!inlineValue) {
+      if (i + 1 >= argc) {
+        Refuse("option " + name + " needs a value");
+        return TOOL_USAGE;
+      }
+      value = argv[++i];
+    }
+    if (match->target)
+      *match->target = value;
+    else
+      opt.fields.emplace_back(FieldIndex(match->field), value);
+  }
+  if (opt.archive.empty() || opt.output.empty()) {
+    Refuse("--archive and -o are required (see kvsfx build --help)");
+    return TOOL_USAGE;
+  }
+  if (!opt.stub.empty() && !opt.targetOs.empty()) {
+    Refuse("--stub and --target-os exclude each other");
+    return TOOL_USAGE;
+  }
+  if (opt.stub.empty()) {
+    if (opt.targetOs.empty() || opt.targetOs == "windows")
+      opt.stub = ToolSelfDir() + "/kvsfx-stub.exe";
+    else if (opt.targetOs == "posix")
+      opt.stub = ToolSelfDir() + "/kvsfx-stub";
+    else {
+      Refuse("--target-os must be windows or posix, not '" + opt.targetOs + "'");
+      return TOOL_USAGE;
+    }
+  }
+
+  // Settings: the file first, then the command line over it.
+  BuildSettings settings;
+  if (!opt.settingsFile.empty() && !LoadSettingsFile(opt.settingsFile, &settings)) return TOOL_FAILED;
+  for (const auto &field : opt.fields) {
+    const SfxField &f = kSfxFields[field.first];
+    if (f.kind == SFX_FIELD_U32) {
+      if (!ParseU32(field.second, &settings.number[field.first])) {
+        Refuse(std::string("value of ") + f.name + " is not a number: '" + field.second + "'");
+        return TOOL_USAGE;
+      }
+    } else {
+      settings.text[field.first] = field.second;
+    }
+  }
+  for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
+    const SfxField &f = kSfxFields[i];
+    if (f.kind == SFX_FIELD_TEXT && settings.text[i].size() > f.limit) {
+      Refuse(std::string(f.name) + " is " + std::to_string(settings.text[i].size()) + " bytes long; at most " +
+             std::to_string(f.limit) + " are allowed");
+      return TOOL_FAILED;
+    }
+  }
+
+  // Language text.
+  std::string langText, error;
+  const std::string *builtin = ToolBuiltinLanguage(opt.lang);
+  if (builtin) {
+    langText = *builtin;
+  } else if (!ToolReadFile(opt.lang, &langText, &error)) {
+    Refuse(error + " (--lang takes de, en or a file)");
+    return TOOL_FAILED;
+  }
+  if (!CheckLanguage(langText, "'" + opt.lang + "'")) return TOOL_FAILED;
+
+  // Archive.
+  int64_t archiveSize = 0;
+  if (access(opt.archive.c_str(), R_OK) != 0) {
+    Refuse("cannot read the archive '" + opt.archive + "': " + strerror(errno));
+    return TOOL_FAILED;
+  }
+  if (!HasEndRecord(opt.archive, &archiveSize)) {
+    Refuse("'" + opt.archive + "' is not a ZIP archive: no end-of-central-directory record");
+    return TOOL_FAILED;
+  }
+
+  // Stub, padded, then the block.
+  std::string head;
+  if (!ToolReadFile(opt.stub, &head, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  size_t stubSize = head.size();
+  if (head.size() < SFX_SCAN_OFFSET) head.resize(SFX_SCAN_OFFSET, '\0');
+  size_t blockOffset = head.size();
+  head.append(SFX_MAGIC, SFX_MAGIC_SIZE);
+  PutU32(&head, SFX_FORMAT_VERSION);
+  PutU32(&head, SFX_REVISION);
+  PutU32(&head, (uint32_t)langText.size());
+  head += langText;
+  for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
+    if (kSfxFields[i].kind == SFX_FIELD_U32) {
+      PutU32(&head, settings.number[i]);
+    } else {
+      PutU32(&head, (uint32_t)settings.text[i].size());
+      head += settings.text[i];
+    }
+  }
+
+  // The stub reads min(file size, 1 MiB) bytes from offset 50000 and looks at
+  // positions i < n - 18 there; the first header that passes is taken, so no
+  // earlier one may hide in the stub's own bytes.
+  uint64_t total = head.size() + (uint64_t)archiveSize;
+  uint64_t window = total < SFX_SCAN_WINDOW ? total : SFX_SCAN_WINDOW;
+  uint64_t n = total - SFX_SCAN_OFFSET < window ? total - SFX_SCAN_OFFSET : window;
+  uint64_t index = blockOffset - SFX_SCAN_OFFSET;
+  if (index + SFX_HEADER_SIZE >= n) {
+    Refuse("the stub '" + opt.stub + "' is too large (" + std::to_string(blockOffset) +
+           " bytes): the block must start by offset " + std::to_string(SFX_SCAN_OFFSET + SFX_SCAN_WINDOW - 19));
+    return TOOL_FAILED;
+  }
+  int64_t first = SfxScanBlock((const unsigned char *)head.data() + SFX_SCAN_OFFSET,
+                               (size_t)index + SFX_HEADER_SIZE + 1);
+  if (first != (int64_t)index) {
+    Refuse("the stub '" + opt.stub + "' holds a block header of its own at offset " +
+           std::to_string(SFX_SCAN_OFFSET + first) + "; the stub would read that one");
+    return TOOL_FAILED;
+  }
+
+  if (!WriteOutput(opt.output, head, opt.archive, archiveSize)) return TOOL_FAILED;
+  printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
+         blockOffset, head.size() - blockOffset, (long long)archiveSize);
+  return TOOL_OK;
+}

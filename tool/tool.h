@@ -1,0 +1,31 @@
+// The kvsfx host tool: one verb per file, dispatched from main.cpp.
+#ifndef KV_TOOL_H
+#define KV_TOOL_H
+
+#include <cstdio>
+#include <string>
+
+// Exit codes of every verb.
+constexpr int TOOL_OK = 0;
+constexpr int TOOL_FAILED = 1;  // the work was refused or failed
+constexpr int TOOL_USAGE = 2;   // bad command line
+
+// A verb takes the arguments after its name (argv[0] is the verb).
+int CmdBuild(int argc, char **argv);
+int CmdInfo(int argc, char **argv);
+
+// Reads a whole file. On failure returns false and describes why in *error.
+bool ToolReadFile(const std::string &path, std::string *data, std::string *error);
+// The folder that holds the running tool (no trailing slash).
+std::string ToolSelfDir();
+// A native path as the program's own path functions expect it: absolute,
+// with backslashes. Empty if it can't be made.
+std::string ToolProgramPath(const std::string &nativePath);
+// The language texts built into the tool: "de" and "en". Null otherwise.
+const std::string *ToolBuiltinLanguage(const std::string &name);
+// Writes text for a terminal: control characters escaped (\n, \r, \t,
+// \xNN) and Windows-1252 letters of the Latin-1 range as UTF-8.
+std::string ToolPrintable(const char *text, size_t length);
+std::string ToolPrintable(const char *text);
+
+#endif

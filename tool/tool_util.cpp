@@ -1,0 +1,84 @@
+// Helpers shared by the tool's verbs.
+#include <limits.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "kv_lang_embedded.h"
+#include "tool.h"
+
+bool ToolReadFile(const std::string &path, std::string *data, std::string *error) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = "cannot open '" + path + "': " + strerror(errno);
+    return false;
+  }
+  data->clear();
+  char buffer[65536];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) data->append(buffer, got);
+  bool ok = !ferror(f);
+  if (!ok) *error = "cannot read '" + path + "': " + strerror(errno);
+  fclose(f);
+  return ok;
+}
+
+std::string ToolSelfDir() {
+  char buffer[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return ".";
+  buffer[n] = '\0';
+  char *slash = strrchr(buffer, '/');
+  if (!slash) return ".";
+  if (slash == buffer) return "/";
+  *slash = '\0';
+  return buffer;
+}
+
+std::string ToolProgramPath(const std::string &nativePath) {
+  char *full = realpath(nativePath.c_str(), nullptr);
+  if (!full) return std::string();
+  std::string path = full;
+  free(full);
+  for (char &c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+const std::string *ToolBuiltinLanguage(const std::string &name) {
+  static const std::string de((const char *)kLangDe, sizeof kLangDe);
+  static const std::string en((const char *)kLangEn, sizeof kLangEn);
+  if (name == "de") return &de;
+  if (name == "en") return &en;
+  return nullptr;
+}
+
+std::string ToolPrintable(const char *text, size_t length) {
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char c = (unsigned char)text[i];
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (c >= 0x20 && c < 0x7f) {
+      out += (char)c;
+    } else if (c >= 0xA0) {
+      out += (char)(0xC0 | (c >> 6));
+      out += (char)(0x80 | (c & 0x3F));
+    } else {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+std::string ToolPrintable(const char *text) { return ToolPrintable(text, strlen(text)); }
