@@ -6,7 +6,7 @@
 // Icon groups
 #define IDI_APP 101       // main window, big icon
 #define IDI_PASSWORD 102  // password prompt
-#define IDI_WARNING 103   // overwrite question, until the shell's icon replaces it
+#define IDI_OVERWRITE 103   // overwrite question, until the shell's icon replaces it
 #define IDI_VOLUME 104    // next-volume prompt
 
 // Dialog templates
@@ -18,7 +18,7 @@
 // Buttons shared by every dialog (the platform's IDOK, IDCANCEL, IDNO, IDHELP)
 #define IDC_OK 1
 #define IDC_CANCEL 2
-#define IDC_NO 7
+#define IDC_KEEP 7  // IDNO: keep the existing file
 #define IDC_HELPBUTTON 9
 
 // Main dialog

@@ -1,0 +1,216 @@
+// The main dialog and the small window helpers every dialog uses.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstring>
+
+#include "../../archive/zip_job.h"
+#include "../../fileio/path.h"
+#include "../../launcher/dialog_path.h"
+#include "../../launcher/sfx_state.h"
+#include "../../resources/resource.h"
+#include "../ui_shared.h"
+#include "win_ui.h"
+
+HWND g_mainWindow;
+
+HINSTANCE UiInstance() { return GetModuleHandleA(nullptr); }
+
+void CenterWindow(HWND window, HWND over) {
+  if (!over) over = GetDesktopWindow();
+  RECT outer, own;
+  GetWindowRect(over, &outer);
+  GetWindowRect(window, &own);
+  int w = own.right - own.left;
+  int h = own.bottom - own.top;
+  int x = UiCentrePosition(outer.left, outer.right - outer.left, w, GetSystemMetrics(SM_CXSCREEN));
+  int y = UiCentrePosition(outer.top, outer.bottom - outer.top, h, GetSystemMetrics(SM_CYSCREEN));
+  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+void ToLongPath(char *path, size_t size) {
+  typedef DWORD(WINAPI * LongPathFn)(LPCSTR, LPSTR, DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  LongPathFn toLong = kernel ? reinterpret_cast<LongPathFn>(
+                                   reinterpret_cast<void *>(GetProcAddress(kernel, "GetLongPathNameA")))
+                             : nullptr;
+  if (!toLong) return;
+  char longPath[PATH_BUF_SIZE];
+  DWORD n = toLong(path, longPath, sizeof longPath);
+  if (n > 0 && n < sizeof longPath && longPath[0]) StrCopy(path, longPath, size);
+}
+
+static int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
+  if (message == BFFM_INITIALIZED) SendMessageA(window, BFFM_SETSELECTIONA, TRUE, data);
+  return 0;
+}
+
+int BrowseForFolder(HWND owner, char *path, const char *title) {
+  // The new dialog style needs COM on this thread.
+  HRESULT com = CoInitialize(nullptr);
+  BROWSEINFOA info;
+  memset(&info, 0, sizeof info);
+  info.hwndOwner = owner;
+  info.lpszTitle = title;
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  info.lpfn = BrowseCallback;
+  info.lParam = reinterpret_cast<LPARAM>(path);
+  LPITEMIDLIST items = SHBrowseForFolderA(&info);
+  int chosen = 0;
+  if (items) {
+    char chosenPath[MAX_PATH];
+    if (SHGetPathFromIDListA(items, chosenPath)) {
+      StrCopy(path, chosenPath, PATH_BUF_SIZE);
+      chosen = 1;
+    }
+    IMalloc *allocator = nullptr;
+    if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
+      allocator->Free(items);
+      allocator->Release();
+    }
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  return chosen;
+}
+
+int ShowPremessage() {
+  char caption[PATH_BUF_SIZE];
+  StrCopy(caption, g_settings.premessageCaption[0] ? g_settings.premessageCaption : LangString(45), sizeof caption);
+  UINT type;
+  switch (g_settings.premessageType) {
+    case 0: type = MB_OK | MB_ICONINFORMATION; break;
+    case 1: type = MB_YESNO | MB_ICONQUESTION; break;
+    case 2: type = MB_OKCANCEL | MB_ICONINFORMATION; break;
+    default: type = MB_OK; break;
+  }
+  int answer = MessageBoxA(g_mainWindow, g_settings.premessageText, caption, type);
+  return answer == IDOK || answer == IDYES ? 1 : 0;
+}
+
+static void InitMainDialog(HWND dialog) {
+  g_mainWindow = dialog;
+  SetDlgItemTextA(dialog, IDC_INSTRUCTION, LangString(14));
+  SetDlgItemTextA(dialog, IDC_FOLDER_LABEL, LangString(49));
+  SetDlgItemTextA(dialog, IDC_BROWSE, LangString(9));
+  SetDlgItemTextA(dialog, IDC_OVERWRITE_ALL, LangString(11));
+  SetDlgItemTextA(dialog, IDC_OK, LangString(6));
+  SetDlgItemTextA(dialog, IDC_CANCEL, LangString(3));
+  SetDlgItemTextA(dialog, IDC_INFO, LangString(7));
+  SetDlgItemTextA(dialog, IDC_HELPBUTTON, LangString(8));
+  CenterWindow(dialog, nullptr);
+
+  char name[PATH_BUF_SIZE], text[PATH_BUF_SIZE];
+  PathGetName(g_programPath, name, sizeof name);
+  UiArg titleArgs[] = {{name, 0}};
+  UiFormat(text, sizeof text, LangString(52), titleArgs, 1);
+  SetWindowTextA(dialog, text);
+
+  HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
+  g_progressPrevProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(progress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ProgressWndProc)));
+  ShowWindow(progress, SW_HIDE);
+
+  // What the box holds is what extraction gets: a longer text would be cut
+  // silently when it is read back.
+  SendDlgItemMessageA(dialog, IDC_FOLDER, EM_SETLIMITTEXT, PATH_BUF_SIZE - 1, 0);
+  if (g_settings.targetFolder[0]) {
+    ToLongPath(g_settings.targetFolder, sizeof g_settings.targetFolder);
+    SetDlgItemTextA(dialog, IDC_FOLDER, g_settings.targetFolder);
+  }
+  if (g_settings.runCommand[0]) {
+    PathGetName(g_settings.runCommand, name, sizeof name);
+    UiArg runArgs[] = {{name, 0}};
+    UiFormat(text, sizeof text, LangString(12), runArgs, 1);
+    SetDlgItemTextA(dialog, IDC_RUN_AFTER, text);
+    CheckDlgButton(dialog, IDC_RUN_AFTER, BST_CHECKED);
+  } else {
+    ShowWindow(GetDlgItem(dialog, IDC_RUN_AFTER), SW_HIDE);
+  }
+  if (g_settings.overwriteOption)
+    CheckDlgButton(dialog, IDC_OVERWRITE_ALL, BST_CHECKED);
+  else
+    ShowWindow(GetDlgItem(dialog, IDC_OVERWRITE_ALL), SW_HIDE);
+  SendMessageA(dialog, WM_SETICON, ICON_BIG,
+               reinterpret_cast<LPARAM>(LoadIconA(UiInstance(), MAKEINTRESOURCEA(IDI_APP))));
+  if (g_premessagePending) PostMessageA(dialog, WM_APP_PREMESSAGE, 0, 0);
+}
+
+void OnExtract(HWND dialog) {
+  char folder[PATH_BUF_SIZE];
+  GetDlgItemTextA(dialog, IDC_FOLDER, folder, sizeof folder);
+  if (!folder[0]) PathGetDir(g_programPath, folder, sizeof folder);
+  StrCopy(g_settings.targetFolder, folder, sizeof g_settings.targetFolder);
+  if (g_settings.overwriteOption) g_overwriteAll = IsDlgButtonChecked(dialog, IDC_OVERWRITE_ALL) == BST_CHECKED;
+
+  EnableWindow(GetDlgItem(dialog, IDC_OK), FALSE);
+  EnableWindow(GetDlgItem(dialog, IDC_HELPBUTTON), FALSE);
+  EnableWindow(GetDlgItem(dialog, IDC_INFO), FALSE);
+  EnableWindow(GetDlgItem(dialog, IDC_OVERWRITE_ALL), FALSE);
+  ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
+
+  g_lastError = ExtractArchive(folder);
+
+  if (g_lastError == 0 && g_settings.runCommand[0] && IsDlgButtonChecked(dialog, IDC_RUN_AFTER) == BST_CHECKED) {
+    EnableWindow(GetDlgItem(dialog, IDC_RUN_AFTER), FALSE);
+    StartRunCommandDialog(dialog, folder);
+  }
+}
+
+static void ShowInfo(HWND dialog) {
+  char text[4096];
+  if (g_settings.infoText[0]) {
+    StrCopy(text, g_settings.infoText, sizeof text);
+    StrAppend(text, "\n\n", sizeof text);
+    StrAppend(text, LangString(47), sizeof text);
+  } else {
+    StrCopy(text, LangString(47), sizeof text);
+  }
+  MessageBoxA(dialog, text, LangString(50), MB_OK | MB_ICONINFORMATION);
+}
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      InitMainDialog(dialog);
+      return TRUE;
+    case WM_APP_PREMESSAGE:
+      if (!ShowPremessage()) PostMessageA(dialog, WM_COMMAND, IDC_CANCEL, 0);
+      return TRUE;
+    case WM_COMMAND:
+      switch (wParam) {  // the whole word: only notification code 0 counts
+        case IDC_OK:
+          OnExtract(dialog);
+          EndDialog(dialog, 1);
+          return TRUE;
+        case IDC_CANCEL:
+          g_cancelRequested = 1;
+          EndDialog(dialog, 2);
+          return TRUE;
+        case IDC_HELPBUTTON:
+          MessageBoxA(dialog, LangString(15), LangString(51), MB_OK | MB_ICONINFORMATION);
+          return TRUE;
+        case IDC_BROWSE: {
+          char folder[PATH_BUF_SIZE];
+          StrCopy(folder, g_settings.targetFolder, sizeof folder);
+          PathTrimBackslash(folder);
+          if (BrowseForFolder(dialog, folder, LangString(30))) SetDlgItemTextA(dialog, IDC_FOLDER, folder);
+          return TRUE;
+        }
+        case IDC_INFO:
+          ShowInfo(dialog);
+          return TRUE;
+        default:
+          return FALSE;
+      }
+    default:
+      return FALSE;
+  }
+}
