@@ -1,0 +1,246 @@
+// POSIX backend specifics: UTF-8 character stepping, code page conversions,
+// backslash paths translated at the system boundary, and starting programs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fileio/file_io.h"
+#include "fileio/path.h"
+#include "fileio/platform.h"
+#include "fileio/posix/posix_path.h"
+
+// The system's spelling of a program path.
+static std::string Native(std::string path) {
+  for (char &c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+TEST(PosixText, StepsByWholeUtf8Sequences) {
+  // a, a-umlaut (2), euro (3), emoji (4), b; then a lone continuation byte, a
+  // lead cut short by an ASCII byte, and a byte that leads nothing.
+  const char s[] = "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"
+                   "b\x80\xE2z\xFF";
+  const std::vector<int> starts = {0, 1, 3, 6, 10, 11, 12, 13, 14, 15};
+  const char *p = s;
+  for (size_t i = 1; i < starts.size(); i++) {
+    p = TextNext(p);
+    EXPECT_EQ(starts[i], p - s) << "forward step " << i;
+  }
+  EXPECT_EQ(p, TextNext(p)) << "no step past the terminator";
+  for (size_t i = starts.size() - 1; i > 0; i--) {
+    p = TextPrev(s, p);
+    EXPECT_EQ(starts[i - 1], p - s) << "backward step " << i;
+  }
+  EXPECT_EQ(s, TextPrev(s, s));
+  // Backwards from inside a sequence lands on a byte of its own, never before s.
+  EXPECT_EQ(s + 6, TextPrev(s, s + 7));
+  EXPECT_EQ(s + 2, TextPrev(s + 2, s + 3));
+}
+
+TEST(PosixText, PathWalksKeepMultibyteNamesWhole) {
+  char path[PATH_BUF_SIZE] = "\\tmp\\\xC3\xA4rger.d\xC3\xAF\\\xE2\x82\xAC.txt";
+  EXPECT_STREQ("\xE2\x82\xAC.txt", PathFindName(path));
+  EXPECT_STREQ(".txt", PathFindExt(path));
+  ASSERT_EQ(1, PathCutLast(path));
+  EXPECT_STREQ("\\tmp\\\xC3\xA4rger.d\xC3\xAF", path);
+  EXPECT_STREQ(".d\xC3\xAF", PathFindExt(path));
+}
+
+TEST(PosixText, UpperAndCompareAreAsciiOnly) {
+  char s[] = "abc-\xC3\xA4z";
+  TextUpper(s);
+  EXPECT_STREQ("ABC-\xC3\xA4Z", s);
+  EXPECT_EQ(0, TextCompareNoCase("Setup.EXE", "setup.exe"));
+  EXPECT_LT(TextCompareNoCase("a", "B"), 0);
+  EXPECT_GT(TextCompareNoCase("b", "A"), 0);
+}
+
+TEST(PosixText, OemIsCp437) {
+  struct Case {
+    const char *src;
+    size_t size;
+    const char *want;
+  } cases[] = {
+      {"A\x80\x81\xE1\xFF", 64, "A\xC3\x87\xC3\xBC\xC3\x9F\xC2\xA0"},  // A C-cedilla u-umlaut sharp-s nbsp
+      {"\x9E\xB0\xCD", 64, "\xE2\x82\xA7\xE2\x96\x91\xE2\x95\x90"},    // peseta, light shade, double line
+      {"x\x80", 3, "x"},     // the cut falls inside a character: it is left out whole
+      {"x\x80", 4, "x\xC3\x87"},
+      {"", 8, ""},
+  };
+  for (const auto &c : cases) {
+    char out[64];
+    memset(out, 'Z', sizeof out);
+    TextFromOem(c.src, strlen(c.src), out, c.size);
+    EXPECT_STREQ(c.want, out) << c.src;
+  }
+  char out[8];
+  TextFromOem("abcdef", 3, out, sizeof out);
+  EXPECT_STREQ("abc", out) << "the given length counts, not the terminator";
+}
+
+TEST(PosixText, Utf8IsCheckedAndCopied) {
+  struct Case {
+    const char *src;
+    size_t size;
+    const char *want;
+  } cases[] = {
+      {"plain", 64, "plain"},
+      {"\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80", 64, "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"},
+      {"a\xC0\xAFz", 64, "a??z"},              // overlong slash
+      {"\xED\xA0\x80", 64, "???"},             // surrogate
+      {"\xF4\x90\x80\x80", 64, "????"},        // above U+10FFFF
+      {"\x80x", 64, "?x"},                     // lone continuation
+      {"\xE2\x82", 64, "??"},                  // cut short
+      {"ab\xE2\x82\xAC", 5, "ab"},             // does not fit: left out whole
+  };
+  for (const auto &c : cases) {
+    char out[64];
+    TextFromUtf8(c.src, strlen(c.src), out, c.size);
+    EXPECT_STREQ(c.want, out) << c.src;
+  }
+}
+
+TEST(PosixPaths, TranslatedAtTheSystemBoundary) {
+  char buf[16];
+  EXPECT_STREQ("/a/b/", PosixFromProgramPath("\\a\\b\\", buf, sizeof buf));
+  EXPECT_EQ(nullptr, PosixFromProgramPath("0123456789abcdef", buf, sizeof buf)) << "refused, not cut";
+  EXPECT_EQ(nullptr, PosixFromProgramPath(nullptr, buf, sizeof buf));
+  EXPECT_EQ(4u, PosixToProgramPath("/a/b", buf, sizeof buf));
+  EXPECT_STREQ("\\a\\b", buf);
+  EXPECT_EQ(0u, PosixToProgramPath("/0123456789abcdef", buf, sizeof buf));
+  EXPECT_STREQ("", buf);
+
+  char tmp[PATH_BUF_SIZE];
+  ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
+  char file[PATH_BUF_SIZE];
+  ASSERT_EQ(1, PathMakeTempName(tmp, ".bs", file, sizeof file));
+  EXPECT_EQ(nullptr, strchr(file, '/'));
+  FileHandle h = FileOpen(file, "wb");
+  ASSERT_NE(INVALID_FILE, h);
+  FileClose(h);
+  std::string native = Native(file);
+  struct stat st;
+  EXPECT_EQ(0, stat(native.c_str(), &st)) << native;
+  EXPECT_EQ(1, FileDelete(file));
+  EXPECT_NE(0, stat(native.c_str(), &st));
+}
+
+TEST(PosixPaths, SystemFoldersComeBackWithBackslashes) {
+  const char *saved = getenv("TMPDIR");
+  std::string savedValue = saved ? saved : "";
+  char out[PATH_BUF_SIZE];
+  struct Case {
+    const char *tmpdir;  // null: unset
+    const char *want;
+  } cases[] = {{"/var/tmp", "\\var\\tmp\\"}, {"/var/tmp/", "\\var\\tmp\\"}, {"relative", "\\tmp\\"}, {nullptr, "\\tmp\\"}};
+  for (const auto &c : cases) {
+    if (c.tmpdir) {
+      setenv("TMPDIR", c.tmpdir, 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+    EXPECT_EQ(strlen(c.want), SysGetTempPath(out, sizeof out));
+    EXPECT_STREQ(c.want, out);
+  }
+  if (saved) {
+    setenv("TMPDIR", savedValue.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  char small[4];
+  EXPECT_EQ(0u, SysGetTempPath(small, sizeof small));
+
+  ASSERT_NE(0u, SysGetModulePath(out, sizeof out));
+  EXPECT_EQ('\\', out[0]);
+  EXPECT_EQ(nullptr, strchr(out, '/'));
+  std::string native = Native(out);
+  EXPECT_EQ(0, access(native.c_str(), X_OK));
+
+  ASSERT_NE(0u, SysGetCurrentDir(out, sizeof out));
+  EXPECT_EQ('\\', out[0]);
+  EXPECT_EQ(nullptr, strchr(out, '/'));
+}
+
+TEST(PosixShell, StartsExecutablesOnly) {
+  char tmp[PATH_BUF_SIZE], dir[PATH_BUF_SIZE];
+  ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
+  ASSERT_EQ(1, PathMakeTempName(tmp, ".sh.d", dir, sizeof dir));
+  ASSERT_EQ(1, DirCreate(dir));
+  std::string base = std::string(dir) + "\\";
+  std::string script = base + "run.sh", marker = base + "marker", plain = base + "plain.txt";
+  std::string nativeMarker = Native(marker);
+  std::string body = "#!/bin/sh\necho \"$#:$*\" > " + nativeMarker + ".part && mv " + nativeMarker + ".part " +
+                     nativeMarker + "\n";
+  for (const std::string &f : {script, plain}) {
+    FileHandle h = FileOpen(f.c_str(), "wb");
+    ASSERT_NE(INVALID_FILE, h);
+    FileWrite(h, body.data(), (uint32_t)body.size());
+    FileClose(h);
+  }
+  std::string nativeScript = Native(script);
+  ASSERT_EQ(0, chmod(nativeScript.c_str(), 0755));
+
+  EXPECT_GT(SysShellOpen(nullptr, script.c_str(), "  one\ttwo  three "), 32);
+  std::string got;
+  for (int i = 0; i < 500 && got.empty(); i++) {
+    usleep(10000);
+    FILE *f = fopen(nativeMarker.c_str(), "r");
+    if (!f) continue;
+    char line[64] = {0};
+    if (fgets(line, sizeof line, f)) got = line;
+    fclose(f);
+  }
+  EXPECT_EQ("3:one two three\n", got) << "parameters split on blanks";
+
+  EXPECT_EQ(2, SysShellOpen(nullptr, plain.c_str(), nullptr)) << "not executable";
+  EXPECT_EQ(2, SysShellOpen(nullptr, (base + "missing").c_str(), nullptr));
+  EXPECT_EQ(2, SysShellOpen(nullptr, dir, nullptr)) << "a folder";
+  EXPECT_EQ(2, SysShellOpen(nullptr, nullptr, nullptr));
+
+  // A script whose interpreter is missing does not start: exec fails.
+  std::string broken = base + "broken.sh";
+  FileHandle h = FileOpen(broken.c_str(), "wb");
+  ASSERT_NE(INVALID_FILE, h);
+  FileWrite(h, "#!/no/such/shell\n", 17);
+  FileClose(h);
+  std::string nativeBroken = Native(broken);
+  ASSERT_EQ(0, chmod(nativeBroken.c_str(), 0755));
+  EXPECT_EQ(2, SysShellOpen(nullptr, broken.c_str(), "x"));
+
+  for (const std::string &f : {script, plain, marker, broken}) FileDelete(f.c_str());
+  EXPECT_EQ(0, rmdir(Native(dir).c_str()));
+}
+
+TEST(PosixFiles, DosTimeSetsModificationAndAccessTimes) {
+  char tmp[PATH_BUF_SIZE], file[PATH_BUF_SIZE];
+  ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
+  ASSERT_EQ(1, PathMakeTempName(tmp, ".tm", file, sizeof file));
+  FileHandle h = FileOpen(file, "wb");
+  ASSERT_NE(INVALID_FILE, h);
+  // 1999-12-31 23:59:58 local.
+  ASSERT_EQ(0u, FileSetDosTime(h, (19 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29));
+  FileClose(h);
+  struct tm t;
+  memset(&t, 0, sizeof t);
+  t.tm_year = 99;
+  t.tm_mon = 11;
+  t.tm_mday = 31;
+  t.tm_hour = 23;
+  t.tm_min = 59;
+  t.tm_sec = 58;
+  t.tm_isdst = -1;
+  time_t want = mktime(&t);
+  std::string native = Native(file);
+  struct stat st;
+  ASSERT_EQ(0, stat(native.c_str(), &st));
+  EXPECT_EQ(want, st.st_mtime);
+  EXPECT_EQ(want, st.st_atime);
+  FileDelete(file);
+}
