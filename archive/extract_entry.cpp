@@ -1,0 +1,235 @@
+// One entry: its output path, the overwrite question, a folder or a file
+// (local header, decryption, the method's decoder, CRC-32, times and
+// attributes), and the decoding resources of a run.
+#include <cstdlib>
+#include <cstring>
+
+#include "../crypto/entry_crypto.h"
+#include "../fileio/path.h"
+#include "../inflate/crc32.h"
+#include "../inflate/entry_stream.h"
+#include "zip_job.h"
+
+int ZipArchiveJob::BuildOutputPath(const char *entryName, char *out, size_t size) {
+  char name[PATH_BUF_SIZE];
+  StrCopy(name, entryName, sizeof name);
+  PathFixSlashes(name);
+  if (!options.keepPaths) {
+    char only[PATH_BUF_SIZE];
+    PathGetName(name, only, sizeof only);
+    StrCopy(name, only, sizeof name);
+  } else if (name[0] == '\\') {
+    memmove(name, name + 1, strlen(name));
+  }
+  // The directory reader has cleaned the name already; cleaning again keeps
+  // every caller's name below the target folder.
+  CleanEntryName(name, sizeof name);
+
+  char path[PATH_BUF_SIZE];
+  StrCopy(path, archive.destFolder, sizeof path);
+  size_t prefix = strlen(archive.stripPrefix);
+  size_t nameLength = strlen(name);
+  const char *tail = name;
+  if (prefix == 0 || nameLength < prefix) {
+    PathEnsureBackslash(path);
+  } else if (options.keepPaths && strncmp(name, archive.stripPrefix, prefix) == 0) {
+    tail = name + prefix + (name[prefix] ? 1 : 0);
+  }
+  size_t base = strlen(path);
+  // A path cut to fit could name another file (or a folder above the target).
+  if (base + strlen(tail) >= sizeof path || base + strlen(tail) >= size) return -1;
+  StrAppend(path, tail, sizeof path);
+
+  // Reserved characters and control bytes of the entry's part become '_'.
+  int clean = 1;
+  for (size_t i = base; path[i]; i++) {
+    unsigned char c = (unsigned char)path[i];
+    if (c == '?' || c == '*' || c == '>' || c == '<' || c == '"' || c == '|' || (c >= 1 && c <= 31)) {
+      path[i] = '_';
+      clean = 0;
+    }
+  }
+  StrCopy(out, path, size);
+  return clean;
+}
+
+int ZipArchiveJob::AskOverwrite(const EntryRecord *entry, char *outputPath, size_t size) {
+  FindRecord existing;
+  if (!callbacks.onOverwrite.fn || !FileFindFirst(outputPath, &existing)) return 0;
+  int result = 0;
+  if (!options.overwriteSilently && !(entry->attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    FindRecord incoming;
+    memset(&incoming, 0, sizeof incoming);
+    incoming.attributes = entry->attributes;
+    FileTime t = 0;
+    DosTimeToUtcFileTime((uint16_t)(entry->dosDateTime >> 16), (uint16_t)entry->dosDateTime, &t);
+    incoming.creationTime = incoming.lastAccessTime = incoming.lastWriteTime = t;
+    incoming.sizeHigh = (uint32_t)(entry->uncompressedSize >> 32);
+    incoming.sizeLow = (uint32_t)entry->uncompressedSize;
+    StrCopy(incoming.name, entry->name, sizeof incoming.name);
+    result = callbacks.onOverwrite.fn(callbacks.onOverwrite.user, &existing, &incoming);
+  }
+  if (result == 3) {
+    char name[sizeof existing.name];
+    StrCopy(name, existing.name, sizeof name);
+    // The file system's own spelling of the same file: a name part only.
+    if (!strchr(name, '\\') && !strchr(name, '/') && strcmp(name, "..") != 0 && strcmp(name, ".") != 0) {
+      PathCutLast(outputPath);
+      PathEnsureBackslash(outputPath);
+      StrAppend(outputPath, name, size);
+    }
+  }
+  if (result == 0 || result == 3) FileSetArchiveOnly(outputPath);
+  return result;
+}
+
+void ZipArchiveJob::CreateDirectoryEntry(const EntryRecord *entry, const char *outputPath) {
+  if (archive.noDirectories) return;
+  if (!DirCreatePath(outputPath)) {
+    SetError(ERR_FILE_ACCESS);
+    return;
+  }
+  // Windows ignores read-only on a folder; elsewhere it would lock out the
+  // entries that follow, so a folder never takes it.
+  FileSetAttributes(outputPath, entry->attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+}
+
+void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outputPath) {
+  FileSeek64(archive.volumeHandle, (int64_t)entry->localHeaderOffset, FILE_BEGIN);
+  if (!archive.testOnly) {
+    archive.outputHandle = FileCreateWithDirs(outputPath);
+    if (archive.outputHandle == INVALID_FILE) {
+      SetError(ERR_FILE_ACCESS);
+      return;
+    }
+    outputCreated = 1;
+  }
+  unsigned char local[LOCAL_HEADER_SIZE];
+  if (FileRead(archive.volumeHandle, local, LOCAL_HEADER_SIZE) != (int32_t)LOCAL_HEADER_SIZE) {
+    SetError(ERR_FILE_ACCESS);
+    if (!archive.testOnly) {
+      FileClose(archive.outputHandle);
+      archive.outputHandle = INVALID_FILE;
+    }
+    return;
+  }
+  uint32_t skip = (uint32_t)GetU16(local + 26) + GetU16(local + 28);
+  FileSeek(archive.volumeHandle, skip, 0, FILE_CURRENT);
+
+  memset(&progress, 0, sizeof progress);
+  progress.runningCrc = 0xFFFFFFFFu;
+  progress.uncompressedSize = entry->uncompressedSize;
+  int64_t packed = entry->compressedSize > (uint64_t)INT64_MAX ? INT64_MAX : (int64_t)entry->compressedSize;
+  progress.leftToDeliver = packed;
+  progress.leftToRead = packed;
+
+  uint32_t localFlags = GetU16(local + 6);
+  bool descriptorCase = false;
+  if (localFlags & FLAG_ENCRYPTED) {
+    archive.encryptionKind = (int32_t)entry->encryptionKind;
+    archive.passwordCheck = entry->crc32;
+    if (localFlags & FLAG_DATA_DESCRIPTOR) {
+      archive.passwordCheck = 0;
+      descriptorCase = true;
+    }
+    if (!EntryCryptoBegin(stream, outputPath)) {
+      SetError(ERR_WRONG_PASSWORD);
+      if (!archive.testOnly) {
+        FileSeek(archive.outputHandle, 0, 0, FILE_BEGIN);
+        FileClose(archive.outputHandle);
+        archive.outputHandle = INVALID_FILE;
+        FileDelete(outputPath);
+        outputCreated = 0;
+      }
+      return;
+    }
+  } else {
+    archive.encryptionKind = 0;
+  }
+  StreamReset(stream);
+
+  switch (entry->method) {
+    case METHOD_STORED:
+      CopyStored();
+      break;
+    case METHOD_DEFLATE:
+    case METHOD_DEFLATE64:
+      InflateEntry(&decoder, (int)entry->method);
+      break;
+    case 1:
+    case 6:
+    case 12:
+      SetError(ERR_UNSUPPORTED);
+      break;
+    default:
+      break;  // nothing is decoded; the CRC check judges
+  }
+  EntryAuthCheck(stream);
+  if (archive.errorCode != 0) {
+    if (!archive.testOnly) {
+      FileClose(archive.outputHandle);
+      archive.outputHandle = INVALID_FILE;
+    }
+    return;
+  }
+  if ((progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32) {
+    if (archive.encryptionKind >= 2 && archive.encryptionKind <= 4) {
+      // AES: the authentication code has already vouched for the data.
+    } else if (archive.encryptionKind != 0 && descriptorCase) {
+      SetError(ERR_WRONG_PASSWORD);
+    } else {
+      SetError(ERR_CRC);
+    }
+  }
+  if (!archive.testOnly) {
+    FileSetDosTime(archive.outputHandle, (uint16_t)(entry->dosDateTime >> 16), (uint16_t)entry->dosDateTime);
+    FileClose(archive.outputHandle);
+    archive.outputHandle = INVALID_FILE;
+    if (options.restoreAttributes) FileSetAttributes(outputPath, entry->attributes);
+  }
+}
+
+void ZipArchiveJob::CopyStored() {
+  uint64_t remaining = progress.uncompressedSize;
+  while (remaining > 0 && archive.errorCode == 0) {
+    uint32_t wanted = remaining < READ_BUF_SIZE ? (uint32_t)remaining : READ_BUF_SIZE;
+    int got = StreamReadBlock(stream, readBuffer, wanted);
+    if (got == 0) break;
+    if (got < 0) {
+      SetError(ERR_FILE_ACCESS);
+      break;
+    }
+    progress.runningCrc = Crc32Update(progress.runningCrc, readBuffer, (size_t)got);
+    progress.lastChunkSize = (uint32_t)got;
+    progress.bytesProduced += (uint32_t)got;
+    ReportProgress(&archive, &progress, &callbacks);
+    remaining -= (uint32_t)got;
+    if (!archive.testOnly && FileWrite(archive.outputHandle, readBuffer, (uint32_t)got) != got) {
+      SetError(ERR_WRITE_FAILED);
+      break;
+    }
+  }
+}
+
+int DecoderSetUp(ZipArchiveJob *job) {
+  // Zero-filled, so that nothing of an earlier run or of the heap can reach
+  // an output file through a distance that points before the entry's data.
+  job->window = (unsigned char *)calloc(WINDOW_SIZE, 1);
+  job->stream = job->window ? StreamCreate() : nullptr;
+  if (!job->window || !job->stream ||
+      !StreamInit(job->stream, &job->archive, &job->progress, &job->callbacks, job)) {
+    DecoderTearDown(job);
+    job->archive.errorCode = ERR_NO_MEMORY;
+    return 0;
+  }
+  InflateBind(&job->decoder, job->stream, job->window, &job->options, &job->archive, &job->progress,
+              &job->callbacks, job);
+  return 1;
+}
+
+void DecoderTearDown(ZipArchiveJob *job) {
+  free(job->window);
+  job->window = nullptr;
+  StreamDestroy(job->stream);
+  job->stream = nullptr;
+}

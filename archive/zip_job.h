@@ -1,0 +1,242 @@
+// The archive engine: an abstract job and its ZIP implementation, the entry
+// records of the central directory, the lists of patterns and entries, and the
+// operations through which the rest of the program runs a job.
+#ifndef KV_ZIP_JOB_H
+#define KV_ZIP_JOB_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "../fileio/kv_base.h"
+#include "../inflate/inflate.h"
+#include "job_types.h"
+#include "zip_format.h"
+
+struct EntryStream;
+
+// One central-directory entry. The list owns name, data, comment and extra.
+struct EntryRecord {
+  char *name;  // converted and cleaned; ends in a backslash for directories
+  uint32_t nameLength;  // as stored in the header
+  unsigned char *data;
+  uint32_t dataLength;
+  uint64_t compressedSize;
+  uint64_t uncompressedSize;
+  uint32_t dosDateTime;  // date in the high half, time in the low half
+  uint32_t attributes;
+  uint32_t versionNeeded;
+  uint32_t crc32;
+  uint32_t hostSystem;
+  uint32_t method;  // for AES entries the method from the AES extra block
+  uint32_t commentLength;
+  char *comment;
+  int32_t encrypted;
+  int32_t validName;
+  uint32_t methodVariant;
+  int32_t hasNtTimes;
+  FileTime creationTime;
+  FileTime accessTime;
+  FileTime writeTime;
+  uint64_t localHeaderOffset;  // absolute file position, shift applied
+  uint32_t flags;
+  unsigned char *extra;
+  uint32_t extraLength;
+  uint32_t diskStart;
+  uint32_t encryptionKind;  // 0 none, 1 traditional, 2..4 AES-128/192/256
+};
+
+enum : int { LIST_PATTERNS = 0, LIST_ENTRIES = 1 };
+
+struct ListNode {
+  ListNode *next;
+  void *item;
+};
+
+// Singly linked, appended at the end, never sorted.
+struct EntryList {
+  uint32_t count;
+  ListNode *first;
+  ListNode *last;
+  void *aux;
+  int (*compare)(const void *a, const void *b);
+  void (*freeItem)(void *item);
+};
+
+struct PatternRecord {
+  char *text;
+};
+
+// A caller's optional limits on the entries a run selects. Each limit counts
+// only when its bit is set in enable.
+enum : uint32_t {
+  FILTER_ATTR_REQUIRED = 1,
+  FILTER_ATTR_EXCLUDED = 2,
+  FILTER_MIN_SIZE = 4,
+  FILTER_MAX_SIZE = 8,
+  FILTER_NOT_BEFORE = 16,  // DOS date/time, compared as one 32-bit value
+  FILTER_NOT_AFTER = 32,
+};
+struct EntryFilter {
+  uint32_t enable;
+  uint32_t attrRequired;
+  uint32_t attrExcluded;
+  uint64_t minSize;
+  uint64_t maxSize;
+  uint32_t notBefore;
+  uint32_t notAfter;
+};
+
+// Totals of the entries a listing selected.
+struct ListSummary {
+  uint64_t entries;
+  uint64_t directories;
+  uint64_t uncompressedTotal;
+  uint64_t compressedTotal;
+};
+
+constexpr int RUN_KIND_EXTRACT = 2;
+constexpr int RUN_KIND_TEST = 11;
+constexpr int OPERATION_EXTRACT = 5;
+constexpr int OPERATION_TEST = 6;
+
+// The abstract engine: the state every archive format shares and the
+// operations a caller drives. Format operations fail with ERR_NOT_SUPPORTED.
+class ArchiveJob {
+ public:
+  ArchiveJob();
+  virtual ~ArchiveJob();
+  virtual void Reset();
+  virtual int32_t Open(const char *path);
+  virtual void Close();
+  virtual void SetOptions(int kind, const void *record);
+  virtual void ListEntries(EntryList *includes, EntryList *excludes, const EntryFilter *filter, EntryList *entries,
+                           ListSummary *summary);
+  virtual void Extract(EntryList *includes, EntryList *excludes, const EntryFilter *filter);
+  virtual void Test();
+  // Hooks around an operation and its entries; they do nothing here.
+  virtual void HookOperationBegin(uint32_t cookie, int operation, const char *archivePath);
+  virtual void HookEntryWrite(const EntryRecord *entry);
+  virtual void HookEntryDone(const EntryRecord *entry);
+  virtual void HookOperationEnd(int32_t errorCode);
+
+  int32_t GetError() const { return archive.errorCode; }
+  void SetCallbacks(const ExtractCallbacks *table);
+
+  ArchiveContext archive;
+  ExtractOptions options;
+  EntryProgress progress;
+  unsigned char *readBuffer;  // READ_BUF_SIZE bytes between Open and Close
+  ExtractCallbacks callbacks;
+  EntryFilter filterState;
+  const EntryFilter *filter;  // &filterState, or null when no filter was given
+
+  ArchiveJob(const ArchiveJob &) = delete;
+  ArchiveJob &operator=(const ArchiveJob &) = delete;
+};
+
+class ZipArchiveJob : public ArchiveJob {
+ public:
+  ZipArchiveJob();
+  ~ZipArchiveJob() override;
+  int32_t Open(const char *path) override;
+  void SetOptions(int kind, const void *record) override;
+  void ListEntries(EntryList *includes, EntryList *excludes, const EntryFilter *filter, EntryList *entries,
+                   ListSummary *summary) override;
+  void Extract(EntryList *includes, EntryList *excludes, const EntryFilter *filter) override;
+  void Test() override;
+
+  // Opening (zip_open.cpp).
+  int FindEndRecord();
+  int ReadEndRecord();
+  void CheckZip64();
+  int FindZip64Records();
+  // Central directory (zip_directory.cpp).
+  void ReadDirectory(EntryList *includes, EntryList *excludes, EntryList *entries);
+  int ReadDirectoryPart(EntryList *includes, EntryList *excludes, EntryList *entries, int64_t start,
+                        const char *volumePath);
+  // Entries (job.cpp, extract_entry.cpp).
+  void RunEntryLoop(EntryList *includes, EntryList *excludes, const EntryFilter *filter);
+  int BuildOutputPath(const char *entryName, char *out, size_t size);
+  int AskOverwrite(const EntryRecord *entry, char *outputPath, size_t size);
+  void CreateDirectoryEntry(const EntryRecord *entry, const char *outputPath);
+  void ExtractFileEntry(const EntryRecord *entry, const char *outputPath);
+  void CopyStored();
+  int IsSelected(const EntryRecord *entry, EntryList *includes, EntryList *excludes);
+  void SetError(int32_t code) {
+    if (archive.errorCode == 0) archive.errorCode = code;
+  }
+
+  // Directory state.
+  int64_t endRecordPos;  // just behind the end record's signature; -1 unknown
+  unsigned char endRecord[END_RECORD_SIZE];
+  unsigned char zip64Locator[ZIP64_LOCATOR_SIZE];
+  unsigned char zip64EndRecord[ZIP64_END_RECORD_SIZE];
+  uint64_t headersRead;
+  uint64_t headersExpected;
+  int32_t endRecordRead;
+  int32_t zip64;
+  int32_t platformIsNt;
+  unsigned char *window;  // WINDOW_SIZE bytes during a run
+  EntryStream *stream;
+  // Where the central directory must end in this file: the signature of the
+  // ZIP64 end record, else of the end record. Offsets in an archive that sits
+  // behind other data are corrected against it, 32-bit and ZIP64 alike.
+  int64_t directoryEnd;
+  // Added to every stored offset once the directory has been found behind
+  // other data; the ZIP64 end record's own displacement when that is known.
+  int64_t shift;
+  // Set once the current entry's output file has been created: only such a
+  // file is deleted when the entry fails.
+  int32_t outputCreated;
+
+  InflateDecoder decoder;
+};
+
+// Lists (entry_list.cpp). CreateList records ERR_BAD_ARGUMENT or ERR_NO_MEMORY
+// in the job and returns null on failure.
+EntryList *CreateList(ArchiveJob *job, int kind);
+int32_t AddPattern(ArchiveJob *job, EntryList *list, const char *text);
+int AppendEntryCopy(ArchiveJob *job, EntryList *list, const EntryRecord *entry);
+void FreeList(EntryList *list);
+int MatchesPatternList(const char *upperName, const EntryList *list);
+int PassesFilter(const EntryRecord *entry, const EntryFilter *filter);
+
+// Name rules (zip_directory.cpp), in place on a PATH_BUF_SIZE buffer.
+void CleanEntryName(char *name, size_t size);
+int FindExtraBlock(const unsigned char *extra, uint32_t length, uint16_t id, uint32_t minimumSize,
+                   const unsigned char **out);
+
+// Decoding resources of one run (extract_entry.cpp).
+int DecoderSetUp(ZipArchiveJob *job);
+void DecoderTearDown(ZipArchiveJob *job);
+
+// The table the user interface installs for ExtractArchive; copied, so the
+// caller's table need not live on. Null clears it.
+void JobInstallUiCallbacks(const ExtractCallbacks *table);
+// Fills table with the installed user-interface callbacks (all null if none).
+void FillCallbacks(ExtractCallbacks *table);
+
+// Extracts every entry of the program's own archive (g_programPath) into
+// folder. Returns 0 or the error code.
+int32_t ExtractArchive(const char *folder);
+
+// What a caller other than the self-extractor asks of a run.
+struct ArchiveRunRequest {
+  const char *archivePath;
+  const char *folder;  // extraction only
+  int test;            // 1: test instead of extract
+  int overwriteMode;   // 0 ask through onOverwrite, 1 or 2 never ask
+  const char *password;  // used without a prompt first; may be null
+  const ExtractCallbacks *callbacks;  // may be null
+};
+// The same cycle as ExtractArchive for any archive, with the caller's
+// callbacks and options.
+int32_t RunArchive(const ArchiveRunRequest *request);
+
+// Lists every entry of an archive through the visitor (called per entry,
+// return 0 to stop); summary may be null. Returns 0 or the error code.
+typedef int (*EntryVisitor)(void *user, const EntryRecord *entry);
+int32_t ListArchive(const char *archivePath, const ExtractCallbacks *callbacks, EntryVisitor visit, void *user,
+                    ListSummary *summary, char *comment, size_t commentSize);
+
+#endif
