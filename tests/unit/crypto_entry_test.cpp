@@ -1,0 +1,345 @@
+// Per-entry decryption set-up and authentication: a hand-built stream over a
+// temporary file holding one entry's data, and a scripted password prompt.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "crypto/entry_crypto.h"
+#include "inflate/entry_stream.h"
+
+namespace {
+
+std::vector<unsigned char> FromHex(const char *hex) {
+  std::vector<unsigned char> out;
+  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) out.push_back((unsigned char)std::stoi(std::string(hex + i, 2), nullptr, 16));
+  return out;
+}
+
+std::vector<unsigned char> Pattern(size_t n) {
+  std::vector<unsigned char> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = (unsigned char)(i * 37 + 11);
+  return v;
+}
+
+// Python reference encryptions: "pa\xe9ss w\xf6rd" with CRC high byte 0x62,
+// and the empty password with check byte 0xA7.
+const unsigned char kTraditional[] = {
+    0x0a, 0x63, 0xec, 0xb0, 0x7c, 0x4d, 0x41, 0x03, 0x5d, 0x55, 0xfb, 0x41, 0xb5, 0x00, 0x5f, 0x0b, 0xff, 0xea, 0x51, 0x32,
+    0x88, 0xba, 0xe4, 0x6b, 0xbb, 0xba, 0x1d, 0xae, 0xb4, 0x9e, 0x9a, 0xee, 0x25, 0x24, 0xfc, 0x16, 0x36, 0x5d, 0x20, 0xbc,
+    0x22, 0x1b, 0xc7, 0x07, 0x7d, 0xd1, 0xc8, 0xc9, 0xf5, 0x57, 0xf5, 0x41, 0xb3, 0x7b, 0x1d, 0xe1, 0x65, 0x6c, 0xef, 0x42};
+const char kTraditionalPassword[] = "pa\xe9ss w\xf6rd";
+const char kTraditionalPlain[] = "Kivrel traditional cipher test data, 0123456789.";
+const unsigned char kEmptyPassword[] = {0xaa, 0x30, 0x3c, 0x1d, 0x09, 0xb0, 0x41, 0xa3, 0x11, 0xe1, 0x7d, 0x4b, 0xfa,
+                                        0x66, 0x41, 0x58, 0x49, 0x78, 0x00, 0x78, 0x43, 0x92, 0x4c, 0x8d, 0xa5, 0x22};
+
+// 7zz a -tzip -mx0 -mem=AES256 -pSECRET, the 300-byte pattern: salt, verifier, data, code.
+const char kAes256Entry[] =
+    "a35e79346469a2bc82af62195802d71c299dcdb29b92e0438c3757d4938271f280d8ad1e0a57a0c19b54f1aa0a9175f2"
+    "c39278b09b18a27a552c1d8afc04baf5364ee9788f2a8bcc2b49f5147828519e0ba08b017e82b0eccc27c874b7ae3a0b"
+    "96696f0fbb757550e3c221e64abe4fe8bca79e52338c2f7643526ee5589df6d8917b838e95dd346da096f5227a4af75b"
+    "4d5285b78ab00558d3da3d587ca0ae7a08dfb91b1368603ab45259bd0c844e9da5d8b1d47d842289c994017e433a8e92"
+    "3bc4151fae30ca969b38773b36250cc9f429be7dcba375210064f8922206dd8ac075400ae5dba0e93e33d4c779718187"
+    "c564ff536da2c6531271ae85b74b943ecc395abb6617e0f1ad7bc6cf4b37f8c3c5713273b5dd5597cfa3670ae1d9f8ce"
+    "178fda22b8032e8ba0bfa96acbaa5a91a40e836881b8be2eb74639d935b8c5d6a39e1b45d728e6a3";
+// -mem=AES128, same file and password.
+const char kAes128Entry[] =
+    "db43693944a46aa4f942432c8fa48e6c5aea1540014e5d6aa4da3726880919ac927a2fd5f8799773b15fc22aa85fa4cc"
+    "e5fbfb722fa77ebaae1f0086bedd354d110599da81b18de9d128807fe283308a62ec24f89773b7f50552520c2fbe82bc"
+    "276e9b2e2a15151d1ae361d041dafc893f4ffcbd512994552997ce0e4bdeb56b84cbad709b806da90e81eca48b67b330"
+    "12ef7972e37346fa235f4f250e4333e871ac6fe6f3b9116318721be881f22c6c82ffa9328a6e950fc38b33c9f9a82198"
+    "c817b6ebfd1af7c599e54946c901b4afdea377671a039ed98aa708f0e5ef56c756b3a04733767a53e6ecdaaad5a05de8"
+    "aa02c8ed7407a4b5a7199700d7b9d3e8141eefb30bbbb13fa560df6cb3c4fe0365f82a8940400263d6dc96c9b3565c2d"
+    "4db9017264b4a9fe3bf668694d858823e685fadcd6cc770becb0d472660ce728";
+
+// The prompt: hands out scripted answers, a null answer meaning "cancel".
+struct Prompt {
+  std::vector<const char *> answers;
+  size_t asked = 0;
+  std::string lastName;
+};
+
+int AnswerPassword(uintptr_t user, const char *, char *newPassword, const char *name) {
+  Prompt *p = (Prompt *)user;
+  p->lastName = name;
+  if (p->asked >= p->answers.size()) return 0;
+  const char *a = p->answers[p->asked++];
+  if (a == nullptr) return 0;
+  StrCopy(newPassword, a, PASSWORD_MAX);
+  return 1;
+}
+
+// One entry's data in a temporary file, opened as the volume, and a stream on it.
+class EntryFixture {
+ public:
+  EntryFixture(const std::vector<unsigned char> &fileBytes, int64_t compressedSize, int32_t kind, const char *password,
+               Prompt *prompt) {
+    path_ = "kvcrypto-entry-" + std::to_string((uintptr_t)this) + ".tmp";
+    FileHandle w = FileOpen(path_.c_str(), "w");
+    EXPECT_NE(INVALID_FILE, w);
+    if (!fileBytes.empty()) {
+      EXPECT_EQ((int32_t)fileBytes.size(), FileWrite(w, fileBytes.data(), (uint32_t)fileBytes.size()));
+    }
+    FileClose(w);
+    memset(&archive, 0, sizeof archive);
+    memset(&progress, 0, sizeof progress);
+    memset(&callbacks, 0, sizeof callbacks);
+    memset(&stream, 0, sizeof stream);
+    archive.volumeHandle = FileOpen(path_.c_str(), "r");
+    EXPECT_NE(INVALID_FILE, archive.volumeHandle);
+    archive.outputHandle = INVALID_FILE;
+    archive.encryptionKind = kind;
+    StrCopy(archive.password, password, sizeof archive.password);
+    progress.leftToDeliver = progress.leftToRead = compressedSize;
+    if (prompt) {
+      callbacks.onPassword.fn = AnswerPassword;
+      callbacks.onPassword.user = (uintptr_t)prompt;
+    }
+    stream.archive = &archive;
+    stream.progress = &progress;
+    stream.callbacks = &callbacks;
+    stream.position = -1;
+  }
+  ~EntryFixture() {
+    FileClose(archive.volumeHandle);
+    FileDelete(path_.c_str());
+  }
+  std::vector<unsigned char> Read(uint32_t n) {
+    std::vector<unsigned char> v(n);
+    int32_t got = FileRead(archive.volumeHandle, v.data(), n);
+    v.resize(got < 0 ? 0 : (size_t)got);
+    return v;
+  }
+
+  ArchiveContext archive;
+  EntryProgress progress;
+  ExtractCallbacks callbacks;
+  EntryStream stream;
+
+ private:
+  std::string path_;
+};
+
+std::vector<unsigned char> Traditional() { return std::vector<unsigned char>(kTraditional, kTraditional + sizeof kTraditional); }
+
+}  // namespace
+
+TEST(EntryCryptoBegin, TraditionalPromptingRules) {
+  const uint32_t crc = 0x62d19c5e;
+  struct Case {
+    const char *label;
+    const unsigned char *bytes;
+    size_t size;
+    uint32_t check;
+    const char *preset;
+    std::vector<const char *> answers;
+    int result;
+    size_t asked;
+    int32_t error;
+  } cases[] = {
+      {"preset right", kTraditional, sizeof kTraditional, crc, kTraditionalPassword, {}, 1, 0, 0},
+      {"asked once", kTraditional, sizeof kTraditional, crc, "", {kTraditionalPassword}, 1, 1, 0},
+      {"wrong, then empties skipped", kTraditional, sizeof kTraditional, crc, "wrong", {"", "", kTraditionalPassword}, 1, 3, 0},
+      {"wrong, then cancel", kTraditional, sizeof kTraditional, crc, "wrong", {"nope", nullptr}, 0, 2, ERR_CANCELLED},
+      {"cancel at the first prompt", kTraditional, sizeof kTraditional, crc, "", {nullptr}, 0, 1, ERR_CANCELLED},
+      {"data descriptor: any password", kTraditional, sizeof kTraditional, 0, "wrong", {}, 1, 0, 0},
+      // The empty password is tried when it is the first answer...
+      {"first answer empty is tried", kEmptyPassword, sizeof kEmptyPassword, 0xA7000000, "", {""}, 1, 1, 0},
+      // ...but not after a rejection: "" would pass this header, yet the prompt goes on.
+      {"empty not tried after rejection", kEmptyPassword, sizeof kEmptyPassword, 0xA7000000, "x", {"", "y", nullptr}, 0, 3,
+       ERR_CANCELLED},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    Prompt prompt;
+    prompt.answers = c.answers;
+    std::vector<unsigned char> bytes(c.bytes, c.bytes + c.size);
+    EntryFixture fx(bytes, (int64_t)bytes.size(), 1, c.preset, &prompt);
+    fx.archive.passwordCheck = c.check;
+    EXPECT_EQ(c.result, EntryCryptoBegin(&fx.stream, "out/dir/file.txt"));
+    EXPECT_EQ(c.asked, prompt.asked);
+    EXPECT_EQ(c.error, fx.archive.errorCode);
+    if (c.asked > 0) {
+      EXPECT_EQ("out\\dir\\file.txt", prompt.lastName);
+    }
+    if (c.result == 1) {
+      EXPECT_EQ((int64_t)bytes.size() - 12, fx.progress.leftToDeliver);
+      EXPECT_EQ(fx.progress.leftToDeliver, fx.progress.leftToRead);
+    }
+  }
+}
+
+TEST(EntryCryptoBegin, TraditionalKeysStandAtTheFirstDataByte) {
+  EntryFixture fx(Traditional(), sizeof kTraditional, 1, kTraditionalPassword, nullptr);
+  fx.archive.passwordCheck = 0x62d19c5e;
+  ASSERT_EQ(1, EntryCryptoBegin(&fx.stream, "f"));
+  std::vector<unsigned char> data = fx.Read(100);
+  ASSERT_EQ(sizeof kTraditional - 12, data.size()) << "the header read must stop at the data";
+  CipherDecrypt(&fx.stream.cipherKeys, data.data(), data.size());
+  EXPECT_EQ(kTraditionalPlain, std::string(data.begin(), data.end()));
+}
+
+TEST(EntryCryptoBegin, BadEntriesFailWithoutEndlessPrompting) {
+  struct Case {
+    const char *label;
+    size_t fileBytes;  // of the traditional or AES fixture
+    int64_t compressedSize;
+    int32_t kind;
+    const char *preset;
+    int32_t error;
+    size_t asked;
+  } cases[] = {
+      {"archive ends inside the header", 7, sizeof kTraditional, 1, kTraditionalPassword, ERR_FILE_ACCESS, 0},
+      {"archive ends before the header", 0, sizeof kTraditional, 1, kTraditionalPassword, ERR_FILE_ACCESS, 0},
+      {"size below the header", sizeof kTraditional, 11, 1, kTraditionalPassword, ERR_INVALID_DATA, 0},
+      {"unknown kind", sizeof kTraditional, sizeof kTraditional, 5, "x", ERR_UNSUPPORTED, 0},
+      {"kind 0", sizeof kTraditional, sizeof kTraditional, 0, "x", ERR_UNSUPPORTED, 0},
+      {"archive ends inside the salt", 10, 328, 4, "SECRET", ERR_FILE_ACCESS, 0},
+      {"archive ends inside the verifier", 17, 328, 4, "SECRET", ERR_FILE_ACCESS, 0},
+      {"AES-256 size below salt+12", 328, 27, 4, "SECRET", ERR_INVALID_DATA, 0},
+      {"AES-128 size below salt+12", 328, 19, 2, "SECRET", ERR_INVALID_DATA, 0},
+      {"AES password of 129 bytes", 328, 328, 4, "129", ERR_UNSUPPORTED, 0},
+  };
+  std::vector<unsigned char> aes = FromHex(kAes256Entry);
+  std::string longPassword(129, 'q');
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<unsigned char> all = c.kind == 1 || c.kind == 0 || c.kind == 5 ? Traditional() : aes;
+    all.resize(c.fileBytes);
+    Prompt prompt;
+    prompt.answers = {"SECRET", "SECRET"};
+    const char *preset = strcmp(c.preset, "129") == 0 ? longPassword.c_str() : c.preset;
+    EntryFixture fx(all, c.compressedSize, c.kind, preset, &prompt);
+    EXPECT_EQ(0, EntryCryptoBegin(&fx.stream, "f"));
+    EXPECT_EQ(c.error, fx.archive.errorCode);
+    EXPECT_EQ(c.asked, prompt.asked);
+  }
+}
+
+TEST(EntryCryptoBegin, NoPromptInstalledFailsWithoutACode) {
+  for (int32_t kind : {1, 4}) {
+    std::vector<unsigned char> bytes = kind == 1 ? Traditional() : FromHex(kAes256Entry);
+    EntryFixture fx(bytes, (int64_t)bytes.size(), kind, "wrong", nullptr);
+    fx.archive.passwordCheck = 0x62d19c5e;
+    EXPECT_EQ(0, EntryCryptoBegin(&fx.stream, "f"));
+    EXPECT_EQ(0, fx.archive.errorCode);
+  }
+}
+
+namespace {
+
+// Runs set-up, decrypts the data straight from the file (as the stream would),
+// leaving `unread` encrypted bytes to the check, and runs the check.
+struct AesRun {
+  int begin = -1, auth = -1;
+  int32_t error = 0;
+  size_t asked = 0;
+  std::vector<unsigned char> plain;
+  int64_t leftAfterBegin = -1;
+  bool stateWiped = false;
+};
+
+AesRun RunAes(std::vector<unsigned char> bytes, int32_t kind, const char *preset, std::vector<const char *> answers,
+              size_t unread = 0, int64_t truncateTo = -1) {
+  AesRun r;
+  Prompt prompt;
+  prompt.answers = answers;
+  int64_t compressed = (int64_t)bytes.size();
+  if (truncateTo >= 0) bytes.resize((size_t)truncateTo);
+  EntryFixture fx(bytes, compressed, kind, preset, &prompt);
+  r.begin = EntryCryptoBegin(&fx.stream, "f");
+  r.asked = prompt.asked;
+  r.leftAfterBegin = fx.progress.leftToDeliver;
+  if (r.begin == 1) {
+    uint32_t n = (uint32_t)(fx.progress.leftToRead - (int64_t)unread);
+    r.plain = fx.Read(n);
+    AesEntryDecrypt(r.plain.data(), (uint32_t)r.plain.size(), &fx.stream.aesState);
+    fx.progress.leftToRead -= (int64_t)r.plain.size();
+    fx.progress.leftToDeliver = 0;
+    r.auth = EntryAuthCheck(&fx.stream);
+    AesEntryState zero;
+    memset(&zero, 0, sizeof zero);
+    r.stateWiped = memcmp(&zero, &fx.stream.aesState, sizeof zero) == 0;
+  }
+  r.error = fx.archive.errorCode;
+  return r;
+}
+
+}  // namespace
+
+TEST(EntryCryptoBegin, AesEntriesFromSevenZip) {
+  struct Case {
+    const char *hex;
+    int32_t kind;
+    int64_t overhead;
+  } cases[] = {{kAes128Entry, 2, 20}, {kAes256Entry, 4, 28}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.kind);
+    std::vector<unsigned char> bytes = FromHex(c.hex);
+    AesRun r = RunAes(bytes, c.kind, "SECRET", {});
+    EXPECT_EQ(1, r.begin);
+    EXPECT_EQ((int64_t)bytes.size() - c.overhead, r.leftAfterBegin);
+    EXPECT_EQ(Pattern(300), r.plain);
+    EXPECT_EQ(1, r.auth);
+    EXPECT_EQ(0, r.error);
+    EXPECT_TRUE(r.stateWiped);
+  }
+}
+
+TEST(EntryCryptoBegin, AesPromptingAndAuthentication) {
+  std::vector<unsigned char> good = FromHex(kAes256Entry);
+  std::vector<unsigned char> flipped = good;
+  flipped[16 + 2 + 123] ^= 0x40;
+  std::vector<unsigned char> badCode = good;
+  badCode.back() ^= 1;
+  std::string pw128(128, 'q');
+  struct Case {
+    const char *label;
+    const std::vector<unsigned char> *bytes;
+    const char *preset;
+    std::vector<const char *> answers;
+    size_t unread;
+    int64_t truncateTo;
+    int begin, auth;
+    size_t asked;
+    int32_t error;
+  } cases[] = {
+      {"empty preset asks", &good, "", {"SECRET"}, 0, -1, 1, 1, 1, 0},
+      {"empty answer tried, then right", &good, "wrong", {"", "SECRET"}, 0, -1, 1, 1, 2, 0},
+      {"wrong then cancel", &good, "wrong", {"also wrong", nullptr}, 0, -1, 0, -1, 2, ERR_CANCELLED},
+      {"128 bytes is derived and prompts", &good, pw128.c_str(), {nullptr}, 0, -1, 0, -1, 1, ERR_CANCELLED},
+      {"flipped data byte", &flipped, "SECRET", {}, 0, -1, 1, 0, 0, ERR_WRONG_PASSWORD},
+      {"flipped code byte", &badCode, "SECRET", {}, 0, -1, 1, 0, 0, ERR_WRONG_PASSWORD},
+      {"bytes the decoder left are authenticated", &good, "SECRET", {}, 7, -1, 1, 1, 0, 0},
+      {"archive ends inside the code", &good, "SECRET", {}, 0, (int64_t)good.size() - 4, 1, 0, 0, ERR_FILE_ACCESS},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    AesRun r = RunAes(*c.bytes, 4, c.preset, c.answers, c.unread, c.truncateTo);
+    EXPECT_EQ(c.begin, r.begin);
+    EXPECT_EQ(c.auth, r.auth);
+    EXPECT_EQ(c.asked, r.asked);
+    EXPECT_EQ(c.error, r.error);
+    if (c.begin == 1) {
+      EXPECT_TRUE(r.stateWiped);
+    }
+  }
+}
+
+TEST(EntryAuthCheck, PassesOtherEntriesAndStopsAfterAnEarlierError) {
+  for (int32_t kind : {0, 1}) {
+    EntryFixture fx({}, 0, kind, "", nullptr);
+    EXPECT_EQ(1, EntryAuthCheck(&fx.stream));
+    EXPECT_EQ(0, fx.archive.errorCode);
+  }
+  std::vector<unsigned char> good = FromHex(kAes256Entry);
+  EntryFixture fx(good, (int64_t)good.size(), 4, "SECRET", nullptr);
+  ASSERT_EQ(1, EntryCryptoBegin(&fx.stream, "f"));
+  fx.archive.errorCode = ERR_INVALID_DATA;  // say the decoder failed halfway
+  EXPECT_EQ(0, EntryAuthCheck(&fx.stream));
+  EXPECT_EQ(ERR_INVALID_DATA, fx.archive.errorCode);
+  AesEntryState zero;
+  memset(&zero, 0, sizeof zero);
+  EXPECT_EQ(0, memcmp(&zero, &fx.stream.aesState, sizeof zero));
+}
