@@ -1,0 +1,331 @@
+// Deflate (method 8): the named operations, the table builder shared with
+// Deflate64, stored blocks, and the input side of the bit buffer.
+#include "inflate.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "entry_stream.h"
+#include "inflate_impl.h"
+
+namespace inflate_detail {
+
+const uint16_t Method8::kLengthBases[LENGTH_SYMBOLS] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
+                                                        35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
+const uint8_t Method8::kLengthExtras[LENGTH_SYMBOLS] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,  2,
+                                                        3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
+const uint16_t kDistanceBases[DISTANCE_SYMBOLS] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+                                                   49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                                   2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+const uint8_t kDistanceExtras[DISTANCE_SYMBOLS] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                                   7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+const HuffEntry kEmptyTable[1] = {{OP_INVALID, 0, {0}}};
+
+bool RefillSlow(BitReader &br, uint32_t need) {
+  while (br.count < need) {
+    if (br.end - br.next >= 8) {
+      RefillFast(br);
+      continue;
+    }
+    if (br.next < br.end) {
+      br.buffer |= (uint64_t)*br.next++ << br.count;
+      br.count += 8;
+      continue;
+    }
+    // The piece is used up: the stream reads the next one (or ends).
+    DetachInput(br);
+    int byte = -1;
+    if (br.stream->progress->leftToDeliver > 0) byte = StreamReadByte(br.stream);
+    AttachInput(br);
+    if (byte >= 0) {
+      br.buffer |= (uint64_t)byte << br.count;
+      br.count += 8;
+      continue;
+    }
+    // Past the end: zero bits that may be looked at but never consumed.
+    if (!WithinInput(br)) return false;
+    br.overread++;
+    br.count += 8;
+  }
+  return true;
+}
+
+void ReturnUnusedBytes(InflateDecoder *d) {
+  EntryStream *s = d->stream;
+  uint32_t whole = d->bitCount / 8;
+  if (whole <= d->overreadBytes) return;
+  uint32_t unused = whole - d->overreadBytes;
+  if (s->position < (int32_t)unused) return;  // taken across a piece boundary: leave the counts
+  s->position -= (int32_t)unused;
+  s->progress->leftToDeliver += unused;
+  d->bitCount -= unused * 8;
+}
+
+int StoredBlock(InflateDecoder *d) {
+  BitReader br;
+  LoadBits(d, br);
+  Drop(br, br.count & 7);
+  int failed = 0;
+  uint32_t length = 0;
+  if (!Ensure(br, 32)) {
+    failed = 1;
+  } else {
+    length = (uint32_t)(br.buffer & 0xFFFF);
+    uint32_t check = (uint32_t)(br.buffer >> 16) & 0xFFFF;
+    Drop(br, 32);
+    if (check != (~length & 0xFFFF) || !WithinInput(br)) failed = 1;
+  }
+  unsigned char *window = d->window;
+  uint32_t pos = d->windowPosition;
+  // Whole bytes still in the bit buffer come first.
+  while (!failed && length && br.count >= 8) {
+    if (br.count - 8 < br.overread * 8) {
+      failed = 1;  // the block goes on past the end of the input
+      break;
+    }
+    window[pos++] = (unsigned char)br.buffer;
+    Drop(br, 8);
+    length--;
+    if (pos == WINDOW_SIZE) {
+      WindowFlush(d, WINDOW_SIZE);
+      pos = 0;
+    }
+  }
+  if (!failed && length) {
+    br.buffer = 0;  // empty now; the bytes below are taken directly
+    while (length) {
+      uint32_t avail = (uint32_t)(br.end - br.next);
+      if (avail == 0) {
+        DetachInput(br);
+        int byte = br.stream->progress->leftToDeliver > 0 ? StreamReadByte(br.stream) : -1;
+        AttachInput(br);
+        if (byte < 0) {
+          failed = 1;
+          break;
+        }
+        window[pos++] = (unsigned char)byte;
+        length--;
+      } else {
+        uint32_t chunk = length < avail ? length : avail;
+        if (chunk > WINDOW_SIZE - pos) chunk = WINDOW_SIZE - pos;
+        memcpy(window + pos, br.next, chunk);
+        br.next += chunk;
+        pos += chunk;
+        length -= chunk;
+      }
+      if (pos == WINDOW_SIZE) {
+        WindowFlush(d, WINDOW_SIZE);
+        pos = 0;
+      }
+    }
+  }
+  d->windowPosition = pos;
+  SaveBits(d, br);
+  return failed;
+}
+
+// Canonical codes become one root table of up to lookupBits bits plus
+// sub-tables for longer codes. Tables are sized to leave few unused entries
+// (a table grows while the codes still to place fill it well enough), and no
+// table reaches past the end-of-block code's length, so the final lookup of
+// a block never needs bits beyond its end-of-block code.
+int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
+               HuffEntry **table, unsigned *lookupBits, uint8_t literalOp, uint8_t endOp) {
+  constexpr unsigned MAX_SYMBOLS = 288;
+  *table = nullptr;
+  if (n > MAX_SYMBOLS) return 2;
+  const unsigned eobLength = n > 256 ? lengths[256] : MAX_CODE_BITS;
+  unsigned count[MAX_CODE_BITS + 1] = {0};
+  for (unsigned i = 0; i < n; i++) {
+    if (lengths[i] > MAX_CODE_BITS) return 2;
+    count[lengths[i]]++;
+  }
+  if (count[0] == n) {
+    *lookupBits = 0;
+    return 0;
+  }
+  unsigned minLen = 1, maxLen = MAX_CODE_BITS;
+  while (count[minLen] == 0) minLen++;
+  while (count[maxLen] == 0) maxLen--;
+  unsigned m = *lookupBits;
+  if (m < minLen) m = minLen;
+  if (m > maxLen) m = maxLen;
+
+  // Kraft sum: over-subscribed codes are refused; unused code space becomes
+  // dummy codes of the longest length, which make invalid entries.
+  int free = 1 << minLen;
+  for (unsigned len = minLen; len < maxLen; len++) {
+    free -= (int)count[len];
+    if (free < 0) return 2;
+    free <<= 1;
+  }
+  free -= (int)count[maxLen];
+  if (free < 0) return 2;
+
+  // Symbols by increasing length, then increasing symbol (canonical order).
+  uint16_t sorted[MAX_SYMBOLS];
+  unsigned offset[MAX_CODE_BITS + 2];
+  offset[1] = 0;
+  for (unsigned len = 1; len <= MAX_CODE_BITS; len++) offset[len + 1] = offset[len] + count[len];
+  const unsigned used = offset[MAX_CODE_BITS + 1];
+  for (unsigned v = 0; v < n; v++)
+    if (lengths[v]) sorted[offset[lengths[v]]++] = (uint16_t)v;
+  count[maxLen] += (unsigned)free;
+
+  HuffEntry *levelTable[MAX_CODE_BITS + 1];
+  unsigned levelBits[MAX_CODE_BITS + 1];
+  unsigned levelOpening[MAX_CODE_BITS + 1];
+  HuffEntry *lastHeader = nullptr;
+  int h = -1;      // current table level; none yet
+  unsigned w = 0;  // bits resolved by the tables above the current one
+  unsigned code = 0;  // bit-reversed
+  unsigned next = 0;  // index into sorted
+
+  for (unsigned len = minLen; len <= maxLen; len++) {
+    for (unsigned left = count[len]; left > 0; left--) {
+      // Open tables down to the one that holds this code.
+      while (len > w + (h >= 0 ? levelBits[h] : 0)) {
+        unsigned parentBits = h >= 0 ? levelBits[h] : 0;
+        w += parentBits;
+        unsigned limit = maxLen - w < m ? maxLen - w : m;
+        unsigned j = len - w;
+        if ((1u << j) > left) {
+          unsigned spare = (1u << j) - left;
+          for (;;) {
+            j++;
+            if (j >= limit) break;
+            spare <<= 1;
+            if (spare <= count[w + j]) break;
+            spare -= count[w + j];
+          }
+        }
+        if (w + j > eobLength && w < eobLength) j = eobLength - w;
+        const unsigned size = 1u << j;
+        HuffEntry *block = (HuffEntry *)malloc((size + 1) * sizeof(HuffEntry));
+        if (!block) {
+          if (h >= 0) HuffTableFree(*table);
+          *table = nullptr;
+          return 3;
+        }
+        block[0].operation = 0;
+        block[0].bits = 0;
+        block[0].next = nullptr;
+        for (unsigned i = 1; i <= size; i++) {
+          block[i].operation = OP_INVALID;
+          block[i].bits = 0;
+          block[i].value = 0;
+        }
+        HuffEntry *t = block + 1;
+        if (lastHeader)
+          lastHeader->next = t;
+        else
+          *table = t;
+        lastHeader = block;
+        h++;
+        levelTable[h] = t;
+        levelBits[h] = j;
+        if (h > 0) {
+          levelOpening[h] = code;
+          HuffEntry &link = levelTable[h - 1][(code & ((1u << w) - 1)) >> (w - parentBits)];
+          link.operation = (uint8_t)(literalOp + j);
+          link.bits = (uint8_t)parentBits;
+          link.next = t;
+        } else {
+          levelOpening[0] = 0;
+        }
+      }
+
+      HuffEntry entry;
+      entry.bits = (uint8_t)(len - w);
+      entry.value = 0;
+      if (next >= used) {
+        entry.operation = OP_INVALID;  // a dummy code filling unused space
+      } else {
+        unsigned v = sorted[next++];
+        if (v < s) {
+          entry.operation = v < 256 ? literalOp : endOp;
+          entry.value = (uint16_t)v;
+        } else {
+          entry.operation = extras[v - s];
+          entry.value = bases[v - s];
+        }
+      }
+      HuffEntry *t = levelTable[h];
+      const unsigned size = 1u << levelBits[h];
+      const unsigned step = 1u << (len - w);
+      for (unsigned i = code >> w; i < size; i += step) t[i] = entry;
+
+      // Next code: bit-reversed increment of a len-bit number.
+      unsigned bit = 1u << (len - 1);
+      while (code & bit) {
+        code ^= bit;
+        bit >>= 1;
+      }
+      code ^= bit;
+
+      // Close the tables whose codes are all placed.
+      while ((code & ((1u << w) - 1)) != levelOpening[h]) {
+        h--;
+        w -= levelBits[h];
+      }
+    }
+  }
+  *lookupBits = levelBits[0];
+  return (free != 0 && maxLen != 1) ? 1 : 0;
+}
+
+}  // namespace inflate_detail
+
+using namespace inflate_detail;
+
+int HuffTableBuild(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
+                   HuffEntry **table, unsigned *lookupBits) {
+  return BuildTable(lengths, n, s, bases, extras, table, lookupBits, OP_LITERAL, OP_END_OF_BLOCK);
+}
+
+void HuffTableFree(HuffEntry *table) {
+  while (table) {
+    HuffEntry *header = table - 1;
+    HuffEntry *next = header->next;
+    free(header);
+    table = next;
+  }
+}
+
+void InflateReleaseFixed(InflateDecoder *decoder) {
+  HuffTableFree(decoder->fixedLiteralTable);
+  HuffTableFree(decoder->fixedDistanceTable);
+  decoder->fixedLiteralTable = nullptr;
+  decoder->fixedDistanceTable = nullptr;
+}
+
+void InflateBind(InflateDecoder *decoder, EntryStream *stream, unsigned char *window, ExtractOptions *options,
+                 ArchiveContext *archive, EntryProgress *progress, ExtractCallbacks *callbacks, ZipArchiveJob *job) {
+  decoder->stream = stream;
+  decoder->window = window;
+  decoder->Bind(options, archive, progress, callbacks);
+  decoder->fixedLiteralTable = nullptr;
+  decoder->fixedDistanceTable = nullptr;
+  decoder->job = job;
+  if (window) memset(window, 0, WINDOW_SIZE);
+}
+
+void InflateEntry(InflateDecoder *decoder, int method) {
+  decoder->method = method;
+  if (method == 9)
+    Inflate64Run(decoder);
+  else
+    InflateRun(decoder);
+  InflateReleaseFixed(decoder);
+}
+
+int InflateRun(InflateDecoder *decoder) { return Run<Method8>(decoder); }
+int InflateReadBlock(InflateDecoder *decoder, int *last) { return ReadBlock<Method8>(decoder, last); }
+int InflateStoredBlock(InflateDecoder *decoder) { return StoredBlock(decoder); }
+int InflateFixedBlock(InflateDecoder *decoder) { return FixedBlock<Method8>(decoder); }
+int InflateDynamicBlock(InflateDecoder *decoder) { return DynamicBlock<Method8>(decoder); }
+int InflateDecodeData(InflateDecoder *decoder, const HuffEntry *literalTable, const HuffEntry *distanceTable,
+                      unsigned literalBits, unsigned distanceBits) {
+  return DecodeData<Method8>(decoder, literalTable, distanceTable, literalBits, distanceBits);
+}

@@ -1,0 +1,571 @@
+// The decoder shared by Deflate and Deflate64. The two methods differ only in
+// their length table and in the operation numbers of their table entries, so
+// every block reader and the symbol loop are templates over a small method
+// record; inflate.cpp and inflate64.cpp instantiate them under the named
+// operations of each method. Internal to inflate/.
+#ifndef KV_INFLATE_IMPL_H
+#define KV_INFLATE_IMPL_H
+
+#include <cstring>
+
+#include "entry_stream.h"
+#include "inflate.h"
+
+namespace inflate_detail {
+
+constexpr unsigned LENGTH_SYMBOLS = 31;    // 257..287
+constexpr unsigned DISTANCE_SYMBOLS = 32;  // 0..31, codes 30 and 31 included
+constexpr unsigned MAX_LITERAL_LENGTHS = 286;
+constexpr unsigned FIXED_LITERAL_BITS = 7;
+constexpr unsigned FIXED_DISTANCE_BITS = 5;
+constexpr unsigned DYNAMIC_LITERAL_BITS = 9;
+constexpr unsigned DYNAMIC_DISTANCE_BITS = 6;
+constexpr unsigned CODE_LENGTH_BITS = 7;
+
+extern const uint16_t kDistanceBases[DISTANCE_SYMBOLS];
+extern const uint8_t kDistanceExtras[DISTANCE_SYMBOLS];
+extern const uint8_t kCodeLengthOrder[19];
+// The lookup result of a code without any symbol: every lookup is invalid.
+extern const HuffEntry kEmptyTable[1];
+
+// Deflate: lengths 3..258, symbol 285 = 258.
+struct Method8 {
+  static constexpr uint8_t kLiteral = OP_LITERAL;
+  static constexpr uint8_t kEnd = OP_END_OF_BLOCK;
+  static const uint16_t kLengthBases[LENGTH_SYMBOLS];
+  static const uint8_t kLengthExtras[LENGTH_SYMBOLS];
+  static int Build(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
+                   HuffEntry **table, unsigned *bits) {
+    return HuffTableBuild(lengths, n, s, bases, extras, table, bits);
+  }
+  static int DecodeData(InflateDecoder *d, const HuffEntry *lt, const HuffEntry *dt, unsigned lb, unsigned db) {
+    return InflateDecodeData(d, lt, dt, lb, db);
+  }
+  static int FixedBlock(InflateDecoder *d) { return InflateFixedBlock(d); }
+  static int DynamicBlock(InflateDecoder *d) { return InflateDynamicBlock(d); }
+  static int ReadBlock(InflateDecoder *d, int *last) { return InflateReadBlock(d, last); }
+};
+
+// Deflate64: symbol 285 = base 3 with 16 extra bits (3..65,538).
+struct Method9 {
+  static constexpr uint8_t kLiteral = OP64_LITERAL;
+  static constexpr uint8_t kEnd = OP64_END_OF_BLOCK;
+  static const uint16_t kLengthBases[LENGTH_SYMBOLS];
+  static const uint8_t kLengthExtras[LENGTH_SYMBOLS];
+  static int Build(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
+                   HuffEntry **table, unsigned *bits) {
+    return HuffTableBuild64(lengths, n, s, bases, extras, table, bits);
+  }
+  static int DecodeData(InflateDecoder *d, const HuffEntry *lt, const HuffEntry *dt, unsigned lb, unsigned db) {
+    return Inflate64DecodeData(d, lt, dt, lb, db);
+  }
+  static int FixedBlock(InflateDecoder *d) { return Inflate64FixedBlock(d); }
+  static int DynamicBlock(InflateDecoder *d) { return Inflate64DynamicBlock(d); }
+  static int ReadBlock(InflateDecoder *d, int *last) { return Inflate64ReadBlock(d, last); }
+};
+
+// The builder behind HuffTableBuild and HuffTableBuild64: literalOp and
+// endOp are the operations of simple symbols, links get literalOp + bits.
+int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
+               HuffEntry **table, unsigned *lookupBits, uint8_t literalOp, uint8_t endOp);
+
+inline uint64_t Mask(unsigned n) { return ((uint64_t)1 << n) - 1; }
+
+inline uint64_t LoadLittle64(const unsigned char *p) {
+  uint64_t v;
+  memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
+
+// The bit state of a decoder while a block reader works on it, with direct
+// access to the unread bytes of the stream's current piece [next, end).
+struct BitReader {
+  uint64_t buffer;
+  uint32_t count;
+  uint32_t overread;  // zero bytes added past the end of the input
+  const unsigned char *next;
+  const unsigned char *end;
+  const unsigned char *start;  // next as last synchronised with the stream
+  EntryStream *stream;
+};
+
+// Points next/end at the bytes of the current piece that are still owed.
+inline void AttachInput(BitReader &br) {
+  EntryStream *s = br.stream;
+  int64_t left = s->progress->leftToDeliver;
+  int32_t pos = s->position;
+  if (!s->buffer || pos < 0 || pos >= (int32_t)STREAM_BUF_SIZE || left <= 0) {
+    br.start = br.next = br.end = nullptr;
+    return;
+  }
+  uint32_t avail = STREAM_BUF_SIZE - (uint32_t)pos;
+  if ((int64_t)avail > left) avail = (uint32_t)left;
+  br.start = br.next = s->buffer + pos;
+  br.end = br.next + avail;
+}
+
+// Accounts the bytes taken straight from the piece to the stream.
+inline void DetachInput(BitReader &br) {
+  if (br.next == br.start) return;
+  uint32_t used = (uint32_t)(br.next - br.start);
+  br.stream->position += (int32_t)used;
+  br.stream->progress->leftToDeliver -= used;
+  br.start = br.next;
+}
+
+inline void LoadBits(InflateDecoder *d, BitReader &br) {
+  br.buffer = d->bitBuffer;
+  br.count = d->bitCount;
+  br.overread = d->overreadBytes;
+  br.stream = d->stream;
+  AttachInput(br);
+}
+
+inline void SaveBits(InflateDecoder *d, BitReader &br) {
+  DetachInput(br);
+  d->bitBuffer = br.buffer;
+  d->bitCount = br.count;
+  d->overreadBytes = br.overread;
+}
+
+// Eight bytes at once: takes as many whole bytes as fit (count ends at 56..63).
+// The bits loaded above count are those of the following bytes, so taking
+// those bytes later ORs in the same bits again.
+inline void RefillFast(BitReader &br) {
+  br.buffer |= LoadLittle64(br.next) << br.count;
+  uint32_t n = (63 - br.count) >> 3;
+  br.next += n;
+  br.count += n << 3;
+}
+
+// Tops the buffer up to need bits (need <= 32). False when the input has
+// ended and zero bits from beyond its end were already consumed.
+bool RefillSlow(BitReader &br, uint32_t need);
+
+inline bool Ensure(BitReader &br, uint32_t need) {
+  if (br.count >= need) return true;
+  if (br.end - br.next >= 8) {
+    RefillFast(br);
+    return true;
+  }
+  return RefillSlow(br, need);
+}
+
+inline void Drop(BitReader &br, uint32_t n) {
+  br.buffer >>= n;
+  br.count -= n;
+}
+
+// True while no zero bits from beyond the end of the input were consumed.
+inline bool WithinInput(const BitReader &br) { return br.count >= br.overread * 8; }
+
+// Forward copy of n bytes with the result of a byte-by-byte copy, also when
+// the ranges overlap (a short distance repeats the recent bytes).
+inline void CopyForward(unsigned char *dst, const unsigned char *src, uint32_t n) {
+  if (src < dst) {
+    size_t distance = (size_t)(dst - src);
+    if (distance >= 8) {
+      while (n >= 8) {
+        uint64_t w;
+        memcpy(&w, src, 8);
+        memcpy(dst, &w, 8);
+        src += 8;
+        dst += 8;
+        n -= 8;
+      }
+    } else if (distance == 1) {
+      memset(dst, *src, n);
+      return;
+    } else {
+      // Grow the repeated pattern: each pass copies what is already there.
+      while (n >= distance) {
+        memcpy(dst, src, distance);
+        dst += distance;
+        n -= (uint32_t)distance;
+        distance *= 2;  // src stays: the pattern now spans twice the distance
+        if (distance > 8) break;
+      }
+      while (n >= 8) {
+        uint64_t w;
+        memcpy(&w, src, 8);
+        memcpy(dst, &w, 8);
+        src += 8;
+        dst += 8;
+        n -= 8;
+      }
+    }
+  } else if (src > dst) {
+    // Reading ahead of the write: each word is loaded before it can be overwritten.
+    while (n >= 8) {
+      uint64_t w;
+      memcpy(&w, src, 8);
+      memcpy(dst, &w, 8);
+      src += 8;
+      dst += 8;
+      n -= 8;
+    }
+  } else {
+    return;  // distance of a whole window: the bytes stay as they are
+  }
+  while (n--) *dst++ = *src++;
+}
+
+// Copies a match of length bytes from source to the window position in
+// pieces bounded by the window's end, flushing the full window. Returns the
+// new position.
+inline uint32_t CopyMatch(InflateDecoder *d, unsigned char *window, uint32_t position, uint32_t source,
+                          uint32_t length) {
+  while (length) {
+    uint32_t top = source > position ? source : position;
+    uint32_t chunk = WINDOW_SIZE - top;
+    if (chunk > length) chunk = length;
+    CopyForward(window + position, window + source, chunk);
+    position += chunk;
+    source += chunk;
+    length -= chunk;
+    if (position == WINDOW_SIZE) {
+      WindowFlush(d, WINDOW_SIZE);
+      position = 0;
+    }
+    source &= 0xFFFF;
+  }
+  return position;
+}
+
+// The symbol loop of both methods.
+template <class M>
+int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry *distanceTable,
+               unsigned literalBits, unsigned distanceBits) {
+  if (!literalTable) {
+    literalTable = kEmptyTable;
+    literalBits = 0;
+  }
+  if (!distanceTable) {
+    distanceTable = kEmptyTable;
+    distanceBits = 0;
+  }
+  BitReader br;
+  LoadBits(d, br);
+  // Hot state in locals, out of reach of the window's byte stores.
+  uint64_t bb = br.buffer;
+  uint32_t bc = br.count;
+  const unsigned char *in = br.next;
+  const unsigned char *inEnd = br.end;
+  unsigned char *const window = d->window;
+  uint32_t pos = d->windowPosition;
+  const ArchiveContext *archive = d->archive;
+  const uint64_t literalMask = Mask(literalBits);
+  const uint64_t distanceMask = Mask(distanceBits);
+  int result = 0;
+
+  auto ensure = [&](uint32_t need) -> bool {
+    if (bc >= need) return true;
+    if (inEnd - in >= 8) {
+      bb |= LoadLittle64(in) << bc;
+      uint32_t n = (63 - bc) >> 3;
+      in += n;
+      bc += n << 3;
+      return true;
+    }
+    br.buffer = bb;
+    br.count = bc;
+    br.next = in;
+    br.end = inEnd;
+    bool ok = RefillSlow(br, need);
+    bb = br.buffer;
+    bc = br.count;
+    in = br.next;
+    inEnd = br.end;
+    return ok;
+  };
+
+  while (archive->errorCode == 0) {
+    if (!ensure(literalBits)) {
+      result = 1;
+      break;
+    }
+    const HuffEntry *e = &literalTable[bb & literalMask];
+    unsigned op = e->operation;
+    while (op > M::kLiteral) {  // a link, or an invalid code
+      if (op == OP_INVALID) {
+        result = 1;
+        goto done;
+      }
+      bb >>= e->bits;
+      bc -= e->bits;
+      unsigned subBits = op - M::kLiteral;
+      if (!ensure(subBits)) {
+        result = 1;
+        goto done;
+      }
+      e = &e->next[bb & Mask(subBits)];
+      op = e->operation;
+    }
+    bb >>= e->bits;
+    bc -= e->bits;
+    if (op == M::kLiteral) {
+      window[pos++] = (unsigned char)e->value;
+      if (pos == WINDOW_SIZE) {
+        WindowFlush(d, WINDOW_SIZE);
+        pos = 0;
+      }
+      continue;
+    }
+    if (op == M::kEnd) {
+      if (bc < br.overread * 8) result = 1;  // the end code lay beyond the input
+      break;
+    }
+    // A length with op extra bits.
+    if (!ensure(op)) {
+      result = 1;
+      break;
+    }
+    uint32_t length = e->value + (uint32_t)(bb & Mask(op));
+    bb >>= op;
+    bc -= op;
+    // Its distance.
+    if (!ensure(distanceBits)) {
+      result = 1;
+      break;
+    }
+    e = &distanceTable[bb & distanceMask];
+    op = e->operation;
+    while (op > M::kLiteral) {
+      if (op == OP_INVALID) {
+        result = 1;
+        goto done;
+      }
+      bb >>= e->bits;
+      bc -= e->bits;
+      unsigned subBits = op - M::kLiteral;
+      if (!ensure(subBits)) {
+        result = 1;
+        goto done;
+      }
+      e = &e->next[bb & Mask(subBits)];
+      op = e->operation;
+    }
+    bb >>= e->bits;
+    bc -= e->bits;
+    if (op >= M::kEnd) {  // a simple symbol cannot stand in a distance table
+      result = 1;
+      break;
+    }
+    if (!ensure(op)) {
+      result = 1;
+      break;
+    }
+    uint32_t source = (pos - e->value - (uint32_t)(bb & Mask(op))) & 0xFFFF;
+    bb >>= op;
+    bc -= op;
+    pos = CopyMatch(d, window, pos, source, length);
+  }
+done:
+  br.buffer = bb;
+  br.count = bc;
+  br.next = in;
+  br.end = inEnd;
+  SaveBits(d, br);
+  d->windowPosition = pos;
+  return result;
+}
+
+template <class M>
+int FixedBlock(InflateDecoder *d) {
+  if (!d->fixedLiteralTable) {
+    static uint8_t lengths[288];  // one work area per method
+    unsigned i = 0;
+    for (; i < 144; i++) lengths[i] = 8;
+    for (; i < 256; i++) lengths[i] = 9;
+    for (; i < 280; i++) lengths[i] = 7;
+    for (; i < 288; i++) lengths[i] = 8;
+    HuffEntry *literal = nullptr;
+    unsigned literalBits = FIXED_LITERAL_BITS;
+    int r = M::Build(lengths, 288, 257, M::kLengthBases, M::kLengthExtras, &literal, &literalBits);
+    if (r != 0) {
+      HuffTableFree(literal);
+      return r;
+    }
+    for (i = 0; i < DISTANCE_SYMBOLS; i++) lengths[i] = 5;
+    HuffEntry *distance = nullptr;
+    unsigned distanceBits = FIXED_DISTANCE_BITS;
+    r = M::Build(lengths, DISTANCE_SYMBOLS, 0, kDistanceBases, kDistanceExtras, &distance, &distanceBits);
+    if (r > 1) {
+      HuffTableFree(literal);
+      return r;
+    }
+    d->fixedLiteralTable = literal;
+    d->fixedLiteralBits = literalBits;
+    d->fixedDistanceTable = distance;
+    d->fixedDistanceBits = distanceBits;
+  }
+  return M::DecodeData(d, d->fixedLiteralTable, d->fixedDistanceTable, d->fixedLiteralBits, d->fixedDistanceBits) ? 1
+                                                                                                                 : 0;
+}
+
+template <class M>
+int DynamicBlock(InflateDecoder *d) {
+  static uint8_t lengths[MAX_LITERAL_LENGTHS + DISTANCE_SYMBOLS + 2];  // one work area per method
+  BitReader br;
+  LoadBits(d, br);
+  if (!Ensure(br, 14)) {
+    SaveBits(d, br);
+    return 1;
+  }
+  unsigned literalCount = 257 + (unsigned)(br.buffer & 31);
+  Drop(br, 5);
+  unsigned distanceCount = 1 + (unsigned)(br.buffer & 31);
+  Drop(br, 5);
+  unsigned codeLengthCount = 4 + (unsigned)(br.buffer & 15);
+  Drop(br, 4);
+  if (literalCount > MAX_LITERAL_LENGTHS || distanceCount > DISTANCE_SYMBOLS) {
+    SaveBits(d, br);
+    return 1;
+  }
+  uint8_t codeLengths[19] = {0};
+  for (unsigned i = 0; i < codeLengthCount; i++) {
+    if (!Ensure(br, 3)) {
+      SaveBits(d, br);
+      return 1;
+    }
+    codeLengths[kCodeLengthOrder[i]] = (uint8_t)(br.buffer & 7);
+    Drop(br, 3);
+  }
+  HuffEntry *codeTable = nullptr;
+  unsigned codeBits = CODE_LENGTH_BITS;
+  int r = M::Build(codeLengths, 19, 19, nullptr, nullptr, &codeTable, &codeBits);
+  if (r != 0) {
+    HuffTableFree(codeTable);
+    SaveBits(d, br);
+    return r;
+  }
+  const HuffEntry *codes = codeTable ? codeTable : kEmptyTable;
+  if (!codeTable) codeBits = 0;
+  const unsigned total = literalCount + distanceCount;
+  unsigned filled = 0;
+  unsigned previous = 0;
+  int bad = 0;
+  while (filled < total) {
+    if (!Ensure(br, codeBits)) {
+      bad = 1;
+      break;
+    }
+    const HuffEntry *e = &codes[br.buffer & Mask(codeBits)];
+    if (e->operation != M::kLiteral) {  // an unused code (or no code at all)
+      bad = 1;
+      break;
+    }
+    Drop(br, e->bits);
+    unsigned v = e->value;
+    if (v < 16) {
+      lengths[filled++] = (uint8_t)v;
+      previous = v;
+      continue;
+    }
+    unsigned repeat, value;
+    unsigned extraBits = v == 16 ? 2 : v == 17 ? 3 : 7;
+    if (!Ensure(br, extraBits)) {
+      bad = 1;
+      break;
+    }
+    repeat = (v == 18 || v > 17 ? 11 : 3) + (unsigned)(br.buffer & Mask(extraBits));
+    Drop(br, extraBits);
+    value = v == 16 ? previous : 0;
+    if (filled + repeat > total) {
+      bad = 1;
+      break;
+    }
+    memset(lengths + filled, (int)value, repeat);
+    filled += repeat;
+    previous = value;
+  }
+  HuffTableFree(codeTable);
+  if (!bad && !WithinInput(br)) bad = 1;
+  SaveBits(d, br);
+  if (bad) return 1;
+
+  HuffEntry *literal = nullptr;
+  unsigned literalBits = DYNAMIC_LITERAL_BITS;
+  r = M::Build(lengths, literalCount, 257, M::kLengthBases, M::kLengthExtras, &literal, &literalBits);
+  if (r != 0) {
+    HuffTableFree(literal);
+    return r;
+  }
+  HuffEntry *distance = nullptr;
+  unsigned distanceBits = DYNAMIC_DISTANCE_BITS;
+  r = M::Build(lengths + literalCount, distanceCount, 0, kDistanceBases, kDistanceExtras, &distance, &distanceBits);
+  if (r != 0) {
+    HuffTableFree(distance);
+    HuffTableFree(literal);
+    return r;
+  }
+  int failed = M::DecodeData(d, literal, distance, literalBits, distanceBits);
+  // Freed on failure too: a corrupt block must not leak its tables.
+  HuffTableFree(literal);
+  HuffTableFree(distance);
+  return failed ? 1 : 0;
+}
+
+int StoredBlock(InflateDecoder *d);
+
+template <class M>
+int ReadBlock(InflateDecoder *d, int *last) {
+  BitReader br;
+  LoadBits(d, br);
+  if (!Ensure(br, 3)) {
+    SaveBits(d, br);
+    return 1;
+  }
+  *last = (int)(br.buffer & 1);
+  Drop(br, 1);
+  unsigned type = (unsigned)(br.buffer & 3);
+  Drop(br, 2);
+  SaveBits(d, br);
+  int r;
+  switch (type) {
+    case 0:
+      r = InflateStoredBlock(d);
+      break;
+    case 1:
+      r = M::FixedBlock(d);
+      break;
+    case 2:
+      r = M::DynamicBlock(d);
+      break;
+    default:
+      return 2;
+  }
+  if (d->archive->errorCode == ERR_CANCELLED) *last = 1;
+  return r;
+}
+
+// Hands whole bytes taken ahead into the bit buffer back to the stream, so
+// that its counters say exactly how much of the entry's data was used.
+void ReturnUnusedBytes(InflateDecoder *d);
+
+template <class M>
+int Run(InflateDecoder *d) {
+  d->windowPosition = 0;
+  d->bitBuffer = 0;
+  d->bitCount = 0;
+  d->overreadBytes = 0;
+  int last;
+  do {
+    last = 0;
+    int r = M::ReadBlock(d, &last);
+    if (r != 0) {
+      if (d->archive->errorCode == 0) d->archive->errorCode = ERR_INVALID_DATA;
+      return r;
+    }
+  } while (!last);
+  WindowFlush(d, d->windowPosition);
+  ReturnUnusedBytes(d);
+  return 0;
+}
+
+}  // namespace inflate_detail
+
+#endif
