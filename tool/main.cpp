@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive_cmd.h"
 #include "tool.h"
 
 namespace {
@@ -17,6 +18,9 @@ struct ToolVerb {
 const ToolVerb kVerbs[] = {
     {"build", "make a self-extractor from a ZIP archive", CmdBuild},
     {"info", "show the block and settings of a self-extractor", CmdInfo},
+    {"extract", "extract a ZIP archive or self-extractor into a folder", CmdExtract},
+    {"test", "check every entry of a ZIP archive or self-extractor", CmdTest},
+    {"list", "list the entries of a ZIP archive or self-extractor", CmdList},
 };
 
 void PrintUsage(FILE *out) {
