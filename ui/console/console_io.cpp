@@ -1,0 +1,171 @@
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "../../launcher/sfx_state.h"
+#include "console_ui.h"
+
+static void OnInterrupt(int) { g_cancelRequested = 1; }
+
+void ConsoleCatchInterrupt() {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no restart: a pending read ends with EINTR
+  sigaction(SIGINT, &action, nullptr);
+}
+
+int ConsoleHasTerminal() { return isatty(STDIN_FILENO); }
+
+void ConsolePrint(const char *text) {
+  ConsoleEndProgressLine();
+  // Language texts carry CR LF line breaks; a terminal wants LF alone.
+  for (const char *p = text; *p; p++)
+    if (*p != '\r') fputc(*p, stderr);
+  fputc('\n', stderr);
+  fflush(stderr);
+}
+
+int ConsoleReadLine(char *out, size_t size, int echo) {
+  if (size == 0) return 0;
+  out[0] = '\0';
+  if (!ConsoleHasTerminal() || g_cancelRequested) return 0;
+  fflush(stderr);
+  struct termios saved, quiet;
+  int changed = 0;
+  if (!echo && tcgetattr(STDIN_FILENO, &saved) == 0) {
+    quiet = saved;
+    quiet.c_lflag &= ~(tcflag_t)ECHO;
+    quiet.c_lflag |= ECHONL;
+    changed = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+  }
+  // Byte by byte with read(): stdio would keep typed-ahead input that the
+  // next question must see, and an interrupt must end the wait.
+  size_t length = 0;
+  int ok = 0;
+  for (;;) {
+    char c;
+    ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR && !g_cancelRequested) continue;
+    if (n <= 0 || g_cancelRequested) break;
+    if (c == '\n') {
+      ok = 1;
+      break;
+    }
+    if (c == '\r') continue;
+    if (length + 1 < size) out[length++] = c;  // longer input is cut, never overrun
+  }
+  out[length] = '\0';
+  if (changed) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (!ok) {
+    out[0] = '\0';
+    fputc('\n', stderr);
+  }
+  return ok;
+}
+
+// "&Extract" -> "[E]xtract"; "&&" is a literal '&'.
+static void ShowLabel(const char *text, char *out, size_t size) {
+  size_t at = 0;
+  int marked = 0;
+  for (const char *p = text; *p && at + 4 < size; p++) {
+    if (*p == '&' && p[1] == '&') {
+      out[at++] = '&';
+      p++;
+    } else if (*p == '&' && p[1] && !marked) {
+      out[at++] = '[';
+      out[at++] = *++p;
+      out[at++] = ']';
+      marked = 1;
+    } else if (*p != '&') {
+      out[at++] = *p;
+    }
+  }
+  out[at] = '\0';
+}
+
+static char HotKey(const char *text) {
+  for (const char *p = text; *p; p++) {
+    if (*p == '&' && p[1] == '&') {
+      p++;
+      continue;
+    }
+    if (*p == '&' && p[1]) {
+      char c = p[1];
+      return (char)(c >= 'a' && c <= 'z' ? c - 32 : c);
+    }
+  }
+  return 0;
+}
+
+int ConsoleChoose(const int *strings, int count, int defaultIndex) {
+  for (;;) {
+    char line[512], label[256], entry[300];
+    line[0] = '\0';
+    for (int i = 0; i < count; i++) {
+      ShowLabel(LangString(strings[i]), label, sizeof label);
+      snprintf(entry, sizeof entry, "%s%d) %s", i ? "   " : "", i + 1, label);
+      StrAppend(line, entry, sizeof line);
+    }
+    ConsoleEndProgressLine();
+    fprintf(stderr, "%s\n> ", line);
+    char answer[64];
+    if (!ConsoleReadLine(answer, sizeof answer, 1)) return -1;
+    const char *a = answer;
+    while (*a == ' ' || *a == '\t') a++;
+    if (!*a && defaultIndex >= 0) return defaultIndex;
+    if (a[0] >= '1' && a[0] <= '9' && (a[1] == '\0' || a[1] == ' ')) {
+      int index = a[0] - '1';
+      if (index < count) return index;
+    }
+    // A hotkey letter counts when exactly one choice has it.
+    if (a[0] && (a[1] == '\0' || a[1] == ' ')) {
+      char key = (char)(a[0] >= 'a' && a[0] <= 'z' ? a[0] - 32 : a[0]);
+      int found = -1, hits = 0;
+      for (int i = 0; i < count; i++)
+        if (HotKey(LangString(strings[i])) == key) {
+          found = i;
+          hits++;
+        }
+      if (hits == 1) return found;
+    }
+  }
+}
+
+void ConsoleShowPath(const char *path, char *out, size_t size) {
+  StrCopy(out, path, size);
+  for (char *p = out; *p; p++)
+    if (*p == '\\') *p = '/';
+}
+
+void ConsoleTakePath(const char *typed, char *out, size_t size) {
+  StrCopy(out, typed, size);
+  for (char *p = out; *p; p++)
+    if (*p == '/') *p = '\\';
+}
+
+int ConsoleEditFolder(const char *label, char *folder, size_t size) {
+  char shown[PATH_BUF_SIZE];
+  ConsoleShowPath(folder, shown, sizeof shown);
+  ConsoleEndProgressLine();
+  fprintf(stderr, "%s [%s]\n> ", label, shown);
+  char typed[PATH_BUF_SIZE];
+  if (!ConsoleReadLine(typed, sizeof typed, 1)) return 0;
+  if (typed[0]) ConsoleTakePath(typed, folder, size);
+  return 1;
+}
+
+void ConsoleFileTimeText(uint64_t fileTime, char *date, size_t dateSize, char *timeText, size_t timeSize) {
+  const uint64_t kUnixEpoch = 116444736000000000ull;  // 1970-01-01 in 100 ns steps since 1601
+  time_t seconds = fileTime >= kUnixEpoch ? (time_t)((fileTime - kUnixEpoch) / 10000000u) : 0;
+  struct tm local;
+  if (!localtime_r(&seconds, &local)) memset(&local, 0, sizeof local);
+  if (!strftime(date, dateSize, "%Y-%m-%d", &local)) date[0] = '\0';
+  if (!strftime(timeText, timeSize, "%H:%M", &local)) timeText[0] = '\0';
+}
