@@ -22,23 +22,39 @@ char *CopyOut(char *out, size_t size, const char *src, size_t count) {
 
 }  // namespace
 
+// "*d" (d any byte, a second '*' included, or '?') stands for any run of
+// bytes followed by one byte that d matches; a remaining "*.*" or "*" matches
+// whatever is left. Matched greedily, going back only to the latest star,
+// which finds every match the full recursive search finds (a later star can
+// absorb whatever an earlier one would have taken) in time proportional to
+// the product of the lengths, so no pattern can make it run for ages.
 int NameMatch(const char *name, const char *pattern) {
   if (!name || !pattern) return 0;
+  const char *p = pattern, *n = name;
+  const char *starD = nullptr, *starName = nullptr;  // the latest star's d, and where it last tried
+  bool atD = false;  // p is the byte after a star: taken literally, even '*'
   for (;;) {
-    if (!strcmp(pattern, "*.*") || !strcmp(pattern, "*")) return 1;
-    if (!*pattern) return *name == '\0';
-    if (*pattern != '*') {
-      if (!*name) return 0;
-      if (*pattern != '?' && *pattern != *name) return 0;
-      name++;
-      pattern++;
+    if (!atD) {
+      if (!strcmp(p, "*.*") || !strcmp(p, "*")) return 1;
+      if (*p == '*') {
+        starD = p + 1;
+        starName = n;
+        p = starD;
+        atD = true;
+        continue;
+      }
+      if (!*p && !*n) return 1;
+    }
+    if (*p && *n && (*p == '?' || *p == *n)) {
+      p++;
+      n++;
+      atD = false;
       continue;
     }
-    // '*' and the character after it consume at least one byte of the name.
-    char d = pattern[1];
-    for (const char *p = name; *p; p++)
-      if ((*p == d || d == '?') && NameMatch(p + 1, pattern + 2)) return 1;
-    return 0;
+    if (!starD || !*starName) return 0;
+    n = ++starName;
+    p = starD;
+    atD = true;
   }
 }
 

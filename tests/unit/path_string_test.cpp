@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "fileio/path.h"
@@ -25,6 +26,61 @@ TEST(NameMatch, Table) {
     EXPECT_EQ(c.want, NameMatch(c.name, c.pattern)) << "'" << c.name << "' vs '" << c.pattern << "'";
   EXPECT_EQ(0, NameMatch(nullptr, "*"));
   EXPECT_EQ(0, NameMatch("A", nullptr));
+}
+
+// The matching rules written as plainly as possible, byte by byte and
+// recursively, to hold the matcher against on many small inputs.
+static int ReferenceMatch(const char *name, const char *pattern) {
+  if (!strcmp(pattern, "*.*") || !strcmp(pattern, "*")) return 1;
+  if (!*pattern) return *name == '\0';
+  if (*pattern != '*') {
+    if (!*name) return 0;
+    if (*pattern != '?' && *pattern != *name) return 0;
+    return ReferenceMatch(name + 1, pattern + 1);
+  }
+  char d = pattern[1];
+  for (const char *p = name; *p; p++)
+    if ((*p == d || d == '?') && ReferenceMatch(p + 1, pattern + 2)) return 1;
+  return 0;
+}
+
+TEST(NameMatch, AgreesWithTheRulesOnEveryShortInput) {
+  // Every name of up to 4 bytes and pattern of up to 5 over a small alphabet.
+  const char alphabet[] = "A.*?";
+  auto forEach = [&](int maxLength, auto &&fn) {
+    std::string s;
+    std::function<void()> grow = [&]() {
+      fn(s);
+      if ((int)s.size() == maxLength) return;
+      for (int i = 0; alphabet[i]; i++) {
+        s.push_back(alphabet[i]);
+        grow();
+        s.pop_back();
+      }
+    };
+    grow();
+  };
+  int compared = 0, matched = 0;
+  forEach(5, [&](const std::string &pattern) {
+    forEach(4, [&](const std::string &name) {
+      if (name.find('?') != std::string::npos) return;
+      int want = ReferenceMatch(name.c_str(), pattern.c_str());
+      ASSERT_EQ(want, NameMatch(name.c_str(), pattern.c_str())) << "'" << name << "' vs '" << pattern << "'";
+      compared++;
+      matched += want;
+    });
+  });
+  EXPECT_GT(matched, compared / 10);
+  EXPECT_LT(matched, compared);
+}
+
+TEST(NameMatch, ManyStarsStayFast) {
+  std::string name(271, 'a'), pattern;
+  for (int i = 0; i < 60; i++) pattern += "*a";
+  pattern += "*b";
+  EXPECT_EQ(0, NameMatch(name.c_str(), pattern.c_str()));
+  name.back() = 'b';
+  EXPECT_EQ(1, NameMatch(name.c_str(), pattern.c_str()));
 }
 
 TEST(PathBackslash, EnsureAndTrim) {
