@@ -94,13 +94,16 @@ FileHandle FileOpen(const char *name, const char *mode) {
   }
   char native[POSIX_PATH_SIZE];
   if (!PosixFromProgramPath(name, native, sizeof native)) return INVALID_FILE;
+  // Opened non-blocking so that a FIFO without a writer can't hang the open;
+  // reads and writes block again as on any file.
   int fd;
   do {
-    fd = open(native, flags | O_CLOEXEC, 0666);
+    fd = open(native, flags | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return INVALID_FILE;
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  int fl = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
     close(fd);
     return INVALID_FILE;
   }

@@ -244,3 +244,16 @@ TEST(PosixFiles, DosTimeSetsModificationAndAccessTimes) {
   EXPECT_EQ(want, st.st_atime);
   FileDelete(file);
 }
+
+TEST(PosixFiles, FifoWithoutWriterDoesNotHangTheOpen) {
+  char tmp[PATH_BUF_SIZE], fifo[PATH_BUF_SIZE];
+  ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
+  ASSERT_EQ(1, PathMakeTempName(tmp, ".fifo", fifo, sizeof fifo));
+  ASSERT_EQ(0, mkfifo(Native(fifo).c_str(), 0600));
+  FileHandle h = FileOpen(fifo, "rb");
+  ASSERT_NE(INVALID_FILE, h);
+  char c;
+  EXPECT_EQ(0, FileRead(h, &c, 1)) << "no writer: end of file at once";
+  FileClose(h);
+  EXPECT_EQ(1, FileDelete(fifo));
+}
