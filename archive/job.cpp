@@ -288,6 +288,9 @@ int32_t RunCycle(ZipArchiveJob *job, const char *archivePath, const char *folder
       opts.keepPaths = 1;
       opts.overwriteMode = overwriteMode;
       StrCopy(opts.destFolder, folder ? folder : "", sizeof opts.destFolder);
+      // A folder typed with forward slashes names the same folder; the path
+      // helpers count backslashes only.
+      PathFixSlashes(opts.destFolder);
       if (strlen(opts.destFolder) > 3) PathTrimBackslash(opts.destFolder);
       job->SetOptions(2, &opts);
       if (test) job->Test();
