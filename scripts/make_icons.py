@@ -3,10 +3,12 @@
 
 Each icon is drawn from a few geometric shapes in a unit square, rendered with
 4x4 supersampling at 16, 32 and 48 pixels, so every size is drawn rather than
-scaled. Output: resources/icons/{app,password,warning,volume}.ico (32-bit
-colour with an alpha channel plus the 1-bit mask older renderers use).
+scaled. Output: resources/icons/{app,password,warning,volume}.ico, each size
+a PNG with an alpha channel (the icon format since Windows Vista; a quarter
+of the size of bitmaps, which matters in a stub of at most 150 KB). With
+--bitmap the entries are 32-bit bitmaps with a 1-bit mask instead.
 
-    python3 scripts/make_icons.py [output-dir]
+    python3 scripts/make_icons.py [--bitmap] [output-dir]
     python3 scripts/make_icons.py --preview /tmp/icons   (PNG strips to look at)
 """
 import math
@@ -180,8 +182,26 @@ def dib(rows):
     return header + bytes(pixels) + bytes(mask)
 
 
-def write_ico(path, layers):
-    images = [dib(render(layers, s)) for s in SIZES]
+def png_rgba(rows):
+    """A PNG with an alpha channel: what the icon entries hold, as the shapes
+    are flat colours that compress to a fraction of a bitmap's size."""
+    import zlib
+    raw = bytearray()
+    for row in rows:
+        raw.append(0)
+        for px in row:
+            raw += bytes(px)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    size = len(rows)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+
+
+def write_ico(path, layers, use_png=True):
+    images = [(png_rgba if use_png else dib)(render(layers, s)) for s in SIZES]
     out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
     offset = 6 + 16 * len(images)
     for s, data in zip(SIZES, images):
@@ -234,10 +254,12 @@ def main():
             write_png("%s-%d.png" % (sys.argv[2], s), strip, scale=max(1, 192 // s))
         return
     here = os.path.dirname(os.path.abspath(__file__))
-    outdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "resources", "icons")
+    use_png = "--bitmap" not in sys.argv
+    args = [a for a in sys.argv[1:] if a != "--bitmap"]
+    outdir = args[0] if args else os.path.join(here, "..", "resources", "icons")
     os.makedirs(outdir, exist_ok=True)
     for name, make in ICONS.items():
-        write_ico(os.path.join(outdir, name), make())
+        write_ico(os.path.join(outdir, name), make(), use_png)
         print(os.path.join(outdir, name))
 
 
