@@ -10,6 +10,14 @@
 #include "../inflate/entry_stream.h"
 #include "zip_job.h"
 
+namespace {
+
+bool IsReservedNameByte(unsigned char c) {
+  return c == '?' || c == '*' || c == '>' || c == '<' || c == '"' || c == '|' || (c >= 1 && c <= 31);
+}
+
+}  // namespace
+
 int ZipArchiveJob::BuildOutputPath(const char *entryName, char *out, size_t size) {
   char name[PATH_BUF_SIZE];
   StrCopy(name, entryName, sizeof name);
@@ -21,6 +29,9 @@ int ZipArchiveJob::BuildOutputPath(const char *entryName, char *out, size_t size
   } else if (name[0] == '\\') {
     memmove(name, name + 1, strlen(name));
   }
+  int clean = 1;
+  for (const char *p = name; *p; p++)
+    if (IsReservedNameByte((unsigned char)*p)) clean = 0;
   // The directory reader has cleaned the name already; cleaning again keeps
   // every caller's name below the target folder.
   CleanEntryName(name, sizeof name);
@@ -41,14 +52,8 @@ int ZipArchiveJob::BuildOutputPath(const char *entryName, char *out, size_t size
   StrAppend(path, tail, sizeof path);
 
   // Reserved characters and control bytes of the entry's part become '_'.
-  int clean = 1;
-  for (size_t i = base; path[i]; i++) {
-    unsigned char c = (unsigned char)path[i];
-    if (c == '?' || c == '*' || c == '>' || c == '<' || c == '"' || c == '|' || (c >= 1 && c <= 31)) {
-      path[i] = '_';
-      clean = 0;
-    }
-  }
+  for (size_t i = base; path[i]; i++)
+    if (IsReservedNameByte((unsigned char)path[i])) path[i] = '_';
   StrCopy(out, path, size);
   return clean;
 }
