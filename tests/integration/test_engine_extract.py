@@ -1,0 +1,394 @@
+"""The archive engine end to end: self-extractors (POSIX stub natively, Windows
+stub under Wine) and kvsfx extract/test/list on archives made by Info-ZIP,
+Python's zipfile and a small hand builder for the cases no tool writes."""
+import os
+import random
+import shutil
+import stat
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.environ.get("KV_SOURCE_DIR", os.path.dirname(os.path.dirname(HERE)))
+BIN = os.environ.get("KV_BIN", os.path.join(SOURCE, "build", "bin"))
+KVSFX = os.path.join(BIN, "kvsfx")
+STUB_EXE = os.path.join(BIN, "kvsfx-stub.exe")
+DOS_TIME = (2024, 1, 2, 3, 4, 6)
+
+
+def dos_date_time(t):
+    y, mo, d, h, mi, s = t
+    return ((y - 1980) << 9) | (mo << 5) | d, (h << 11) | (mi << 5) | (s // 2)
+
+
+def build_zip(entries, prefix=b"", comment=b"", zip64=False, count_delta=0):
+    """entries: dicts with name (bytes), data (bytes), and optionally flags,
+    crc, csize, usize, extra, host. Offsets count from the archive's first
+    byte, as when an archive is simply appended behind other data."""
+    out = bytearray()
+    central = bytearray()
+    ddate, dtime = dos_date_time(DOS_TIME)
+    for e in entries:
+        name, data = e["name"], e.get("data", b"")
+        flags = e.get("flags", 0)
+        crc = e.get("crc", zlib.crc32(data))
+        csize = e.get("csize", len(data))
+        usize = e.get("usize", len(data))
+        offset = len(out)
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, 0, dtime, ddate, crc, len(data), len(data),
+                           len(name), 0) + name + data
+        extra = e.get("extra", b"")
+        c_csize, c_usize, c_offset = csize, usize, offset
+        if zip64:
+            extra = struct.pack("<HHQQQ", 1, 24, usize, csize, offset) + extra
+            c_csize = c_usize = c_offset = 0xFFFFFFFF
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, (e.get("host", 0) << 8) | 20, 20, flags, 0, dtime,
+                               ddate, crc, c_csize, c_usize, len(name), len(extra), 0, 0, 0,
+                               e.get("attributes", 0), c_offset) + name + extra
+    cd_start = len(out)
+    out += central
+    count = len(entries) + count_delta
+    if zip64:
+        record_pos = len(out)
+        out += struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, count, count, len(central), cd_start)
+        out += struct.pack("<IIQI", 0x07064B50, 0, record_pos, 1)
+        out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, len(comment))
+    else:
+        out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(central), cd_start, len(comment))
+    return bytes(prefix) + bytes(out) + comment
+
+
+def stored(name, data, **kw):
+    d = {"name": name if isinstance(name, bytes) else name.encode(), "data": data}
+    d.update(kw)
+    return d
+
+
+def expected_mtime(date_time):
+    return time.mktime(tuple(date_time) + (0, 0, -1))
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def run(args, **kw):
+    return subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=kw.pop("timeout", 120), **kw)
+
+
+def kvsfx(*args, **kw):
+    return run([KVSFX] + [str(a) for a in args], **kw)
+
+
+def wine_available():
+    return os.path.exists(STUB_EXE) and shutil.which("wine") is not None
+
+
+def wine_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+class EngineCase(unittest.TestCase):
+    def setUp(self):
+        if not os.path.exists(KVSFX):
+            self.skipTest("kvsfx not built")
+        self.dir = tempfile.mkdtemp(prefix="kvengine.")
+
+    def tearDown(self):
+        for root, dirs, files in os.walk(self.dir):
+            for n in dirs + files:
+                try:
+                    os.chmod(os.path.join(root, n), 0o700)
+                except OSError:
+                    pass
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def write(self, name, data):
+        p = self.path(name)
+        with open(p, "wb") as f:
+            f.write(data)
+        return p
+
+    def build_sfx(self, archive, out, target, target_os="posix"):
+        r = kvsfx("build", "--archive", archive, "-o", out, "--target-os", target_os, "--unattended", "--target",
+                  target, "--lang", "en")
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        return out
+
+    def run_sfx(self, sfx, wine=False):
+        if wine:
+            env = dict(os.environ, WINEDEBUG="-all")
+            return run(["wine", sfx], env=env, timeout=300)
+        return run([sfx])
+
+    def assert_error(self, result, code, exit_code, text=None):
+        err = result.stderr.decode(errors="replace")
+        self.assertEqual(exit_code, result.returncode, err)
+        self.assertIn("error %d: " % code, err)
+        if text:
+            self.assertIn("error %d: %s" % (code, text), err)
+
+    def assert_tree(self, out, archive, check_times=True):
+        """out holds exactly the archive's entries, byte for byte, with their DOS times."""
+        with zipfile.ZipFile(archive) as z:
+            infos = z.infolist()
+            wanted = set()
+            for info in infos:
+                rel = info.filename.rstrip("/")
+                wanted.add(rel)
+                p = os.path.join(out, rel)
+                if info.is_dir():
+                    self.assertTrue(os.path.isdir(p), rel)
+                    continue
+                self.assertTrue(os.path.isfile(p), rel)
+                with open(p, "rb") as f:
+                    self.assertEqual(z.read(info), f.read(), rel)
+                if check_times:
+                    self.assertEqual(expected_mtime(info.date_time), os.stat(p).st_mtime, rel)
+                parent = os.path.dirname(rel)
+                while parent:
+                    wanted.add(parent)
+                    parent = os.path.dirname(parent)
+        found = set()
+        for root, dirs, files in os.walk(out):
+            for n in dirs + files:
+                found.add(os.path.relpath(os.path.join(root, n), out))
+        self.assertEqual(wanted, found)
+
+
+class TreeTest(EngineCase):
+    """A real tree through every front-end: native stub, Windows stub, tool."""
+
+    def make_tree(self):
+        src = self.path("src")
+        os.makedirs(os.path.join(src, "dir1", "nested", "deep"))
+        os.makedirs(os.path.join(src, "emptydir"))
+        rnd = random.Random(7)
+        files = {
+            "top.txt": b"top level\n",
+            "dir1/nested/deep/file.bin": bytes(rnd.getrandbits(8) for _ in range(70000)),
+            "dir1/empty.txt": b"",
+            "dir1/16384.bin": bytes(rnd.getrandbits(8) for _ in range(16384)),
+            "dir1/16385.bin": bytes(rnd.getrandbits(8) for _ in range(16385)),
+            "readonly.txt": b"read only\n",
+        }
+        for rel, data in files.items():
+            with open(os.path.join(src, rel), "wb") as f:
+                f.write(data)
+        os.chmod(os.path.join(src, "readonly.txt"), 0o444)
+        archive = self.path("tree.zip")
+        r = run(["zip", "-q", "-0", "-r", archive, "."], cwd=src)
+        self.assertEqual(0, r.returncode, r.stderr)
+        with zipfile.ZipFile(archive, "a") as z:
+            info = zipfile.ZipInfo("Grüße/Ünïcödé.txt", DOS_TIME)
+            z.writestr(info, "non-ASCII name\n".encode())
+        with zipfile.ZipFile(archive) as z:
+            self.assertTrue(z.getinfo("Grüße/Ünïcödé.txt").flag_bits & 0x800, "names in UTF-8")
+        return archive
+
+    def test_posix_stub_and_tool(self):
+        archive = self.make_tree()
+        target = self.path("out-stub")
+        sfx = self.build_sfx(archive, self.path("setup.sfx"), target)
+        r = self.run_sfx(sfx)
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        self.assert_tree(target, archive)
+
+        for source in (archive, sfx):
+            out = self.path("out-tool-" + os.path.basename(source))
+            r = kvsfx("extract", source, "-d", out, "--quiet")
+            self.assertEqual(0, r.returncode, r.stderr.decode())
+            self.assert_tree(out, archive)
+        r = kvsfx("test", sfx)
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        r = kvsfx("list", sfx)
+        self.assertEqual(0, r.returncode)
+        self.assertIn("Grüße/Ünïcödé.txt", r.stdout.decode())
+
+    def test_windows_stub_under_wine(self):
+        if not wine_available():
+            self.skipTest("Windows stub or Wine missing")
+        archive = self.make_tree()
+        target = self.path("out-wine")
+        sfx = self.build_sfx(archive, self.path("setup.exe"), wine_path(target), "windows")
+        r = self.run_sfx(sfx, wine=True)
+        self.assertEqual(0, r.returncode, r.stderr.decode(errors="replace"))
+        self.assert_tree(target, archive)
+
+
+class OutcomeTest(EngineCase):
+    """Exit codes, messages and what stays on disk when a run fails."""
+
+    def test_flipped_byte_deletes_only_the_failing_entry(self):
+        data = build_zip([stored("a.txt", b"first entry"), stored("b.txt", b"X" * 5000),
+                          stored("c.txt", b"third entry")])
+        at = data.index(b"X" * 5000) + 1234
+        data = data[:at] + b"Y" + data[at + 1:]
+        archive = self.write("flip.zip", data)
+        out = self.path("out")
+        r = kvsfx("extract", archive, "-d", out)
+        self.assert_error(r, 28063, 4, "Checksum error.")
+        self.assertEqual(["a.txt"], sorted(os.listdir(out)))
+
+        target = self.path("out-sfx")
+        sfx = self.build_sfx(archive, self.path("flip.sfx"), target)
+        self.assertEqual(4, self.run_sfx(sfx).returncode)
+        self.assertEqual(["a.txt"], sorted(os.listdir(target)))
+        self.assert_error(kvsfx("test", archive), 28063, 4)
+
+    def test_not_an_archive(self):
+        rnd = random.Random(1)
+        for size in (0, 21, 5000, 70000):
+            p = self.write("junk%d" % size, bytes(rnd.getrandbits(8) & 0x7F for _ in range(size)))
+            self.assert_error(kvsfx("list", p), 28082, 3, "The file is not a valid archive.")
+            self.assert_error(kvsfx("extract", p, "-d", self.path("o")), 28082, 3)
+        self.assert_error(kvsfx("list", self.path("missing.zip")), 28002, 5)
+
+    def test_output_is_the_archive(self):
+        archive = self.write("self.zip", build_zip([stored("first.txt", b"1"), stored("SELF.ZIP", b"overwrite me")]))
+        before = read(archive)
+        r = kvsfx("extract", archive, "-d", self.dir, "--overwrite")
+        self.assert_error(r, 28058, 8, "Error (28058) in self.zip.")
+        self.assertEqual(before, read(archive))
+
+        inner = self.write("inner.zip", build_zip([stored("setup.sfx", b"overwrite me")]))
+        sfx = self.build_sfx(inner, self.path("setup.sfx"), self.dir)
+        before = read(sfx)
+        self.assertEqual(8, self.run_sfx(sfx).returncode)
+        self.assertEqual(before, read(sfx))
+
+    def test_existing_files_skip_overwrite(self):
+        archive = self.write("a.zip", build_zip([stored("f.txt", b"new"), stored("g.txt", b"new g")]))
+        out = self.path("out")
+        os.makedirs(out)
+        with open(os.path.join(out, "f.txt"), "wb") as f:
+            f.write(b"old")
+        os.chmod(os.path.join(out, "f.txt"), 0o444)
+        r = kvsfx("extract", archive, "-d", out, "--skip-existing")
+        self.assertEqual(0, r.returncode, r.stderr)
+        self.assertEqual(b"old", read(os.path.join(out, "f.txt")))
+        self.assertEqual(b"new g", read(os.path.join(out, "g.txt")))
+        r = kvsfx("extract", archive, "-d", out, "--overwrite")
+        self.assertEqual(0, r.returncode, r.stderr)
+        self.assertEqual(b"new", read(os.path.join(out, "f.txt")))
+
+
+class FormatTest(EngineCase):
+    """Where the end record and the directory are, and what they say."""
+
+    ENTRIES = [stored("one.txt", b"first"), stored("dir/", b""), stored("dir/two.bin", bytes(range(256)) * 70)]
+
+    def check_extracts(self, data, name="x.zip", entries=None):
+        archive = self.write(name, data)
+        out = self.path("out-" + name)
+        r = kvsfx("extract", archive, "-d", out, "--quiet")
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        for e in entries if entries is not None else self.ENTRIES:
+            p = os.path.join(out, e["name"].decode())
+            if e["name"].endswith(b"/"):
+                self.assertTrue(os.path.isdir(p))
+            else:
+                self.assertEqual(e["data"], read(p), p)
+                self.assertEqual(expected_mtime(DOS_TIME), os.stat(p).st_mtime)
+        return archive
+
+    def test_archive_behind_other_data(self):
+        prefix = bytes(random.Random(3).getrandbits(8) for _ in range(100000))
+        self.check_extracts(build_zip(self.ENTRIES, prefix=prefix), "behind.zip")
+        self.check_extracts(build_zip(self.ENTRIES, prefix=prefix, zip64=True), "behind64.zip")
+
+    def test_zip64(self):
+        self.check_extracts(build_zip(self.ENTRIES, zip64=True), "z64.zip")
+        p = self.path("py64.zip")
+        with zipfile.ZipFile(p, "w") as z:
+            for e in self.ENTRIES:
+                if e["name"].endswith(b"/"):
+                    z.writestr(zipfile.ZipInfo(e["name"].decode(), DOS_TIME), b"")
+                    continue
+                with z.open(zipfile.ZipInfo(e["name"].decode(), DOS_TIME), "w", force_zip64=True) as f:
+                    f.write(e["data"])
+        self.check_extracts(read(p), "py64b.zip")
+        # Appended to the stub as a self-extractor: the ZIP64 records and
+        # offsets all count from the archive's start, not the file's.
+        archive = self.write("sfx64.zip", build_zip(self.ENTRIES, zip64=True))
+        target = self.path("out-sfx64")
+        sfx = self.build_sfx(archive, self.path("z64.sfx"), target)
+        r = self.run_sfx(sfx)
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        self.assertEqual(self.ENTRIES[2]["data"], read(os.path.join(target, "dir", "two.bin")))
+
+    def test_empty_archives(self):
+        empty = build_zip([])
+        self.assertEqual(22, len(empty))
+        for data, name in ((empty, "e22.zip"), (b"\0" * 100000 + empty, "e-behind.zip"),
+                           (build_zip([], zip64=True), "e64.zip")):
+            archive = self.check_extracts(data, name, entries=[])
+            r = kvsfx("list", archive)
+            self.assertEqual(0, r.returncode, r.stderr.decode())
+            self.assertIn("0 entries", r.stdout.decode())
+            self.assertEqual([], os.listdir(self.path("out-" + name)))
+
+    def test_comment_window(self):
+        archive = self.check_extracts(build_zip(self.ENTRIES, comment=b"c" * 16362), "c16362.zip")
+        self.assertIn("comment: ccc", kvsfx("list", archive).stdout.decode())
+        p = self.write("c16363.zip", build_zip(self.ENTRIES, comment=b"c" * 16363))
+        self.assert_error(kvsfx("list", p), 28082, 3)
+
+    def test_two_end_signatures(self):
+        plain = build_zip(self.ENTRIES)
+        # The comment ends in a whole copy of the end record: the later one wins.
+        copy = plain[-22:]
+        self.check_extracts(build_zip(self.ENTRIES, comment=b"note " + copy), "two-whole.zip")
+        # A signature in the comment without room for its record is no end record.
+        self.check_extracts(build_zip(self.ENTRIES, comment=b"PK\x05\x06tail"), "two-cut.zip")
+
+    def test_directory_order(self):
+        b, a = stored("b", b"bbb"), stored("a", b"aaa")
+        r = kvsfx("list", self.write("ba.zip", build_zip([b, a])))
+        lines = [l.split()[-1] for l in r.stdout.decode().splitlines()[1:-1]]
+        self.assertEqual(["b", "a"], lines)
+        # b is extracted first: when b fails, a is never reached...
+        bad_b = dict(b, crc=1)
+        out = self.path("o1")
+        self.assert_error(kvsfx("extract", self.write("bad-b.zip", build_zip([bad_b, a])), "-d", out), 28063, 4)
+        self.assertEqual([], os.listdir(out))
+        # ...and when a fails, b is already there.
+        out = self.path("o2")
+        self.assert_error(kvsfx("extract", self.write("bad-a.zip", build_zip([b, dict(a, crc=1)])), "-d", out),
+                          28063, 4)
+        self.assertEqual(["b"], os.listdir(out))
+
+    def test_long_name_and_boundary_sizes(self):
+        long_name = b"d/" * 150
+        entries = [stored(long_name + b"f", b"long"), stored("s0", b""), stored("s16384", b"\x01" * 16384),
+                   stored("s16385", b"\x02" * 16385)]
+        archive = self.write("long.zip", build_zip(entries))
+        r = kvsfx("list", archive)
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        names = [l.split()[-1] for l in r.stdout.decode().splitlines()[1:-1]]
+        self.assertEqual(255, len(names[0].encode()))
+        self.assertEqual(["s0", "s16384", "s16385"], names[1:])
+        self.assertEqual(0, kvsfx("test", archive).returncode)
+        self.check_extracts(build_zip(entries[1:]), "sizes.zip", entries=entries[1:])
+
+    def test_counts_that_lie(self):
+        for delta in (1, -1):
+            p = self.write("count%d.zip" % delta, build_zip(self.ENTRIES, count_delta=delta))
+            self.assert_error(kvsfx("list", p), 28080, 4, "The archive contains invalid data.")
+            out = self.path("o%d" % delta)
+            self.assert_error(kvsfx("extract", p, "-d", out), 28080, 4)
+            self.assertEqual([], os.listdir(out))
+
+
+if __name__ == "__main__":
+    unittest.main()
