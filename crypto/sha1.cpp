@@ -35,35 +35,64 @@ void Sha1Begin(Sha1State *state) {
 namespace {
 
 // One block into the chaining values. The message schedule is kept as a
-// rolling 16-word window, and the four round groups are separate loops so
-// that the round function is not chosen per step.
+// rolling 16-word window; five steps are written out with the roles of the
+// working variables rotated, so that no step has to move them.
+inline uint32_t Schedule(uint32_t w[16], int i) {
+  if (i < 16) return w[i];
+  uint32_t x = Rotl(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
+  w[i & 15] = x;
+  return x;
+}
+
+struct Choose {
+  static uint32_t F(uint32_t b, uint32_t c, uint32_t d) { return d ^ (b & (c ^ d)); }
+  static constexpr uint32_t K = 0x5A827999u;
+};
+struct Parity1 {
+  static uint32_t F(uint32_t b, uint32_t c, uint32_t d) { return b ^ c ^ d; }
+  static constexpr uint32_t K = 0x6ED9EBA1u;
+};
+struct Majority {
+  static uint32_t F(uint32_t b, uint32_t c, uint32_t d) { return (b & c) | (d & (b | c)); }
+  static constexpr uint32_t K = 0x8F1BBCDCu;
+};
+struct Parity2 {
+  static uint32_t F(uint32_t b, uint32_t c, uint32_t d) { return b ^ c ^ d; }
+  static constexpr uint32_t K = 0xCA62C1D6u;
+};
+
+template <typename Group>
+inline void Step(uint32_t a, uint32_t &b, uint32_t c, uint32_t d, uint32_t &e, uint32_t w) {
+  e += Rotl(a, 5) + Group::F(b, c, d) + Group::K + w;
+  b = Rotl(b, 30);
+}
+
+template <typename Group>
+inline void TwentySteps(uint32_t v[5], uint32_t w[16], int first) {
+  uint32_t a = v[0], b = v[1], c = v[2], d = v[3], e = v[4];
+  for (int i = first; i < first + 20; i += 5) {
+    Step<Group>(a, b, c, d, e, Schedule(w, i));
+    Step<Group>(e, a, b, c, d, Schedule(w, i + 1));
+    Step<Group>(d, e, a, b, c, Schedule(w, i + 2));
+    Step<Group>(c, d, e, a, b, Schedule(w, i + 3));
+    Step<Group>(b, c, d, e, a, Schedule(w, i + 4));
+  }
+  v[0] = a;
+  v[1] = b;
+  v[2] = c;
+  v[3] = d;
+  v[4] = e;
+}
+
 void CompressBlock(uint32_t hash[5], const unsigned char *block) {
   uint32_t w[16];
   for (int i = 0; i < 16; ++i) w[i] = LoadBe32(block + 4 * i);
-  uint32_t a = hash[0], b = hash[1], c = hash[2], d = hash[3], e = hash[4];
-  auto schedule = [&w](int i) {
-    if (i < 16) return w[i];
-    uint32_t x = Rotl(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
-    w[i & 15] = x;
-    return x;
-  };
-  auto step = [&](uint32_t f, uint32_t k, uint32_t wi) {
-    uint32_t t = Rotl(a, 5) + f + e + k + wi;
-    e = d;
-    d = c;
-    c = Rotl(b, 30);
-    b = a;
-    a = t;
-  };
-  for (int i = 0; i < 20; ++i) step(d ^ (b & (c ^ d)), 0x5A827999u, schedule(i));
-  for (int i = 20; i < 40; ++i) step(b ^ c ^ d, 0x6ED9EBA1u, schedule(i));
-  for (int i = 40; i < 60; ++i) step((b & c) | (d & (b | c)), 0x8F1BBCDCu, schedule(i));
-  for (int i = 60; i < 80; ++i) step(b ^ c ^ d, 0xCA62C1D6u, schedule(i));
-  hash[0] += a;
-  hash[1] += b;
-  hash[2] += c;
-  hash[3] += d;
-  hash[4] += e;
+  uint32_t v[5] = {hash[0], hash[1], hash[2], hash[3], hash[4]};
+  TwentySteps<Choose>(v, w, 0);
+  TwentySteps<Parity1>(v, w, 20);
+  TwentySteps<Majority>(v, w, 40);
+  TwentySteps<Parity2>(v, w, 60);
+  for (int i = 0; i < 5; ++i) hash[i] += v[i];
 }
 
 }  // namespace
