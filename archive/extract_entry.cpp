@@ -177,7 +177,12 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     }
     return;
   }
-  if ((progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32) {
+  // Data that checks out but is shorter or longer than the directory says:
+  // the sizes lie, and the file is not what the archive describes.
+  bool decoded = entry->method == METHOD_STORED || entry->method == METHOD_DEFLATE ||
+                 entry->method == METHOD_DEFLATE64;
+  if (decoded && progress.bytesProduced != entry->uncompressedSize) SetError(ERR_INVALID_DATA);
+  if (archive.errorCode == 0 && (progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32) {
     if (archive.encryptionKind >= 2 && archive.encryptionKind <= 4) {
       // AES: the authentication code has already vouched for the data.
     } else if (archive.encryptionKind != 0 && descriptorCase) {
