@@ -163,61 +163,58 @@ inline void Drop(BitReader &br, uint32_t n) {
 inline bool WithinInput(const BitReader &br) { return br.count >= br.overread * 8; }
 
 // Forward copy of n bytes with the result of a byte-by-byte copy, also when
-// the ranges overlap (a short distance repeats the recent bytes).
+// the ranges overlap (a short distance repeats the recent bytes). Never
+// writes outside [dst, dst + n): the rest of the window is history.
 inline void CopyForward(unsigned char *dst, const unsigned char *src, uint32_t n) {
   if (src < dst) {
     size_t distance = (size_t)(dst - src);
-    if (distance >= 8) {
-      while (n >= 8) {
-        uint64_t w;
-        memcpy(&w, src, 8);
-        memcpy(dst, &w, 8);
-        src += 8;
-        dst += 8;
-        n -= 8;
-      }
-    } else if (distance == 1) {
+    if (distance == 1) {
       memset(dst, *src, n);
       return;
-    } else {
-      // Grow the repeated pattern: each pass copies what is already there.
-      while (n >= distance) {
+    }
+    if (distance < 8) {
+      // Grow the repeated pattern: each pass copies what is already there,
+      // so the distance from src doubles while the content stays periodic.
+      while (n >= distance && distance < 8) {
         memcpy(dst, src, distance);
         dst += distance;
         n -= (uint32_t)distance;
-        distance *= 2;  // src stays: the pattern now spans twice the distance
-        if (distance > 8) break;
+        distance *= 2;
       }
-      while (n >= 8) {
-        uint64_t w;
-        memcpy(&w, src, 8);
-        memcpy(dst, &w, 8);
-        src += 8;
-        dst += 8;
-        n -= 8;
+      if (distance < 8) {
+        while (n--) *dst++ = *src++;
+        return;
       }
     }
-  } else if (src > dst) {
-    // Reading ahead of the write: each word is loaded before it can be overwritten.
-    while (n >= 8) {
-      uint64_t w;
-      memcpy(&w, src, 8);
-      memcpy(dst, &w, 8);
-      src += 8;
-      dst += 8;
-      n -= 8;
-    }
-  } else {
+  } else if (src == dst) {
     return;  // distance of a whole window: the bytes stay as they are
+  }
+  // Here src is at least 8 bytes behind dst, or ahead of it (each word is
+  // loaded before anything it covers can be overwritten).
+  while (n >= 8) {
+    uint64_t w;
+    memcpy(&w, src, 8);
+    memcpy(dst, &w, 8);
+    src += 8;
+    dst += 8;
+    n -= 8;
+  }
+  if (n >= 4) {
+    uint32_t w;
+    memcpy(&w, src, 4);
+    memcpy(dst, &w, 4);
+    src += 4;
+    dst += 4;
+    n -= 4;
   }
   while (n--) *dst++ = *src++;
 }
 
 // Copies a match of length bytes from source to the window position in
-// pieces bounded by the window's end, flushing the full window. Returns the
-// new position.
+// pieces bounded by the window's end, flushing the full window (flushed is
+// then set). Returns the new position.
 inline uint32_t CopyMatch(InflateDecoder *d, unsigned char *window, uint32_t position, uint32_t source,
-                          uint32_t length) {
+                          uint32_t length, bool *flushed) {
   while (length) {
     uint32_t top = source > position ? source : position;
     uint32_t chunk = WINDOW_SIZE - top;
@@ -228,6 +225,7 @@ inline uint32_t CopyMatch(InflateDecoder *d, unsigned char *window, uint32_t pos
     length -= chunk;
     if (position == WINDOW_SIZE) {
       WindowFlush(d, WINDOW_SIZE);
+      *flushed = true;
       position = 0;
     }
     source &= 0xFFFF;
@@ -235,7 +233,13 @@ inline uint32_t CopyMatch(InflateDecoder *d, unsigned char *window, uint32_t pos
   return position;
 }
 
-// The symbol loop of both methods.
+// The symbol loop of both methods. Its fast path runs while at least eight
+// bytes of the current input piece are left: one refill per symbol then
+// holds 56 bits or more, enough for a length code with its extra bits and a
+// distance lookup (Deflate64's 16 extra length bits need one more top-up
+// before the distance's extra bits). The error code changes only in a window
+// flush or a stream read, so it is looked at after those, which stops the
+// loop at the next symbol as a test before every symbol would.
 template <class M>
 int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry *distanceTable,
                unsigned literalBits, unsigned distanceBits) {
@@ -259,8 +263,10 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   const ArchiveContext *archive = d->archive;
   const uint64_t literalMask = Mask(literalBits);
   const uint64_t distanceMask = Mask(distanceBits);
+  bool stop = archive->errorCode != 0;
   int result = 0;
 
+  // The careful top-up near the end of a piece or of the input.
   auto ensure = [&](uint32_t need) -> bool {
     if (bc >= need) return true;
     if (inEnd - in >= 8) {
@@ -279,30 +285,90 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
     bc = br.count;
     in = br.next;
     inEnd = br.end;
+    if (archive->errorCode != 0) stop = true;
     return ok;
   };
 
-  while (archive->errorCode == 0) {
-    if (!ensure(literalBits)) {
-      result = 1;
-      break;
-    }
-    const HuffEntry *e = &literalTable[bb & literalMask];
-    unsigned op = e->operation;
-    while (op > M::kLiteral) {  // a link, or an invalid code
-      if (op == OP_INVALID) {
-        result = 1;
-        goto done;
-      }
-      bb >>= e->bits;
-      bc -= e->bits;
-      unsigned subBits = op - M::kLiteral;
-      if (!ensure(subBits)) {
-        result = 1;
-        goto done;
-      }
-      e = &e->next[bb & Mask(subBits)];
+  while (!stop) {
+    const HuffEntry *e;
+    unsigned op;
+    if (inEnd - in >= 8) {
+      bb |= LoadLittle64(in) << bc;
+      uint32_t n = (63 - bc) >> 3;
+      in += n;
+      bc += n << 3;
+      e = &literalTable[bb & literalMask];
       op = e->operation;
+      if (op == M::kLiteral) {
+        // Up to three literals per top-up: each root lookup takes at most
+        // 17 bits, and 56 - 2 * 17 still covers the third lookup.
+        bb >>= e->bits;
+        bc -= e->bits;
+        window[pos++] = (unsigned char)e->value;
+        if (pos == WINDOW_SIZE) {
+          WindowFlush(d, WINDOW_SIZE);
+          pos = 0;
+          stop = archive->errorCode != 0;
+          continue;
+        }
+        e = &literalTable[bb & literalMask];
+        op = e->operation;
+        if (op != M::kLiteral) goto resolve;
+        bb >>= e->bits;
+        bc -= e->bits;
+        window[pos++] = (unsigned char)e->value;
+        if (pos == WINDOW_SIZE) {
+          WindowFlush(d, WINDOW_SIZE);
+          pos = 0;
+          stop = archive->errorCode != 0;
+          continue;
+        }
+        e = &literalTable[bb & literalMask];
+        op = e->operation;
+        if (op != M::kLiteral) goto resolve;
+        bb >>= e->bits;
+        bc -= e->bits;
+        window[pos++] = (unsigned char)e->value;
+        if (pos == WINDOW_SIZE) {
+          WindowFlush(d, WINDOW_SIZE);
+          pos = 0;
+          stop = archive->errorCode != 0;
+        }
+        continue;
+      }
+    resolve:
+      while (op > M::kLiteral) {  // a link, or an invalid code
+        if (op == OP_INVALID) {
+          result = 1;
+          goto done;
+        }
+        bb >>= e->bits;
+        bc -= e->bits;
+        e = &e->next[bb & Mask(op - M::kLiteral)];
+        op = e->operation;
+      }
+    } else {
+      if (!ensure(literalBits)) {
+        result = 1;
+        break;
+      }
+      e = &literalTable[bb & literalMask];
+      op = e->operation;
+      while (op > M::kLiteral) {
+        if (op == OP_INVALID) {
+          result = 1;
+          goto done;
+        }
+        bb >>= e->bits;
+        bc -= e->bits;
+        unsigned subBits = op - M::kLiteral;
+        if (!ensure(subBits)) {
+          result = 1;
+          goto done;
+        }
+        e = &e->next[bb & Mask(subBits)];
+        op = e->operation;
+      }
     }
     bb >>= e->bits;
     bc -= e->bits;
@@ -311,6 +377,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
       if (pos == WINDOW_SIZE) {
         WindowFlush(d, WINDOW_SIZE);
         pos = 0;
+        stop = archive->errorCode != 0;
       }
       continue;
     }
@@ -318,7 +385,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
       if (bc < br.overread * 8) result = 1;  // the end code lay beyond the input
       break;
     }
-    // A length with op extra bits.
+    // A length with op extra bits, then its distance.
     if (!ensure(op)) {
       result = 1;
       break;
@@ -326,7 +393,6 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
     uint32_t length = e->value + (uint32_t)(bb & Mask(op));
     bb >>= op;
     bc -= op;
-    // Its distance.
     if (!ensure(distanceBits)) {
       result = 1;
       break;
@@ -361,7 +427,14 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
     uint32_t source = (pos - e->value - (uint32_t)(bb & Mask(op))) & 0xFFFF;
     bb >>= op;
     bc -= op;
-    pos = CopyMatch(d, window, pos, source, length);
+    if (source < pos && pos + length < WINDOW_SIZE) {
+      CopyForward(window + pos, window + source, length);  // the common case: no wrap, no flush
+      pos += length;
+    } else {
+      bool flushed = false;
+      pos = CopyMatch(d, window, pos, source, length, &flushed);
+      if (flushed && archive->errorCode != 0) stop = true;
+    }
   }
 done:
   br.buffer = bb;
