@@ -1,0 +1,368 @@
+"""The Windows dialogs under Wine on Xvfb, driven by xdotool: the main
+dialog's flows, the end message and exit code, the overwrite, password and
+start-up questions, run-after in both variants and the folder macros."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wine_ui  # noqa: E402
+
+BIN = os.environ.get("KV_BIN", "")
+TOOL = os.path.join(BIN, "kvsfx")
+STUB = os.path.join(BIN, "kvsfx-stub.exe")
+
+MAIN_SIZE = (236, 98)  # dialog units of the main dialog's template
+CANCEL_BUTTON = (204, 31)
+
+# The test program for run-after: writes its folder, its command line and the
+# current folder into record.txt beside itself.
+RECORDER_C = r"""
+#include <windows.h>
+#include <stdio.h>
+int main(int argc, char **argv) {
+  char self[MAX_PATH], cwd[MAX_PATH], out[MAX_PATH];
+  GetModuleFileNameA(NULL, self, MAX_PATH);
+  GetCurrentDirectoryA(MAX_PATH, cwd);
+  strcpy(out, self);
+  char *slash = strrchr(out, '\\');
+  strcpy(slash ? slash + 1 : out, "record.txt");
+  FILE *f = fopen(out, "w");
+  if (!f) return 1;
+  fprintf(f, "cwd=%s\n", cwd);
+  for (int i = 0; i < argc; i++) fprintf(f, "arg%d=%s\n", i, argv[i]);
+  fclose(f);
+  return 0;
+}
+"""
+
+
+def skip_reason():
+    missing = wine_ui.missing_tools()
+    if missing:
+        return "not installed: " + ", ".join(missing)
+    if not (os.path.isfile(TOOL) and os.path.isfile(STUB)):
+        return "kvsfx and kvsfx-stub.exe are not both in KV_BIN (%r)" % BIN
+    return None
+
+
+@unittest.skipIf(skip_reason(), skip_reason() or "")
+class WineDialogTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.display = wine_ui.Display()
+        prefix = os.environ.get("KV_WINEPREFIX") or os.path.join(tempfile.gettempdir(), "kv-ui-wineprefix")
+        cls.wine = wine_ui.Wine(cls.display, prefix)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+        cls.display.close()
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="kv-ui-")
+        self.proc = None
+
+    def tearDown(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    # --- helpers ---
+    def make_zip(self, files, name="archive.zip", method=zipfile.ZIP_DEFLATED):
+        path = os.path.join(self.dir, name)
+        with zipfile.ZipFile(path, "w", method) as z:
+            for entry, data in files.items():
+                z.writestr(entry, data)
+        return path
+
+    def build(self, archive, *options, name="setup.exe"):
+        out = os.path.join(self.dir, name)
+        r = subprocess.run([TOOL, "build", "--archive", archive, "-o", out, "--lang", "en"] + list(options),
+                           capture_output=True, text=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return out
+
+    def run_sfx(self, exe):
+        self.proc = self.wine.start(exe, cwd=self.dir)
+        return self.proc
+
+    def main_window(self):
+        return self.wine.wait_window("Kivrel Self Extractor - setup.exe", proc=self.proc)
+
+    def target(self, *parts):
+        return os.path.join(self.dir, "out", *parts)
+
+    def win(self, path):
+        return self.wine.unix_to_windows(path)
+
+    def finish(self, expected_exit, timeout=60):
+        self.assertEqual(wine_ui.wait_exit(self.proc, timeout), expected_exit)
+
+    def dismiss(self, title):
+        box = self.wine.wait_window(title, proc=self.proc)
+        self.wine.key(box, "Return")
+        return box
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    # --- main dialog ---
+    def test_extract_into_default_folder_shows_summary(self):
+        exe = self.build(self.make_zip({"a.txt": b"alpha", "sub/b.txt": b"beta"}))
+        self.run_sfx(exe)
+        self.wine.key(self.main_window(), "Return")
+        self.dismiss("Information")  # the summary
+        self.finish(0)
+        self.assertEqual(self.read(os.path.join(self.dir, "a.txt")), b"alpha")
+        self.assertEqual(self.read(os.path.join(self.dir, "sub", "b.txt")), b"beta")
+
+    def test_folder_typed_into_the_box(self):
+        exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", "C:\\unused")
+        self.run_sfx(exe)
+        window = self.main_window()
+        self.wine.type(window, self.win(self.target("typed")))  # the box's text is selected at start
+        self.wine.key(window, "Return")
+        self.dismiss("Information")
+        self.finish(0)
+        self.assertEqual(self.read(self.target("typed", "a.txt")), b"alpha")
+
+    def test_cancel_before_extraction(self):
+        exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(self.target()))
+        self.run_sfx(exe)
+        self.wine.key(self.main_window(), "Escape")
+        self.finish(0)
+        self.assertFalse(os.path.exists(self.target()))
+
+    def test_cancel_during_long_extraction(self):
+        big = os.urandom(1 << 20) * 96  # 96 MiB, stored: many progress steps
+        exe = self.build(self.make_zip({"big.bin": big, "z.txt": b"later"}, method=zipfile.ZIP_STORED),
+                         "--target", self.win(self.target()))
+        self.run_sfx(exe)
+        window = self.main_window()
+        _, _, width, height = self.wine.geometry(window)
+        px = int(CANCEL_BUTTON[0] * width / MAIN_SIZE[0])
+        py = int(CANCEL_BUTTON[1] * height / MAIN_SIZE[1])
+        # One command: the click is queued behind Return and reaches the
+        # dialog through the progress callback's message pump.
+        self.wine.xdotool("key", "--window", window, "Return", "mousemove", "--window", window, px, py,
+                          "click", "1")
+        box = self.wine.wait_window("Error", proc=self.proc, timeout=60)
+        self.wine.key(box, "Return")
+        self.finish(9)
+        self.assertFalse(os.path.exists(self.target("big.bin")), "partial file left behind")
+        self.assertFalse(os.path.exists(self.target("z.txt")))
+
+    def test_help_and_info_boxes(self):
+        exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(self.target()),
+                         "--info", "Made for the tests")
+        self.run_sfx(exe)
+        window = self.main_window()
+        self.wine.key(window, "alt+h")
+        self.dismiss("Help")
+        self.wine.key(window, "alt+i")
+        self.dismiss("Information")
+        self.wine.key(window, "Escape")
+        self.finish(0)
+        self.assertFalse(os.path.exists(self.target()))
+
+    def test_premessage_answered_no(self):
+        exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(self.target()),
+                         "--message", "Install the test files?", "--message-type", "1")
+        self.run_sfx(exe)
+        box = self.wine.wait_window("Note", proc=self.proc)
+        self.wine.key(box, "n")
+        self.finish(0)
+        self.assertFalse(os.path.exists(self.target()))
+
+    def test_premessage_answered_yes_then_extract(self):
+        exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(self.target()),
+                         "--message", "Go on?", "--message-type", "1", "--caption", "Question")
+        self.run_sfx(exe)
+        self.wine.key(self.wine.wait_window("Question", proc=self.proc), "y")
+        self.wine.key(self.main_window(), "Return")
+        self.dismiss("Information")
+        self.finish(0)
+        self.assertTrue(os.path.exists(self.target("a.txt")))
+
+    def test_unwritable_target_reports_access_error(self):
+        blocker = os.path.join(self.dir, "file")
+        with open(blocker, "wb") as f:
+            f.write(b"x")
+        exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(os.path.join(blocker, "sub")))
+        self.run_sfx(exe)
+        self.wine.key(self.main_window(), "Return")
+        self.dismiss("Error")
+        self.finish(5)  # 28002: file access failed
+        self.assertEqual(self.read(blocker), b"x")
+
+    # --- overwrite question ---
+    def overwrite_run(self, answers):
+        """Three entries whose files exist; answers are keys for the questions
+        that come up, in order. Returns the exit code."""
+        os.makedirs(self.target())
+        for name in ("1.txt", "2.txt", "3.txt"):
+            with open(self.target(name), "wb") as f:
+                f.write(b"old")
+        exe = self.build(self.make_zip({"1.txt": b"new1", "2.txt": b"new2", "3.txt": b"new3"}),
+                         "--target", self.win(self.target()))
+        self.run_sfx(exe)
+        self.wine.key(self.main_window(), "Return")
+        for key in answers:
+            question = self.wine.wait_window("Confirm file replace", proc=self.proc)
+            self.wine.key(question, key)
+            self.wine.wait_gone(question)
+        return [self.read(self.target(n)) for n in ("1.txt", "2.txt", "3.txt")]
+
+    def test_overwrite_replace_and_keep(self):
+        contents = self.overwrite_run(["Return", "alt+n", "Return"])
+        self.dismiss("Information")
+        self.finish(0)
+        self.assertEqual(contents, [b"new1", b"old", b"new3"])
+
+    def test_overwrite_replace_all(self):
+        contents = self.overwrite_run(["alt+n", "alt+a"])  # keep the first, then replace the rest unasked
+        self.dismiss("Information")
+        self.finish(0)
+        self.assertEqual(contents, [b"old", b"new2", b"new3"])
+
+    def test_overwrite_cancel(self):
+        contents = self.overwrite_run(["Return", "Escape"])
+        self.dismiss("Error")
+        self.finish(9)
+        self.assertEqual(contents, [b"new1", b"old", b"old"])
+
+    # --- passwords ---
+    def password_run(self, archive):
+        exe = self.build(archive, "--target", self.win(self.target()))
+        self.run_sfx(exe)
+        self.wine.key(self.main_window(), "Return")
+        for word in ("wrong", "secret"):
+            prompt = self.wine.wait_window("Password required", proc=self.proc)
+            self.wine.type(prompt, word)
+            self.wine.key(prompt, "Return")
+            self.wine.wait_gone(prompt)
+        self.dismiss("Information")
+        self.finish(0)
+        self.assertEqual(self.read(self.target("s1.txt")), b"first secret file\n" * 50)
+        self.assertEqual(self.read(self.target("s2.txt")), b"second\n" * 50)
+
+    def make_encrypted(self, tool_args):
+        src = os.path.join(self.dir, "src")
+        os.makedirs(src)
+        with open(os.path.join(src, "s1.txt"), "wb") as f:
+            f.write(b"first secret file\n" * 50)
+        with open(os.path.join(src, "s2.txt"), "wb") as f:
+            f.write(b"second\n" * 50)
+        archive = os.path.join(self.dir, "enc.zip")
+        subprocess.run(tool_args(archive), cwd=src, check=True, stdout=subprocess.DEVNULL)
+        return archive
+
+    @unittest.skipUnless(shutil.which("zip"), "Info-ZIP zip not installed")
+    def test_password_wrong_then_right_zipcrypto(self):
+        # One question per wrong try, none for the second entry.
+        self.password_run(self.make_encrypted(lambda a: ["zip", "-q", "-P", "secret", a, "s1.txt", "s2.txt"]))
+
+    @unittest.skipUnless(shutil.which("7zz"), "7-Zip (7zz) not installed")
+    def test_password_wrong_then_right_aes(self):
+        self.password_run(self.make_encrypted(
+            lambda a: ["7zz", "a", "-tzip", "-psecret", "-mem=AES256", a, "s1.txt", "s2.txt"]))
+
+    def test_password_cancel_stops(self):
+        if not shutil.which("zip"):
+            self.skipTest("Info-ZIP zip not installed")
+        archive = self.make_encrypted(lambda a: ["zip", "-q", "-P", "secret", a, "s1.txt"])
+        exe = self.build(archive, "--target", self.win(self.target()))
+        self.run_sfx(exe)
+        self.wine.key(self.main_window(), "Return")
+        self.wine.key(self.wine.wait_window("Password required", proc=self.proc), "Escape")
+        self.dismiss("Error")
+        self.finish(9)
+        self.assertFalse(os.path.exists(self.target("s1.txt")))
+
+    # --- run-after ---
+    def recorder(self):
+        compiler = shutil.which("x86_64-w64-mingw32-gcc")
+        if not compiler:
+            self.skipTest("mingw-w64 gcc not installed")
+        src = os.path.join(self.dir, "recorder.c")
+        exe = os.path.join(self.dir, "recorder.exe")
+        with open(src, "w") as f:
+            f.write(RECORDER_C)
+        subprocess.run([compiler, "-O1", "-o", exe, src], check=True)
+        return self.read(exe)
+
+    def record(self, folder):
+        deadline = time.time() + 20
+        path = os.path.join(folder, "record.txt")
+        while time.time() < deadline:
+            if os.path.exists(path):
+                time.sleep(0.3)
+                with open(path) as f:
+                    return dict(line.rstrip("\r\n").split("=", 1) for line in f if "=" in line)
+            time.sleep(0.2)
+        self.fail("the run-after program left no record")
+
+    def test_run_after_dialog_variant(self):
+        exe = self.build(self.make_zip({"tools/rec.exe": self.recorder()}), "--target", self.win(self.target()),
+                         "--run", "tools\\rec.exe|one two")
+        self.run_sfx(exe)
+        self.wine.key(self.main_window(), "Return")
+        self.finish(0)  # no summary with a run-after command
+        record = self.record(self.target("tools"))
+        self.assertEqual(record["cwd"].lower(), self.win(self.target("tools")).lower())
+        self.assertEqual([record.get("arg1"), record.get("arg2")], ["one", "two"])
+
+    def test_run_after_unattended_variant(self):
+        exe = self.build(self.make_zip({"tools/rec.exe": self.recorder()}), "--target", self.win(self.target()),
+                         "--run", "tools\\rec.exe|one", "--unattended")
+        self.run_sfx(exe)
+        self.finish(0)
+        record = self.record(self.target("tools"))
+        # Unattended: started in the target folder itself, by its full path.
+        self.assertEqual(record["cwd"].lower(), self.win(self.target()).lower())
+        self.assertEqual(record.get("arg1"), "one")
+
+    def test_run_after_missing_program(self):
+        exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(self.target()),
+                         "--run", "missing.exe")
+        self.run_sfx(exe)
+        self.wine.key(self.main_window(), "Return")
+        self.dismiss("Error")  # string 43
+        self.finish(8)
+        self.assertTrue(os.path.exists(self.target("a.txt")))
+
+    # --- folder macros ---
+    def macro_run(self, macro, marker):
+        exe = self.build(self.make_zip({"m.txt": b"macro"}), "--target", macro + "\\" + marker)
+        self.run_sfx(exe)
+        self.wine.key(self.main_window(), "Return")
+        self.dismiss("Information")
+        self.finish(0)
+        found = []
+        for root, dirs, _ in os.walk(self.wine.drive_c()):
+            if marker in dirs:
+                found.append(os.path.join(root, marker))
+        self.assertEqual(len(found), 1, found)
+        self.assertEqual(self.read(os.path.join(found[0], "m.txt")), b"macro")
+        shutil.rmtree(found[0])
+        return os.path.dirname(found[0]).lower()
+
+    def test_temp_macro(self):
+        parent = self.macro_run("%temp%", "kvtemp%d" % os.getpid())  # any letter case
+        self.assertTrue(parent.endswith("/temp"), parent)
+
+    def test_appdata_macro(self):
+        parent = self.macro_run("%AppData%", "kvappdata%d" % os.getpid())
+        self.assertTrue(parent.endswith("/appdata/roaming") or parent.endswith("/application data"), parent)
+
+
+if __name__ == "__main__":
+    unittest.main()
