@@ -87,7 +87,6 @@ class Wine:
         if not os.path.isdir(os.path.join(prefix, "drive_c")):
             subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                            timeout=300)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -143,7 +142,10 @@ class Wine:
         self.xdotool("key", "--window", window, *keys)
 
     def type(self, window, text):
-        self.xdotool("type", "--window", window, "--delay", "20", text)
+        # Sent events lose the shift state ("Z:" arrives as "z;"): focus the
+        # window and type through XTEST instead.
+        self.xdotool("windowfocus", "--sync", window)
+        self.xdotool("type", "--delay", "30", text)
 
     def geometry(self, window):
         out = self.xdotool("getwindowgeometry", "--shell", window)
