@@ -5,8 +5,9 @@
 #include <cstddef>
 
 // Expands a folder macro at the start of text into out. Returns 1 when the
-// text was resolved or holds no macro (out is then empty), 0 when the
-// macro's folder can't be determined.
+// text was resolved (out holds the result) or holds no macro (out holds an
+// unchanged copy, or is empty for an empty text); 0 when the macro's folder
+// can't be determined (out empty).
 int ExpandFolderMacro(const char *text, char *out, size_t size);
 
 #endif

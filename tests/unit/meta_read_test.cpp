@@ -298,6 +298,19 @@ TEST_P(DeriveTest, Flags) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, DeriveTest, ::testing::ValuesIn(kDeriveCases));
 
+// Mode 0 resolves a folder macro at the start of the target; other modes don't.
+TEST(Derive, FolderMacroInModeZeroOnly) {
+  char temp[PATH_BUF_SIZE];
+  ASSERT_NE(0u, SysGetTempPath(temp, sizeof temp));
+  for (uint32_t mode : {0u, 1u}) {
+    memset(&g_settings, 0, sizeof g_settings);
+    g_settings.mode = mode;
+    StrCopy(g_settings.targetFolder, "%TeMp%\\sub", sizeof g_settings.targetFolder);
+    SfxDeriveSettings();
+    EXPECT_EQ(mode == 0 ? std::string(temp) + "sub" : std::string("%TeMp%\\sub"), g_settings.targetFolder);
+  }
+}
+
 TEST(StartupError, FixedTextsAndCodes) {
   static std::string shown;
   SetStartupErrorSink([](const char *text) { shown = text; });
