@@ -1,21 +1,29 @@
 // Throughput of AES entry decryption (HMAC-SHA1 + AES-CTR) and the time of
 // one key derivation, beside 7-Zip testing an AES-256 archive of the same
-// size. Measured and printed, never asserted.
-#include <chrono>
+// size. Processor time is measured (the machine may be shared); printed,
+// never asserted.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+#include <ctime>
+
 #include "crypto/aes_entry.h"
 #include "inflate/crc32.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// Processor time, so that figures stay comparable on a loaded machine.
+double CpuSeconds() { return (double)std::clock() / CLOCKS_PER_SEC; }
 
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+double ChildCpuSeconds() {
+  rusage u;
+  getrusage(RUSAGE_CHILDREN, &u);
+  return (double)u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + (double)u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
 
 const size_t kSize = 32u << 20;
 const uint32_t kPiece = 16384;  // the entry stream's piece size
@@ -37,7 +45,7 @@ double BenchCtr(int mode, bool authenticate) {
   unsigned char salt[16] = {1, 2, 3}, verifier[2];
   AesEntryState st;
   AesEntryInit((uint32_t)mode, "password", 8, salt, verifier, &st);
-  auto t0 = Clock::now();
+  double t0 = CpuSeconds();
   for (size_t at = 0; at < data.size(); at += kPiece) {
     if (authenticate) {
       AesEntryDecrypt(data.data() + at, kPiece, &st);
@@ -45,8 +53,7 @@ double BenchCtr(int mode, bool authenticate) {
       AesCtrXor(data.data() + at, kPiece, &st);
     }
   }
-  auto t1 = Clock::now();
-  return kSize / 1048576.0 / Seconds(t0, t1);
+  return kSize / 1048576.0 / (CpuSeconds() - t0);
 }
 
 bool HaveSevenZip() { return std::system("command -v 7zz >/dev/null 2>&1") == 0; }
@@ -55,7 +62,7 @@ bool HaveSevenZip() { return std::system("command -v 7zz >/dev/null 2>&1") == 0;
 // entry — read in pieces, authenticate, decrypt, checksum, compare the code.
 double OurTest(const std::string &zip, bool *ok) {
   *ok = false;
-  auto t0 = Clock::now();
+  double t0 = CpuSeconds();
   FILE *f = fopen(zip.c_str(), "rb");
   if (!f) return 0;
   unsigned char lh[30];
@@ -85,9 +92,8 @@ double OurTest(const std::string &zip, bool *ok) {
   AesEntryMac(mac, &st);
   *ok = left == 0 && fread(code, 1, 10, f) == 10 && memcmp(mac, code, 10) == 0;
   fclose(f);
-  auto t1 = Clock::now();
   (void)crc;
-  return Seconds(t0, t1);
+  return CpuSeconds() - t0;
 }
 
 }  // namespace
@@ -102,10 +108,9 @@ int main() {
   const int runs = 50;
   unsigned char out[66];
   unsigned char salt[16] = {7};
-  auto t0 = Clock::now();
+  double t0 = CpuSeconds();
   for (int i = 0; i < runs; ++i) Pbkdf2HmacSha1("password", 8, salt, 16, 1000, out, 66);
-  auto t1 = Clock::now();
-  printf("PBKDF2-HMAC-SHA1, 1000 iterations, 66 bytes: %.2f ms per derivation\n", Seconds(t0, t1) * 1000 / runs);
+  printf("PBKDF2-HMAC-SHA1, 1000 iterations, 66 bytes: %.2f ms per derivation\n", (CpuSeconds() - t0) * 1000 / runs);
 
   if (!HaveSevenZip()) {
     printf("7zz not found: comparison skipped\n");
@@ -129,15 +134,15 @@ int main() {
   double best7z = 1e9, bestOurs = 1e9;
   bool ok = false;
   for (int i = 0; i < 3; ++i) {
-    auto a = Clock::now();
+    double a = ChildCpuSeconds();
     int rc = std::system(("7zz t -pPW " + zip + " >/dev/null").c_str());
-    auto b = Clock::now();
-    if (rc == 0 && Seconds(a, b) < best7z) best7z = Seconds(a, b);
+    double b = ChildCpuSeconds();
+    if (rc == 0 && b - a < best7z) best7z = b - a;
     double ours = OurTest(zip, &ok);
     if (ok && ours < bestOurs) bestOurs = ours;
   }
   if (bestOurs < 1e9 && best7z < 1e9) {
-    printf("Testing a %zu MiB stored AES-256 entry (best of 3, key derivation and reading included):\n", kSize >> 20);
+    printf("Testing a %zu MiB stored AES-256 entry (processor time, best of 3, key derivation and reading included):\n", kSize >> 20);
     printf("  ours %.3f s (%.1f MB/s)   7zz t %.3f s (%.1f MB/s)   ours/7zz time ratio %.2f\n", bestOurs,
            kSize / 1048576.0 / bestOurs, best7z, kSize / 1048576.0 / best7z, bestOurs / best7z);
   } else {
