@@ -196,6 +196,10 @@ TEST(Pbkdf2, Rfc6070AndPrefixProperty) {
   Pbkdf2HmacSha1("password", 8, "salt", 4, 2, b, 20);
   EXPECT_EQ(0, memcmp(a, b, 20));
   EXPECT_EQ("ea6c014dc72d6f8ccd1ed92ace1d41f0d8de8957", ToHex(b, 20));
+  // An empty output writes nothing (a block count computed as (0 - 1) / 20 + 1 would not).
+  unsigned char none[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+  Pbkdf2HmacSha1("password", 8, "salt", 4, 1, none, 0);
+  EXPECT_EQ("eeeeeeee", ToHex(none, 4));
 }
 
 TEST(Aes, Fips197ExampleVectorsWithKeyLengthInBytesAndBits) {
