@@ -28,14 +28,14 @@ int ReadEntryBytes(EntryStream *stream, unsigned char *dest, uint32_t count) {
   while (got < count) {
     int32_t n = FileRead(archive->volumeHandle, dest + got, count - got);
     if (n > 0) {
-      got += (uint32_t)n;
+      got += (uint32_t)n <= count - got ? (uint32_t)n : count - got;  // never past what was asked
       continue;
     }
     if (n == 0 && archive->multiVolume && stream->job != nullptr) {
       uint32_t disk = archive->currentDisk;
       // NextVolume records its own reason when it fails.
       if (NextVolume(stream->job) && archive->currentDisk != disk) continue;
-      if (archive->errorCode == 0) archive->errorCode = ERR_FILE_ACCESS;
+      RecordError(archive, ERR_FILE_ACCESS);
       return 0;
     }
     RecordError(archive, ERR_FILE_ACCESS);
