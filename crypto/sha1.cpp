@@ -100,6 +100,7 @@ void CompressBlock(uint32_t hash[5], const unsigned char *block) {
 void Sha1Compress(Sha1State *state) { CompressBlock(state->hash, state->block); }
 
 void Sha1Hash(const void *data, uint32_t length, Sha1State *state) {
+  if (length == 0) return;  // data may then be null
   const unsigned char *p = (const unsigned char *)data;
   uint32_t pos = state->count[0] & (SHA1_BLOCK_SIZE - 1);
   uint32_t low = state->count[0] + length;
