@@ -107,39 +107,59 @@ int AesSetEncryptKey(const unsigned char *key, uint32_t length, AesKeySchedule *
   return 1;
 }
 
-int AesEncryptBlock(const unsigned char in[AES_BLOCK_SIZE], unsigned char out[AES_BLOCK_SIZE],
-                    const AesKeySchedule *schedule) {
+namespace {
+
+bool HasKey(const AesKeySchedule *schedule) {
   // The round count is checked too, so a damaged schedule cannot index past its keys.
-  if (!(schedule->flags & AES_FLAG_ENCRYPT) ||
-      (schedule->rounds != 10 && schedule->rounds != 12 && schedule->rounds != 14)) {
-    return 0;
-  }
+  return (schedule->flags & AES_FLAG_ENCRYPT) &&
+         (schedule->rounds == 10 || schedule->rounds == 12 || schedule->rounds == 14);
+}
+
+// Encrypts n independent blocks side by side: their table look-ups overlap,
+// which a single block's chain of rounds does not allow.
+template <int N>
+void EncryptBlocks(const unsigned char *in, unsigned char *out, const AesKeySchedule *schedule) {
   const uint32_t *rk = schedule->roundKeys;
   const auto &T = kAes.round;
   const auto &L = kAes.last;
-  uint32_t s0 = LoadBe32(in) ^ rk[0];
-  uint32_t s1 = LoadBe32(in + 4) ^ rk[1];
-  uint32_t s2 = LoadBe32(in + 8) ^ rk[2];
-  uint32_t s3 = LoadBe32(in + 12) ^ rk[3];
+  uint32_t s[N][4], t[N][4];
+  for (int b = 0; b < N; ++b) {
+    for (int j = 0; j < 4; ++j) s[b][j] = LoadBe32(in + 16 * b + 4 * j) ^ rk[j];
+  }
   for (uint32_t r = 1; r < schedule->rounds; ++r) {
     rk += 4;
-    uint32_t t0 = T[0][s0 >> 24] ^ T[1][(s1 >> 16) & 0xFF] ^ T[2][(s2 >> 8) & 0xFF] ^ T[3][s3 & 0xFF] ^ rk[0];
-    uint32_t t1 = T[0][s1 >> 24] ^ T[1][(s2 >> 16) & 0xFF] ^ T[2][(s3 >> 8) & 0xFF] ^ T[3][s0 & 0xFF] ^ rk[1];
-    uint32_t t2 = T[0][s2 >> 24] ^ T[1][(s3 >> 16) & 0xFF] ^ T[2][(s0 >> 8) & 0xFF] ^ T[3][s1 & 0xFF] ^ rk[2];
-    uint32_t t3 = T[0][s3 >> 24] ^ T[1][(s0 >> 16) & 0xFF] ^ T[2][(s1 >> 8) & 0xFF] ^ T[3][s2 & 0xFF] ^ rk[3];
-    s0 = t0;
-    s1 = t1;
-    s2 = t2;
-    s3 = t3;
+    for (int b = 0; b < N; ++b) {
+      for (int j = 0; j < 4; ++j) {
+        t[b][j] = T[0][s[b][j] >> 24] ^ T[1][(s[b][(j + 1) & 3] >> 16) & 0xFF] ^ T[2][(s[b][(j + 2) & 3] >> 8) & 0xFF] ^
+                  T[3][s[b][(j + 3) & 3] & 0xFF] ^ rk[j];
+      }
+    }
+    for (int b = 0; b < N; ++b) {
+      for (int j = 0; j < 4; ++j) s[b][j] = t[b][j];
+    }
   }
   rk += 4;
-  uint32_t o0 = L[0][s0 >> 24] ^ L[1][(s1 >> 16) & 0xFF] ^ L[2][(s2 >> 8) & 0xFF] ^ L[3][s3 & 0xFF] ^ rk[0];
-  uint32_t o1 = L[0][s1 >> 24] ^ L[1][(s2 >> 16) & 0xFF] ^ L[2][(s3 >> 8) & 0xFF] ^ L[3][s0 & 0xFF] ^ rk[1];
-  uint32_t o2 = L[0][s2 >> 24] ^ L[1][(s3 >> 16) & 0xFF] ^ L[2][(s0 >> 8) & 0xFF] ^ L[3][s1 & 0xFF] ^ rk[2];
-  uint32_t o3 = L[0][s3 >> 24] ^ L[1][(s0 >> 16) & 0xFF] ^ L[2][(s1 >> 8) & 0xFF] ^ L[3][s2 & 0xFF] ^ rk[3];
-  StoreBe32(out, o0);
-  StoreBe32(out + 4, o1);
-  StoreBe32(out + 8, o2);
-  StoreBe32(out + 12, o3);
+  for (int b = 0; b < N; ++b) {
+    for (int j = 0; j < 4; ++j) {
+      uint32_t o = L[0][s[b][j] >> 24] ^ L[1][(s[b][(j + 1) & 3] >> 16) & 0xFF] ^ L[2][(s[b][(j + 2) & 3] >> 8) & 0xFF] ^
+                   L[3][s[b][(j + 3) & 3] & 0xFF] ^ rk[j];
+      StoreBe32(out + 16 * b + 4 * j, o);
+    }
+  }
+}
+
+}  // namespace
+
+int AesEncryptBlocks4(const unsigned char in[4 * AES_BLOCK_SIZE], unsigned char out[4 * AES_BLOCK_SIZE],
+                      const AesKeySchedule *schedule) {
+  if (!HasKey(schedule)) return 0;
+  EncryptBlocks<4>(in, out, schedule);
+  return 1;
+}
+
+int AesEncryptBlock(const unsigned char in[AES_BLOCK_SIZE], unsigned char out[AES_BLOCK_SIZE],
+                    const AesKeySchedule *schedule) {
+  if (!HasKey(schedule)) return 0;
+  EncryptBlocks<1>(in, out, schedule);
   return 1;
 }

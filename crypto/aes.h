@@ -22,4 +22,8 @@ int AesSetEncryptKey(const unsigned char *key, uint32_t length, AesKeySchedule *
 int AesEncryptBlock(const unsigned char in[AES_BLOCK_SIZE], unsigned char out[AES_BLOCK_SIZE],
                     const AesKeySchedule *schedule);
 
+// Four independent blocks at once (faster than four single calls); same result and refusal.
+int AesEncryptBlocks4(const unsigned char in[4 * AES_BLOCK_SIZE], unsigned char out[4 * AES_BLOCK_SIZE],
+                      const AesKeySchedule *schedule);
+
 #endif

@@ -1,6 +1,8 @@
 // AES entries: key derivation, counter-mode keystream and authentication.
 #include "aes_entry.h"
 
+#include <cstring>
+
 #include "wipe.h"
 
 int AesEntryInit(uint32_t mode, const void *password, uint32_t passwordLength, const unsigned char *salt,
@@ -24,24 +26,45 @@ int AesEntryInit(uint32_t mode, const void *password, uint32_t passwordLength, c
   return 0;
 }
 
+namespace {
+
+// 64-bit little-endian increment in bytes 0..7; bytes 8..15 stay zero.
+inline void CounterIncrement(unsigned char counter[AES_BLOCK_SIZE]) {
+  for (int j = 0; j < 8; ++j) {
+    if (++counter[j] != 0) break;
+  }
+}
+
+}  // namespace
+
 void AesCtrXor(unsigned char *data, uint32_t length, AesEntryState *state) {
+  const uint32_t kRun = 4 * AES_BLOCK_SIZE;
   uint32_t pos = state->keystreamPosition;
   while (length > 0) {
-    if (pos >= AES_BLOCK_SIZE) {
-      // 64-bit little-endian increment in bytes 0..7; bytes 8..15 stay zero.
-      for (int j = 0; j < 8; ++j) {
-        if (++state->counterBlock[j] != 0) break;
+    if (pos >= AES_BLOCK_SIZE && length >= kRun) {
+      // Four whole blocks at once, the common case inside a piece. The state
+      // is left as after four single steps: the last counter and its block.
+      unsigned char counters[kRun], stream[kRun];
+      for (uint32_t b = 0; b < 4; ++b) {
+        CounterIncrement(state->counterBlock);
+        memcpy(counters + b * AES_BLOCK_SIZE, state->counterBlock, AES_BLOCK_SIZE);
       }
+      if (AesEncryptBlocks4(counters, stream, &state->keySchedule)) {
+        memcpy(state->keystreamBlock, stream + kRun - AES_BLOCK_SIZE, AES_BLOCK_SIZE);
+      } else {
+        // No key: as with single blocks, the old keystream block stays.
+        for (uint32_t b = 0; b < 4; ++b) memcpy(stream + b * AES_BLOCK_SIZE, state->keystreamBlock, AES_BLOCK_SIZE);
+      }
+      for (uint32_t j = 0; j < kRun; ++j) data[j] ^= stream[j];
+      CryptoWipe(stream, sizeof stream);
+      data += kRun;
+      length -= kRun;
+      continue;
+    }
+    if (pos >= AES_BLOCK_SIZE) {
+      CounterIncrement(state->counterBlock);
       AesEncryptBlock(state->counterBlock, state->keystreamBlock, &state->keySchedule);
       pos = 0;
-    }
-    if (pos == 0 && length >= AES_BLOCK_SIZE) {
-      // Whole blocks, the common case inside a piece.
-      for (uint32_t j = 0; j < AES_BLOCK_SIZE; ++j) data[j] ^= state->keystreamBlock[j];
-      data += AES_BLOCK_SIZE;
-      length -= AES_BLOCK_SIZE;
-      pos = AES_BLOCK_SIZE;
-      continue;
     }
     *data++ ^= state->keystreamBlock[pos++];
     --length;

@@ -224,15 +224,23 @@ TEST(AesEntry, CounterIsLittleEndianAndNeverCarriesIntoTheUpperHalf) {
   EXPECT_EQ(0, memcmp(zeros.data() + 256 * 16, expect, 3)) << "continues into block 257";
   EXPECT_EQ(3u, st.keystreamPosition);
 
-  // A full 64-bit wrap goes back to zero in bytes 0..7 and leaves 8..15 alone.
-  memset(st.counterBlock, 0xFF, 8);
-  st.keystreamPosition = 16;
-  unsigned char block[16] = {0};
-  AesCtrXor(block, 16, &st);
-  unsigned char allZero[16] = {0};
-  AesEncryptBlock(allZero, expect, &ks);
-  EXPECT_EQ(0, memcmp(block, expect, 16));
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(0, st.counterBlock[i]) << i;
+  // A full 64-bit wrap goes back to zero in bytes 0..7 and leaves 8..15 alone,
+  // for a single block and inside a run of whole blocks alike.
+  for (uint32_t length : {16u, 80u}) {
+    memset(st.counterBlock, 0xFF, 8);
+    st.keystreamPosition = 16;
+    std::vector<unsigned char> run(length, 0);
+    AesCtrXor(run.data(), length, &st);
+    unsigned char next[16] = {0};
+    for (uint32_t b = 0; b < length / 16; ++b) {
+      next[0] = (unsigned char)b;
+      AesEncryptBlock(next, expect, &ks);
+      EXPECT_EQ(0, memcmp(run.data() + 16 * b, expect, 16)) << length << " block " << b;
+    }
+    EXPECT_EQ(length / 16 - 1, st.counterBlock[0]);
+    for (int i = 1; i < 16; ++i) EXPECT_EQ(0, st.counterBlock[i]) << i;
+    EXPECT_EQ(0, memcmp(st.keystreamBlock, expect, 16)) << "the last block stays for the next byte";
+  }
 }
 
 TEST(AesEntry, EmptyDataHasTheCodeOfTheEmptyMessage) {

@@ -227,6 +227,16 @@ TEST(Aes, Fips197ExampleVectorsWithKeyLengthInBytesAndBits) {
       memcpy(inPlace, plain.data(), 16);
       AesEncryptBlock(inPlace, inPlace, &ks);
       EXPECT_EQ(c.cipher, ToHex(inPlace, 16)) << "in place";
+      // Four blocks at once: the vector in each position, among other blocks.
+      for (int at = 0; at < 4; ++at) {
+        unsigned char four[64], each[64];
+        for (int i = 0; i < 64; ++i) four[i] = (unsigned char)(i * 29 + at);
+        memcpy(four + 16 * at, plain.data(), 16);
+        for (int b = 0; b < 4; ++b) AesEncryptBlock(four + 16 * b, each + 16 * b, &ks);
+        ASSERT_EQ(1, AesEncryptBlocks4(four, four, &ks));
+        EXPECT_EQ(c.cipher, ToHex(four + 16 * at, 16));
+        EXPECT_EQ(0, memcmp(four, each, 64));
+      }
     }
   }
 }
@@ -243,6 +253,10 @@ TEST(Aes, RefusedKeyLengthsAndMissingKey) {
     memset(out, 0xC3, sizeof out);
     EXPECT_EQ(0, AesEncryptBlock(in, out, &ks));
     for (unsigned char b : out) EXPECT_EQ(0xC3, b) << "wrote without a key";
+    unsigned char in4[64] = {0}, out4[64];
+    memset(out4, 0xC3, sizeof out4);
+    EXPECT_EQ(0, AesEncryptBlocks4(in4, out4, &ks));
+    for (unsigned char b : out4) EXPECT_EQ(0xC3, b) << "wrote without a key";
   }
   AesKeySchedule zero;
   memset(&zero, 0, sizeof zero);
