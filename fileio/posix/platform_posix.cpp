@@ -233,6 +233,7 @@ intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameter
       int err = errno;
       if (grandchild > 0) _exit(0);  // the middle process ends; the grandchild runs on
       if (grandchild == 0) {
+        setsid();  // its own session: no hang-up when our terminal's session ends with us
         execv(native, argv);
         err = errno;
       }
