@@ -59,10 +59,12 @@ IniLine NextLine(const char *text, size_t length, size_t *pos) {
   Span whole = TrimSpan(text + start, end - start);
   if (whole.n == 0) return line;
   if (whole.p[0] == '[') {
-    const void *close = memchr(whole.p + 1, ']', whole.n - 1);
-    if (close) {
+    // The name ends at the line's last "]", as the profile API reads it.
+    size_t close = whole.n - 1;
+    while (close > 0 && whole.p[close] != ']') --close;
+    if (close > 0) {
       line.kind = LINE_SECTION;
-      line.name = Span{whole.p + 1, (size_t)((const char *)close - (whole.p + 1))};
+      line.name = Span{whole.p + 1, close - 1};
       return line;
     }
     // "[" without "]" is an ordinary key line, as the profile API treats it.
