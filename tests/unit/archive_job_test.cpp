@@ -1,0 +1,303 @@
+// The job through its callbacks, on the real file system (natively and under
+// Wine): opening by the ".zip" sibling and the last-volume prompt, the
+// overwrite replies, refusals, test runs, the archive as an output path, and
+// the directory behind other data.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fileio/file_io.h"
+#include "fileio/path.h"
+#include "fileio/platform.h"
+#include "inflate/crc32.h"
+
+// The engine is built without RTTI, so its classes have no type information
+// for the sanitizer's dynamic-type check of this (RTTI) test file.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((no_sanitize("vptr"))), apply_to = function)
+#endif
+#include "archive/zip_job.h"
+
+namespace {
+
+typedef std::vector<unsigned char> Bytes;
+
+void Put16(Bytes &b, uint32_t v) {
+  b.push_back((unsigned char)v);
+  b.push_back((unsigned char)(v >> 8));
+}
+void Put32(Bytes &b, uint32_t v) {
+  Put16(b, v & 0xFFFF);
+  Put16(b, v >> 16);
+}
+
+struct Entry {
+  std::string name;
+  std::string data;
+};
+
+// Stored entries; offsets count from the archive's first byte.
+Bytes BuildZip(const std::vector<Entry> &entries, size_t prefix = 0) {
+  Bytes out(prefix, 'P'), central;
+  const uint32_t date = (44u << 9) | (1 << 5) | 2, time = (3u << 11) | (4 << 5) | 3;
+  for (const Entry &e : entries) {
+    uint32_t crc = Crc32Update(0xFFFFFFFFu, e.data.data(), e.data.size()) ^ 0xFFFFFFFFu;
+    uint32_t offset = (uint32_t)(out.size() - prefix);
+    Put32(out, 0x04034b50);
+    Put16(out, 20);
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, time);
+    Put16(out, date);
+    Put32(out, crc);
+    Put32(out, (uint32_t)e.data.size());
+    Put32(out, (uint32_t)e.data.size());
+    Put16(out, (uint32_t)e.name.size());
+    Put16(out, 0);
+    out.insert(out.end(), e.name.begin(), e.name.end());
+    out.insert(out.end(), e.data.begin(), e.data.end());
+    Put32(central, 0x02014b50);
+    Put16(central, 20);
+    Put16(central, 20);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, time);
+    Put16(central, date);
+    Put32(central, crc);
+    Put32(central, (uint32_t)e.data.size());
+    Put32(central, (uint32_t)e.data.size());
+    Put16(central, (uint32_t)e.name.size());
+    Put32(central, 0);  // extra and comment lengths
+    Put32(central, 0);  // disk, internal attributes
+    Put32(central, e.name.back() == '/' ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    Put32(central, offset);
+    central.insert(central.end(), e.name.begin(), e.name.end());
+  }
+  uint32_t cdStart = (uint32_t)(out.size() - prefix);
+  out.insert(out.end(), central.begin(), central.end());
+  Put32(out, 0x06054b50);
+  Put32(out, 0);
+  Put16(out, (uint32_t)entries.size());
+  Put16(out, (uint32_t)entries.size());
+  Put32(out, (uint32_t)central.size());
+  Put32(out, cdStart);
+  Put16(out, 0);
+  return out;
+}
+
+struct Recorder {
+  std::vector<std::string> started;
+  int overwriteReply = 0;
+  int overwriteAsked = 0;
+  int refuseEntry = -1;  // index of the entry whose start is refused
+  std::string volumeFolder;
+  int volumeAsked = 0;
+  int volumeRefuse = 0;
+  uint64_t progressBytes = 0;
+};
+
+int OnStart(uintptr_t user, const char *name, const char *) {
+  Recorder *r = (Recorder *)user;
+  r->started.push_back(name);
+  return (int)r->started.size() - 1 == r->refuseEntry ? 0 : 1;
+}
+int OnOverwrite(uintptr_t user, const FindRecord *, const FindRecord *incoming) {
+  Recorder *r = (Recorder *)user;
+  r->overwriteAsked++;
+  EXPECT_NE(0u, incoming->lastWriteTime) << "the incoming record carries the entry's time";
+  return r->overwriteReply;
+}
+int OnVolume(uintptr_t user, char *path, uint32_t, int32_t volume, int32_t) {
+  Recorder *r = (Recorder *)user;
+  EXPECT_EQ(-1, volume);
+  if (r->volumeAsked++ >= 3 || r->volumeRefuse) return 0;
+  StrCopy(path, r->volumeFolder.c_str(), PATH_BUF_SIZE);
+  return 1;
+}
+int OnProgress(uintptr_t user, uint32_t percent, uint32_t chunk) {
+  EXPECT_LE(percent, 100u);
+  ((Recorder *)user)->progressBytes += chunk;
+  return 1;
+}
+
+class ArchiveJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmp[PATH_BUF_SIZE];
+    ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
+    char name[PATH_BUF_SIZE];
+    ASSERT_EQ(1, PathMakeTempName(tmp, ".kva", name, sizeof name));
+    ASSERT_EQ(1, DirCreate(name));
+    base_ = std::string(name) + "\\";
+    memset(&table_, 0, sizeof table_);
+    uintptr_t user = (uintptr_t)&rec_;
+    table_.onEntryStart = {OnStart, user};
+    table_.onOverwrite = {OnOverwrite, user};
+    table_.onNextVolume = {OnVolume, user};
+    table_.onProgress = {OnProgress, user};
+  }
+  void TearDown() override {
+    std::string native = base_;
+    for (char &c : native)
+      if (c == '\\') c = '/';
+    std::error_code ec;
+    for (auto &e : std::filesystem::recursive_directory_iterator(native, ec))
+      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add,
+                                   ec);
+    std::filesystem::remove_all(native, ec);
+  }
+  std::string P(const std::string &rel) const { return base_ + rel; }
+  void Write(const std::string &path, const Bytes &data) {
+    FileHandle h = FileOpen(path.c_str(), "wb");
+    ASSERT_NE(INVALID_FILE, h);
+    ASSERT_EQ((int32_t)data.size(), FileWrite(h, data.data(), (uint32_t)data.size()));
+    FileClose(h);
+  }
+  std::string Read(const std::string &path) {
+    FileHandle h = FileOpen(path.c_str(), "rb");
+    if (h == INVALID_FILE) return "<missing>";
+    std::string s(100000, '\0');
+    int32_t n = FileRead(h, &s[0], (uint32_t)s.size());
+    FileClose(h);
+    s.resize(n < 0 ? 0 : (size_t)n);
+    return s;
+  }
+  int32_t Extract(const std::string &archive, const std::string &folder, int test = 0) {
+    ArchiveRunRequest req = {};
+    req.archivePath = archive.c_str();
+    req.folder = folder.c_str();
+    req.test = test;
+    req.callbacks = &table_;
+    return RunArchive(&req);
+  }
+
+  std::string base_;
+  Recorder rec_;
+  ExtractCallbacks table_;
+};
+
+TEST_F(ArchiveJobTest, ExtractsBehindOtherDataInDirectoryOrder) {
+  Write(P("a.bin"), BuildZip({{"b.txt", "bee"}, {"dir/", ""}, {"dir/a.txt", "ay"}}, 100000));
+  ASSERT_EQ(0, Extract(P("a.bin"), P("out")));
+  EXPECT_EQ("bee", Read(P("out\\b.txt")));
+  EXPECT_EQ("ay", Read(P("out\\dir\\a.txt")));
+  EXPECT_EQ((std::vector<std::string>{"\\b.txt", "\\dir\\", "\\dir\\a.txt"}), rec_.started);
+  EXPECT_EQ(5u, rec_.progressBytes);
+}
+
+TEST_F(ArchiveJobTest, OpensTheZipSiblingOrAsksForTheLastVolume) {
+  Bytes zip = BuildZip({{"f.txt", "data"}});
+  Write(P("setup.exe"), Bytes(100, 'x'));
+  Write(P("setup.zip"), zip);
+  ASSERT_EQ(0, Extract(P("setup.exe"), P("out1")));
+  EXPECT_EQ("data", Read(P("out1\\f.txt")));
+  EXPECT_EQ(0, rec_.volumeAsked);
+
+  // No sibling: the prompt names a folder that holds "setup.zip".
+  ASSERT_EQ(1, DirCreate(P("elsewhere").c_str()));
+  Write(P("elsewhere\\setup.zip"), zip);
+  Write(P("lone.exe"), Bytes(100, 'x'));
+  rec_.volumeFolder = P("elsewhere");
+  std::string lone = P("lone.exe");
+  // The remembered name is the archive's own name with ".zip".
+  Write(P("elsewhere\\lone.zip"), zip);
+  ASSERT_EQ(0, Extract(lone, P("out2")));
+  EXPECT_EQ(1, rec_.volumeAsked);
+  EXPECT_EQ("data", Read(P("out2\\f.txt")));
+
+  rec_.volumeAsked = 0;
+  rec_.volumeRefuse = 1;
+  EXPECT_EQ(ERR_CANCELLED, Extract(lone, P("out3")));
+  table_.onNextVolume.fn = nullptr;
+  EXPECT_EQ(ERR_NOT_AN_ARCHIVE, Extract(lone, P("out3")));
+}
+
+TEST_F(ArchiveJobTest, OverwriteReplies) {
+  Write(P("a.zip"), BuildZip({{"f.txt", "new"}, {"g.txt", "gee"}}));
+  ASSERT_EQ(1, DirCreate(P("out").c_str()));
+  struct Case {
+    int reply;
+    int32_t code;
+    const char *f, *g;
+  } cases[] = {
+      {1, 0, "old", "gee"},                    // skip: the existing file stays
+      {0, 0, "new", "gee"},                    // replace, even read-only
+      {2, ERR_CANCELLED, "old", "<missing>"},  // cancel ends the run
+  };
+  for (const auto &c : cases) {
+    FileSetArchiveOnly(P("out\\f.txt").c_str());
+    Write(P("out\\f.txt"), Bytes{'o', 'l', 'd'});
+    FileSetAttributes(P("out\\f.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    FileSetArchiveOnly(P("out\\g.txt").c_str());
+    FileDelete(P("out\\g.txt").c_str());
+    rec_.overwriteReply = c.reply;
+    rec_.overwriteAsked = 0;
+    EXPECT_EQ(c.code, Extract(P("a.zip"), P("out"))) << "reply " << c.reply;
+    EXPECT_EQ(1, rec_.overwriteAsked);
+    EXPECT_EQ(c.f, Read(P("out\\f.txt"))) << "reply " << c.reply;
+    EXPECT_EQ(c.g, Read(P("out\\g.txt"))) << "reply " << c.reply;
+  }
+  // Reply 3 writes under the existing file's spelling, where the file system
+  // ignores letter case (Windows).
+  FileSetArchiveOnly(P("out\\f.txt").c_str());
+  FileDelete(P("out\\f.txt").c_str());
+  Write(P("out\\F.TXT"), Bytes{'o'});
+  FindRecord r;
+  if (FileFindFirst(P("out\\f.txt").c_str(), &r)) {
+    rec_.overwriteReply = 3;
+    EXPECT_EQ(0, Extract(P("a.zip"), P("out")));
+    EXPECT_STREQ("F.TXT", r.name);
+    FileFindFirst(P("out\\f.txt").c_str(), &r);
+    EXPECT_STREQ("F.TXT", r.name);
+    EXPECT_EQ("new", Read(P("out\\F.TXT")));
+  }
+}
+
+TEST_F(ArchiveJobTest, RefusalsAndTheArchiveItself) {
+  Write(P("a.zip"), BuildZip({{"one.txt", "1"}, {"two.txt", "2"}}));
+  rec_.refuseEntry = 1;
+  EXPECT_EQ(ERR_CANCELLED, Extract(P("a.zip"), P("out")));
+  EXPECT_EQ("1", Read(P("out\\one.txt")));
+  EXPECT_EQ("<missing>", Read(P("out\\two.txt")));
+  rec_.refuseEntry = -1;
+
+  // An entry whose output path is the archive, in another letter case.
+  Write(P("self.zip"), BuildZip({{"x.txt", "x"}, {"SELF.ZIP", "boom"}}));
+  Bytes before = BuildZip({{"x.txt", "x"}, {"SELF.ZIP", "boom"}});
+  EXPECT_EQ(ERR_OUTPUT_IS_ARCHIVE, Extract(P("self.zip"), base_));
+  EXPECT_EQ(std::string(before.begin(), before.end()), Read(P("self.zip")));
+}
+
+TEST_F(ArchiveJobTest, TestRunWritesNothing) {
+  Write(P("a.zip"), BuildZip({{"d/", ""}, {"d/f.txt", "content"}}));
+  ASSERT_EQ(0, Extract(P("a.zip"), P("out"), 1));
+  EXPECT_EQ(0, DirExists(P("out").c_str()));
+  EXPECT_EQ(7u, rec_.progressBytes);
+  EXPECT_EQ(ERR_FILE_ACCESS, Extract(P("missing.zip"), P("out"), 1));
+}
+
+TEST_F(ArchiveJobTest, ListingReportsEntriesAndTotals) {
+  Write(P("a.zip"), BuildZip({{"d/", ""}, {"d/f.txt", "content"}, {"../up.txt", "u"}}, 5000));
+  std::vector<std::string> names;
+  ListSummary s;
+  char comment[16];
+  auto visit = [](void *user, const EntryRecord *e) {
+    ((std::vector<std::string> *)user)->push_back(e->name);
+    return 1;
+  };
+  ASSERT_EQ(0, ListArchive(P("a.zip").c_str(), nullptr, visit, &names, &s, comment, sizeof comment));
+  EXPECT_EQ((std::vector<std::string>{"d\\", "d\\f.txt", "up.txt"}), names);
+  EXPECT_EQ(3u, s.entries);
+  EXPECT_EQ(1u, s.directories);
+  EXPECT_EQ(8u, s.uncompressedTotal);
+  EXPECT_STREQ("", comment);
+}
+
+}  // namespace
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
