@@ -233,13 +233,158 @@ inline uint32_t CopyMatch(InflateDecoder *d, unsigned char *window, uint32_t pos
   return position;
 }
 
-// The symbol loop of both methods. Its fast path runs while at least eight
-// bytes of the current input piece are left: one refill per symbol then
-// holds 56 bits or more, enough for a length code with its extra bits and a
-// distance lookup (Deflate64's 16 extra length bits need one more top-up
-// before the distance's extra bits). The error code changes only in a window
-// flush or a stream read, so it is looked at after those, which stops the
-// loop at the next symbol as a test before every symbol would.
+// The state the fast symbol loop works on, copied in and out around it.
+struct FastState {
+  uint64_t bb;
+  uint32_t bc;
+  uint32_t pos;
+  const unsigned char *in;
+  const unsigned char *inEnd;
+};
+
+enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_STOPPED = 3 };
+
+// Decodes symbols while at least 16 bytes of the current input piece are
+// left: one top-up per symbol then holds 56 bits or more, enough for up to
+// three literals, or two literals and a length code with its extra bits; a
+// second top-up (at most 7 more bytes) before the distance keeps 32 bits
+// for a distance code (at most 15 bits) and its extra bits (at most 14).
+// Kept out of line with few live values, so they all stay in registers.
+// Returns FAST_MARGIN when the input runs short (at a symbol boundary),
+// FAST_INVALID for an invalid code, FAST_END after an end-of-block code,
+// FAST_STOPPED when a flush recorded an error.
+template <class M>
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+int FastLoop(InflateDecoder *d, FastState *s, const HuffEntry *literalTable, const HuffEntry *distanceTable,
+             unsigned literalBits, unsigned distanceBits) {
+  uint64_t bb = s->bb;
+  uint32_t bc = s->bc;
+  uint32_t pos = s->pos;
+  const unsigned char *in = s->in;
+  const unsigned char *const inLimit = s->inEnd - 16;
+  unsigned char *const window = d->window;
+  const uint64_t literalMask = Mask(literalBits);
+  int status = FAST_MARGIN;
+  while (in <= inLimit) {
+    bb |= LoadLittle64(in) << bc;
+    in += (63 - bc) >> 3;
+    bc |= 56;
+    const HuffEntry *e = &literalTable[bb & literalMask];
+    unsigned op = e->operation;
+    if (op == M::kLiteral) {
+      // Up to three literals per top-up: a root lookup takes at most 17
+      // bits, and 56 - 2 * 17 still covers the third.
+      bb >>= e->bits;
+      bc -= e->bits;
+      window[pos++] = (unsigned char)e->value;
+      if (pos == WINDOW_SIZE) goto flushLiteral;
+      e = &literalTable[bb & literalMask];
+      op = e->operation;
+      if (op == M::kLiteral) {
+        bb >>= e->bits;
+        bc -= e->bits;
+        window[pos++] = (unsigned char)e->value;
+        if (pos == WINDOW_SIZE) goto flushLiteral;
+        e = &literalTable[bb & literalMask];
+        op = e->operation;
+        if (op == M::kLiteral) {
+          bb >>= e->bits;
+          bc -= e->bits;
+          window[pos++] = (unsigned char)e->value;
+          if (pos == WINDOW_SIZE) goto flushLiteral;
+          continue;
+        }
+      }
+    }
+    while (op > M::kLiteral) {  // a link, or an invalid code
+      if (op == OP_INVALID) {
+        status = FAST_INVALID;
+        goto out;
+      }
+      bb >>= e->bits;
+      bc -= e->bits;
+      e = &e->next[bb & Mask(op - M::kLiteral)];
+      op = e->operation;
+    }
+    bb >>= e->bits;
+    bc -= e->bits;
+    if (op == M::kLiteral) {
+      window[pos++] = (unsigned char)e->value;
+      if (pos == WINDOW_SIZE) goto flushLiteral;
+      continue;
+    }
+    if (op == M::kEnd) {
+      status = FAST_END;
+      goto out;
+    }
+    {
+      uint32_t length = e->value + (uint32_t)(bb & Mask(op));
+      bb >>= op;
+      bc -= op;
+      // After two literals and a long length code (or Deflate64's 16 extra
+      // bits) the distance might not fit any more: top up once more.
+      if (bc < 32) {
+        bb |= LoadLittle64(in) << bc;
+        in += (63 - bc) >> 3;
+        bc |= 56;
+      }
+      e = &distanceTable[bb & Mask(distanceBits)];
+      op = e->operation;
+      while (op > M::kLiteral) {
+        if (op == OP_INVALID) {
+          status = FAST_INVALID;
+          goto out;
+        }
+        bb >>= e->bits;
+        bc -= e->bits;
+        e = &e->next[bb & Mask(op - M::kLiteral)];
+        op = e->operation;
+      }
+      bb >>= e->bits;
+      bc -= e->bits;
+      if (op >= M::kEnd) {  // a simple symbol cannot stand in a distance table
+        status = FAST_INVALID;
+        goto out;
+      }
+      uint32_t source = (pos - e->value - (uint32_t)(bb & Mask(op))) & 0xFFFF;
+      bb >>= op;
+      bc -= op;
+      if (source < pos && pos + length < WINDOW_SIZE) {
+        CopyForward(window + pos, window + source, length);  // the common case: no wrap, no flush
+        pos += length;
+      } else {
+        bool flushed = false;
+        pos = CopyMatch(d, window, pos, source, length, &flushed);
+        if (flushed && d->archive->errorCode != 0) {
+          status = FAST_STOPPED;
+          goto out;
+        }
+      }
+    }
+    continue;
+  flushLiteral:
+    WindowFlush(d, WINDOW_SIZE);
+    pos = 0;
+    if (d->archive->errorCode != 0) {
+      status = FAST_STOPPED;
+      goto out;
+    }
+  }
+out:
+  s->bb = bb;
+  s->bc = bc;
+  s->pos = pos;
+  s->in = in;
+  return status;
+}
+
+// The symbol loop of both methods: the fast loop while the input piece has
+// room, one careful symbol at a time near its end and at the end of input.
+// The error code changes only in a window flush or a stream read, so it is
+// looked at after those, which stops the loop at the next symbol as a test
+// before every symbol would.
 template <class M>
 int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry *distanceTable,
                unsigned literalBits, unsigned distanceBits) {
@@ -253,196 +398,115 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   }
   BitReader br;
   LoadBits(d, br);
-  // Hot state in locals, out of reach of the window's byte stores.
-  uint64_t bb = br.buffer;
-  uint32_t bc = br.count;
-  const unsigned char *in = br.next;
-  const unsigned char *inEnd = br.end;
-  unsigned char *const window = d->window;
-  uint32_t pos = d->windowPosition;
+  FastState fs;
+  fs.bb = br.buffer;
+  fs.bc = br.count;
+  fs.pos = d->windowPosition;
+  fs.in = br.next;
+  fs.inEnd = br.end;
   const ArchiveContext *archive = d->archive;
-  const uint64_t literalMask = Mask(literalBits);
-  const uint64_t distanceMask = Mask(distanceBits);
   bool stop = archive->errorCode != 0;
   int result = 0;
 
-  // The careful top-up near the end of a piece or of the input.
+  // The careful top-up: through the stream at the end of a piece.
   auto ensure = [&](uint32_t need) -> bool {
-    if (bc >= need) return true;
-    if (inEnd - in >= 8) {
-      bb |= LoadLittle64(in) << bc;
-      uint32_t n = (63 - bc) >> 3;
-      in += n;
-      bc += n << 3;
-      return true;
-    }
-    br.buffer = bb;
-    br.count = bc;
-    br.next = in;
-    br.end = inEnd;
+    if (fs.bc >= need) return true;
+    br.buffer = fs.bb;
+    br.count = fs.bc;
+    br.next = fs.in;
+    br.end = fs.inEnd;
     bool ok = RefillSlow(br, need);
-    bb = br.buffer;
-    bc = br.count;
-    in = br.next;
-    inEnd = br.end;
+    fs.bb = br.buffer;
+    fs.bc = br.count;
+    fs.in = br.next;
+    fs.inEnd = br.end;
     if (archive->errorCode != 0) stop = true;
     return ok;
   };
+  auto drop = [&](uint32_t n) {
+    fs.bb >>= n;
+    fs.bc -= n;
+  };
+  // Follows links from a root entry; null for an invalid code or no input.
+  auto resolve = [&](const HuffEntry *e) -> const HuffEntry * {
+    while (e->operation > M::kLiteral) {
+      if (e->operation == OP_INVALID) return nullptr;
+      unsigned subBits = e->operation - M::kLiteral;
+      drop(e->bits);
+      if (!ensure(subBits)) return nullptr;
+      e = &e->next[fs.bb & Mask(subBits)];
+    }
+    return e;
+  };
 
   while (!stop) {
-    const HuffEntry *e;
-    unsigned op;
-    if (inEnd - in >= 8) {
-      bb |= LoadLittle64(in) << bc;
-      uint32_t n = (63 - bc) >> 3;
-      in += n;
-      bc += n << 3;
-      e = &literalTable[bb & literalMask];
-      op = e->operation;
-      if (op == M::kLiteral) {
-        // Up to three literals per top-up: each root lookup takes at most
-        // 17 bits, and 56 - 2 * 17 still covers the third lookup.
-        bb >>= e->bits;
-        bc -= e->bits;
-        window[pos++] = (unsigned char)e->value;
-        if (pos == WINDOW_SIZE) {
-          WindowFlush(d, WINDOW_SIZE);
-          pos = 0;
-          stop = archive->errorCode != 0;
-          continue;
-        }
-        e = &literalTable[bb & literalMask];
-        op = e->operation;
-        if (op != M::kLiteral) goto resolve;
-        bb >>= e->bits;
-        bc -= e->bits;
-        window[pos++] = (unsigned char)e->value;
-        if (pos == WINDOW_SIZE) {
-          WindowFlush(d, WINDOW_SIZE);
-          pos = 0;
-          stop = archive->errorCode != 0;
-          continue;
-        }
-        e = &literalTable[bb & literalMask];
-        op = e->operation;
-        if (op != M::kLiteral) goto resolve;
-        bb >>= e->bits;
-        bc -= e->bits;
-        window[pos++] = (unsigned char)e->value;
-        if (pos == WINDOW_SIZE) {
-          WindowFlush(d, WINDOW_SIZE);
-          pos = 0;
-          stop = archive->errorCode != 0;
-        }
-        continue;
-      }
-    resolve:
-      while (op > M::kLiteral) {  // a link, or an invalid code
-        if (op == OP_INVALID) {
-          result = 1;
-          goto done;
-        }
-        bb >>= e->bits;
-        bc -= e->bits;
-        e = &e->next[bb & Mask(op - M::kLiteral)];
-        op = e->operation;
-      }
-    } else {
-      if (!ensure(literalBits)) {
+    if (fs.inEnd - fs.in >= 16) {
+      int status = FastLoop<M>(d, &fs, literalTable, distanceTable, literalBits, distanceBits);
+      if (status == FAST_INVALID) {
         result = 1;
         break;
       }
-      e = &literalTable[bb & literalMask];
-      op = e->operation;
-      while (op > M::kLiteral) {
-        if (op == OP_INVALID) {
-          result = 1;
-          goto done;
-        }
-        bb >>= e->bits;
-        bc -= e->bits;
-        unsigned subBits = op - M::kLiteral;
-        if (!ensure(subBits)) {
-          result = 1;
-          goto done;
-        }
-        e = &e->next[bb & Mask(subBits)];
-        op = e->operation;
-      }
+      if (status == FAST_END) break;
+      if (status == FAST_STOPPED) break;
+      continue;  // the input piece runs short: one careful symbol
     }
-    bb >>= e->bits;
-    bc -= e->bits;
+    if (!ensure(literalBits)) {
+      result = 1;
+      break;
+    }
+    const HuffEntry *e = resolve(&literalTable[fs.bb & Mask(literalBits)]);
+    if (!e) {
+      result = 1;
+      break;
+    }
+    drop(e->bits);
+    unsigned op = e->operation;
     if (op == M::kLiteral) {
-      window[pos++] = (unsigned char)e->value;
-      if (pos == WINDOW_SIZE) {
+      d->window[fs.pos++] = (unsigned char)e->value;
+      if (fs.pos == WINDOW_SIZE) {
         WindowFlush(d, WINDOW_SIZE);
-        pos = 0;
+        fs.pos = 0;
         stop = archive->errorCode != 0;
       }
       continue;
     }
     if (op == M::kEnd) {
-      if (bc < br.overread * 8) result = 1;  // the end code lay beyond the input
+      if (fs.bc < br.overread * 8) result = 1;  // the end code lay beyond the input
       break;
     }
-    // A length with op extra bits, then its distance.
     if (!ensure(op)) {
       result = 1;
       break;
     }
-    uint32_t length = e->value + (uint32_t)(bb & Mask(op));
-    bb >>= op;
-    bc -= op;
+    uint32_t length = e->value + (uint32_t)(fs.bb & Mask(op));
+    drop(op);
     if (!ensure(distanceBits)) {
       result = 1;
       break;
     }
-    e = &distanceTable[bb & distanceMask];
+    e = resolve(&distanceTable[fs.bb & Mask(distanceBits)]);
+    if (!e) {
+      result = 1;
+      break;
+    }
+    drop(e->bits);
     op = e->operation;
-    while (op > M::kLiteral) {
-      if (op == OP_INVALID) {
-        result = 1;
-        goto done;
-      }
-      bb >>= e->bits;
-      bc -= e->bits;
-      unsigned subBits = op - M::kLiteral;
-      if (!ensure(subBits)) {
-        result = 1;
-        goto done;
-      }
-      e = &e->next[bb & Mask(subBits)];
-      op = e->operation;
-    }
-    bb >>= e->bits;
-    bc -= e->bits;
-    if (op >= M::kEnd) {  // a simple symbol cannot stand in a distance table
+    if (op >= M::kEnd || !ensure(op)) {
       result = 1;
       break;
     }
-    if (!ensure(op)) {
-      result = 1;
-      break;
-    }
-    uint32_t source = (pos - e->value - (uint32_t)(bb & Mask(op))) & 0xFFFF;
-    bb >>= op;
-    bc -= op;
-    if (source < pos && pos + length < WINDOW_SIZE) {
-      CopyForward(window + pos, window + source, length);  // the common case: no wrap, no flush
-      pos += length;
-    } else {
-      bool flushed = false;
-      pos = CopyMatch(d, window, pos, source, length, &flushed);
-      if (flushed && archive->errorCode != 0) stop = true;
-    }
+    uint32_t source = (fs.pos - e->value - (uint32_t)(fs.bb & Mask(op))) & 0xFFFF;
+    drop(op);
+    bool flushed = false;
+    fs.pos = CopyMatch(d, d->window, fs.pos, source, length, &flushed);
+    if (flushed && archive->errorCode != 0) stop = true;
   }
-done:
-  br.buffer = bb;
-  br.count = bc;
-  br.next = in;
-  br.end = inEnd;
+  br.buffer = fs.bb;
+  br.count = fs.bc;
+  br.next = fs.in;
+  br.end = fs.inEnd;
   SaveBits(d, br);
-  d->windowPosition = pos;
+  d->windowPosition = fs.pos;
   return result;
 }
 
