@@ -208,6 +208,7 @@ void ZipArchiveJob::ReadDirectory(EntryList *includes, EntryList *excludes, Entr
     lastDisk = GetU16(endRecord + 4);
   }
   archive.lastDisk = lastDisk;
+  headersRead = 0;
   if (start > (uint64_t)INT64_MAX - (uint64_t)(shift < 0 ? -shift : shift) || firstDisk > lastDisk) {
     SetError(ERR_INVALID_DATA);
     return;
