@@ -353,7 +353,10 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       e.diskStart = disk;
       // The displacement of the archive applies to every offset it stores,
       // the 64-bit ones included.
-      e.localHeaderOffset = (uint64_t)((int64_t)e.localHeaderOffset + shift);
+      // Multi-volume: only the volume holding the end record can sit behind
+      // a self-extractor's program; the other volumes start with their data.
+      if (!archive.multiVolume || e.diskStart == archive.lastDisk)
+        e.localHeaderOffset = (uint64_t)((int64_t)e.localHeaderOffset + shift);
 
       // A name that ends in a separator is a folder whatever its size says:
       // no file can be written under an empty name.
