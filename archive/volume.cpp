@@ -184,8 +184,10 @@ int GetVolumePath(ZipArchiveJob *job, uint32_t n, uint32_t last, char *out, size
       return 0;
     }
     while (!found) {
+      // The drive alone ("A:"): the trim helper keeps a root's backslash.
       PathGetRoot(p, buffer, sizeof buffer);
-      PathTrimBackslash(buffer);
+      size_t length = strlen(buffer);
+      if (length > 0 && buffer[length - 1] == '\\') buffer[length - 1] = '\0';
       if (!AskFolder(job, buffer, n, previous, &repeats)) return 0;
       StrCopy(p, buffer, sizeof p);
       StrAppend(p, names.baseName, sizeof p);
