@@ -285,6 +285,60 @@ class OutcomeTest(EngineCase):
         self.assertEqual(b"new", read(os.path.join(out, "f.txt")))
 
 
+class UnattendedRunAfterTest(EngineCase):
+    """The unattended variant: the program starts in the target folder and
+    receives its full path; it starts only after a successful job."""
+
+    def sfx_with_run(self, entries, run_command):
+        archive = self.write("a.zip", build_zip(entries))
+        target = self.path("target")
+        r = kvsfx("build", "--archive", archive, "-o", self.path("setup.sfx"), "--target-os", "posix",
+                  "--unattended", "--target", target, "--run", run_command, "--lang", "en")
+        if r.returncode != 0 and b"too large" in r.stderr:
+            self.skipTest("stub too large for a self-extractor (sanitizer build)")
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        return self.path("setup.sfx"), target
+
+    def place_recorder(self, target):
+        # Extracted files carry no execute permission: the program is one
+        # that is already in place beside what the archive brings.
+        os.makedirs(os.path.join(target, "tools"))
+        script = os.path.join(target, "tools", "rec.sh")
+        with open(script, "w") as f:
+            f.write("#!/bin/sh\n{ pwd; echo \"$0\"; echo \"$@\"; } > \"$(dirname \"$0\")/record.txt\"\n")
+        os.chmod(script, 0o755)
+        return os.path.join(target, "tools", "record.txt")
+
+    def wait_for(self, path):
+        deadline = time.time() + 10
+        while not os.path.exists(path) and time.time() < deadline:
+            time.sleep(0.05)
+        time.sleep(0.2)
+
+    def test_started_in_the_target_folder_with_its_full_path(self):
+        sfx, target = self.sfx_with_run([stored("tools/readme.txt", b"r")], "tools\\rec.sh|one two")
+        record = self.place_recorder(target)
+        r = self.run_sfx(sfx)
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        self.wait_for(record)
+        lines = read(record).decode().splitlines()
+        self.assertEqual(os.path.realpath(target), lines[0])
+        self.assertEqual(os.path.join(target, "tools", "rec.sh"), lines[1])
+        self.assertEqual("one two", lines[2])
+
+    def test_not_started_after_a_failed_job_or_when_missing(self):
+        sfx, target = self.sfx_with_run([stored("bad.txt", b"x", crc=1)], "tools\\rec.sh")
+        record = self.place_recorder(target)
+        self.assertEqual(4, self.run_sfx(sfx).returncode)
+        time.sleep(0.3)
+        self.assertFalse(os.path.exists(record))
+        sfx, target = self.sfx_with_run([stored("a.txt", b"a")], "missing.sh")
+        r = self.run_sfx(sfx)
+        self.assertEqual(8, r.returncode)
+        self.assertNotIn(b"could not be run", r.stderr, "no message on the unattended path")
+        self.assertEqual(b"a", read(os.path.join(target, "a.txt")))
+
+
 class FormatTest(EngineCase):
     """Where the end record and the directory are, and what they say."""
 
