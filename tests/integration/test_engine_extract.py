@@ -405,6 +405,14 @@ class FormatTest(EngineCase):
         # The comment ends in a whole copy of the end record: the later one wins.
         copy = plain[-22:]
         self.check_extracts(build_zip(self.ENTRIES, comment=b"note " + copy), "two-whole.zip")
+        # Proof that the later one is taken: a copy that describes an empty
+        # directory (it starts where the real end record stands).
+        eocd_at = len(plain) - 22
+        empty_copy = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0, 0, 0, eocd_at, 0)
+        p = self.write("two-empty.zip", build_zip(self.ENTRIES, comment=empty_copy))
+        r = kvsfx("list", p)
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        self.assertIn(" 0 entries", r.stdout.decode())
         # A signature in the comment without room for its record is no end record.
         self.check_extracts(build_zip(self.ENTRIES, comment=b"PK\x05\x06tail"), "two-cut.zip")
 
