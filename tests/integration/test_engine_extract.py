@@ -376,12 +376,12 @@ class FormatTest(EngineCase):
         self.check_extracts(read(p), "py64b.zip")
         # Appended to the stub as a self-extractor: the ZIP64 records and
         # offsets all count from the archive's start, not the file's.
-        archive = self.write("sfx64.zip", build_zip(self.ENTRIES, zip64=True))
-        target = self.path("out-sfx64")
-        sfx = self.build_sfx(archive, self.path("z64.sfx"), target)
-        r = self.run_sfx(sfx)
-        self.assertEqual(0, r.returncode, r.stderr.decode())
-        self.assertEqual(self.ENTRIES[2]["data"], read(os.path.join(target, "dir", "two.bin")))
+        for archive in (self.write("sfx64.zip", build_zip(self.ENTRIES, zip64=True)), p):
+            target = self.path("out-sfx-" + os.path.basename(archive))
+            sfx = self.build_sfx(archive, archive + ".sfx", target)
+            r = self.run_sfx(sfx)
+            self.assertEqual(0, r.returncode, r.stderr.decode())
+            self.assertEqual(self.ENTRIES[2]["data"], read(os.path.join(target, "dir", "two.bin")))
 
     def test_empty_archives(self):
         empty = build_zip([])
