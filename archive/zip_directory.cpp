@@ -224,15 +224,31 @@ void ZipArchiveJob::ReadDirectory(EntryList *includes, EntryList *excludes, Entr
     ok = ReadDirectoryPart(includes, excludes, entries, startPos, archive.archivePath);
   } else {
     ok = 1;
+    // Directory bytes on the volumes before the last (split sets: begin).
+    uint64_t earlier = 0;
+    int64_t lastStart = 0;
+    uint64_t directorySize = zip64 ? GetU64(zip64EndRecord + 40) : GetU32(endRecord + 12);
     for (uint32_t d = firstDisk; d < lastDisk && ok; d++) {
       if (!GetVolumePath(this, d, lastDisk, path, sizeof path)) return;
       if (d != firstDisk) shift = 0;  // only the first volume has data in front
-      ok = ReadDirectoryPart(includes, excludes, entries, d == firstDisk ? startPos : 0, path);
+      int64_t partStart = d == firstDisk ? startPos : 0;
+      FileHandle h = FileOpen(path, "rb");
+      int64_t size = h != INVALID_FILE ? FileGetSize(h) : -1;
+      if (h != INVALID_FILE) FileClose(h);
+      if (size > partStart) earlier += (uint64_t)(size - partStart);
+      ok = ReadDirectoryPart(includes, excludes, entries, partStart, path);
     }
     if (!ok) return;
+    // The rest of the directory ends where the end record begins; when a
+    // self-extractor's program stands in front of the last volume, that is
+    // where its part starts and how far its entries are displaced.
+    if (firstDisk != lastDisk && earlier < directorySize &&
+        directoryEnd - (int64_t)(directorySize - earlier) > 0)
+      lastStart = directoryEnd - (int64_t)(directorySize - earlier);
     if (!GetVolumePath(this, lastDisk, lastDisk, path, sizeof path)) return;
-    if (firstDisk != lastDisk) shift = 0;
-    ok = ReadDirectoryPart(includes, excludes, entries, firstDisk == lastDisk ? startPos : 0, path);
+    if (firstDisk != lastDisk) shift = lastStart;
+    ok = ReadDirectoryPart(includes, excludes, entries, firstDisk == lastDisk ? startPos : lastStart, path);
+    // (split sets: end)
   }
   archive.currentDisk = lastDisk;
   // Whatever ended the directory, it must have held as many headers as the
