@@ -278,6 +278,33 @@ class SplitSets(kvtest.TempDirTest):
                 self.assertEqual(r.returncode, 0, r.stderr)
                 self.assert_tree(self.target_for(exe))
 
+    def test_directory_over_several_volumes_behind_the_program(self):
+        """A directory that starts volumes before the last: its part on the
+        self-extractor's last volume lies behind the program."""
+        files = {"name_long_enough_to_fill_the_directory_%04d.txt" % i: b"x" * (i % 97) for i in range(1500)}
+        src = self.path("many")
+        write_tree(src, files)
+        volumes = zip_split(src, self.path("manyset", "set.zip"))
+        with open(volumes[-1], "rb") as f:
+            data = f.read()
+        end = data.rfind(b"PK\x05\x06")
+        this_disk, directory_disk = struct.unpack_from("<HH", data, end + 4)
+        self.assertLess(directory_disk, this_disk)  # the case under test
+        folder = self.path("manysfx")
+        os.makedirs(folder)
+        exe = os.path.join(folder, "setup")
+        r = run_tool("build", "--archive", volumes[-1], "-o", exe, "--lang", "en", "--target",
+                     self.target_for(exe), "--target-os", "posix", "--unattended")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        os.chmod(exe, 0o755)
+        place_set(volumes, folder, "setup", None)
+        r = kvtest.run([exe], stdin=subprocess.DEVNULL)
+        self.assertEqual(r.returncode, 0, r.stderr[-2000:])
+        self.assertEqual(tree(self.target_for(exe)), files)
+        r = self.extract(exe, self.path("manyout"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(tree(self.path("manyout")), files)
+
     def test_posix_prompt_takes_another_folder_and_cancel_ends_with_9(self):
         folder = self.path("pty")
         exe = self.posix_sfx("zipcrypto", folder)
