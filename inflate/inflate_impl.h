@@ -168,21 +168,23 @@ inline bool WithinInput(const BitReader &br) { return br.count >= br.overread * 
 inline void CopyForward(unsigned char *dst, const unsigned char *src, uint32_t n) {
   if (src < dst) {
     size_t distance = (size_t)(dst - src);
-    if (distance == 1) {
-      memset(dst, *src, n);
-      return;
-    }
     if (distance < 8) {
+      if (distance == 1) {
+        const uint64_t pattern = 0x0101010101010101ull * *src;
+        for (; n >= 8; n -= 8, dst += 8) memcpy(dst, &pattern, 8);
+        for (; n; n--) *dst++ = (unsigned char)pattern;
+        return;
+      }
       // Grow the repeated pattern: each pass copies what is already there,
       // so the distance from src doubles while the content stays periodic.
       while (n >= distance && distance < 8) {
-        memcpy(dst, src, distance);
+        for (size_t k = 0; k < distance; k++) dst[k] = src[k];
         dst += distance;
         n -= (uint32_t)distance;
         distance *= 2;
       }
       if (distance < 8) {
-        while (n--) *dst++ = *src++;
+        for (; n; n--) *dst++ = *src++;
         return;
       }
     }
@@ -191,13 +193,10 @@ inline void CopyForward(unsigned char *dst, const unsigned char *src, uint32_t n
   }
   // Here src is at least 8 bytes behind dst, or ahead of it (each word is
   // loaded before anything it covers can be overwritten).
-  while (n >= 8) {
+  for (; n >= 8; n -= 8, src += 8, dst += 8) {
     uint64_t w;
     memcpy(&w, src, 8);
     memcpy(dst, &w, 8);
-    src += 8;
-    dst += 8;
-    n -= 8;
   }
   if (n >= 4) {
     uint32_t w;
@@ -207,7 +206,7 @@ inline void CopyForward(unsigned char *dst, const unsigned char *src, uint32_t n
     dst += 4;
     n -= 4;
   }
-  while (n--) *dst++ = *src++;
+  for (; n; n--) *dst++ = *src++;
 }
 
 // Copies a match of length bytes from source to the window position in
@@ -240,31 +239,33 @@ struct FastState {
   uint32_t pos;
   const unsigned char *in;
   const unsigned char *inEnd;
+  uint32_t source;  // a match left to the caller: it wraps or reaches the window's end
+  uint32_t length;
 };
 
-enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_STOPPED = 3 };
+enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_FLUSH = 3, FAST_COPY = 4 };
 
 // Decodes symbols while at least 16 bytes of the current input piece are
 // left: one top-up per symbol then holds 56 bits or more, enough for up to
 // three literals, or two literals and a length code with its extra bits; a
 // second top-up (at most 7 more bytes) before the distance keeps 32 bits
 // for a distance code (at most 15 bits) and its extra bits (at most 14).
-// Kept out of line with few live values, so they all stay in registers.
-// Returns FAST_MARGIN when the input runs short (at a symbol boundary),
-// FAST_INVALID for an invalid code, FAST_END after an end-of-block code,
-// FAST_STOPPED when a flush recorded an error.
+// Kept out of line and free of calls, so its few live values all stay in
+// registers. Returns at a symbol boundary: FAST_MARGIN when the input runs
+// short, FAST_INVALID for an invalid code, FAST_END after an end-of-block
+// code, FAST_FLUSH when a literal filled the window, FAST_COPY with a match
+// (source, length) that wraps or reaches the window's end.
 template <class M>
 #if defined(__GNUC__)
 __attribute__((noinline))
 #endif
-int FastLoop(InflateDecoder *d, FastState *s, const HuffEntry *literalTable, const HuffEntry *distanceTable,
-             unsigned literalBits, unsigned distanceBits) {
+int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literalTable,
+             const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits) {
   uint64_t bb = s->bb;
   uint32_t bc = s->bc;
   uint32_t pos = s->pos;
   const unsigned char *in = s->in;
   const unsigned char *const inLimit = s->inEnd - 16;
-  unsigned char *const window = d->window;
   const uint64_t literalMask = Mask(literalBits);
   int status = FAST_MARGIN;
   while (in <= inLimit) {
@@ -355,22 +356,16 @@ int FastLoop(InflateDecoder *d, FastState *s, const HuffEntry *literalTable, con
         CopyForward(window + pos, window + source, length);  // the common case: no wrap, no flush
         pos += length;
       } else {
-        bool flushed = false;
-        pos = CopyMatch(d, window, pos, source, length, &flushed);
-        if (flushed && d->archive->errorCode != 0) {
-          status = FAST_STOPPED;
-          goto out;
-        }
+        s->source = source;
+        s->length = length;
+        status = FAST_COPY;
+        goto out;
       }
     }
     continue;
   flushLiteral:
-    WindowFlush(d, WINDOW_SIZE);
-    pos = 0;
-    if (d->archive->errorCode != 0) {
-      status = FAST_STOPPED;
-      goto out;
-    }
+    status = FAST_FLUSH;
+    goto out;
   }
 out:
   s->bb = bb;
@@ -441,14 +436,22 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
 
   while (!stop) {
     if (fs.inEnd - fs.in >= 16) {
-      int status = FastLoop<M>(d, &fs, literalTable, distanceTable, literalBits, distanceBits);
+      int status = FastLoop<M>(d->window, &fs, literalTable, distanceTable, literalBits, distanceBits);
       if (status == FAST_INVALID) {
         result = 1;
         break;
       }
       if (status == FAST_END) break;
-      if (status == FAST_STOPPED) break;
-      continue;  // the input piece runs short: one careful symbol
+      if (status == FAST_FLUSH) {
+        WindowFlush(d, WINDOW_SIZE);
+        fs.pos = 0;
+        stop = archive->errorCode != 0;
+      } else if (status == FAST_COPY) {
+        bool flushed = false;
+        fs.pos = CopyMatch(d, d->window, fs.pos, fs.source, fs.length, &flushed);
+        if (flushed && archive->errorCode != 0) stop = true;
+      }
+      continue;  // FAST_MARGIN: the input piece runs short, one careful symbol
     }
     if (!ensure(literalBits)) {
       result = 1;
