@@ -23,7 +23,9 @@ const char kBuildHelp[] =
     "Writes OUT: the stub (padded with zero bytes to 50000 bytes when shorter),\n"
     "the metadata block (language text and settings), then ZIP byte for byte.\n"
     "\n"
-    "  --archive ZIP          the ZIP archive to append (required)\n"
+    "  --archive ZIP          the ZIP archive to append (required); of a split\n"
+    "                         set its last volume (.zip), the other volumes then\n"
+    "                         travel beside OUT as OUT's name with .z01, .z02...\n"
     "  -o, --output OUT       the self-extractor to write (required)\n"
     "  --target-os windows|posix\n"
     "                         which stub beside the tool to use (default windows:\n"
@@ -152,6 +154,39 @@ bool HasEndRecord(const std::string &path, int64_t *size) {
   }
   fclose(f);
   return found;
+}
+
+// The disk number of the end record: above 0 for the last volume of a split
+// set, whose other volumes must travel beside the self-extractor.
+unsigned SplitVolumeCount(const std::string &path) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) return 0;
+  unsigned disk = 0;
+  if (fseeko(f, 0, SEEK_END) == 0) {
+    off_t end = ftello(f);
+    off_t start = end > 65557 ? end - 65557 : 0;
+    std::vector<unsigned char> tail((size_t)(end - start));
+    if (fseeko(f, start, SEEK_SET) == 0 && fread(tail.data(), 1, tail.size(), f) == tail.size()) {
+      for (size_t i = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; i-- > 0;)
+        if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
+          disk = tail[i + 4] | (unsigned)tail[i + 5] << 8;
+          break;
+        }
+    }
+  }
+  fclose(f);
+  return disk;
+}
+
+// path with its file name's extension replaced by that of volume n (0-based).
+std::string VolumeName(const std::string &path, unsigned n) {
+  size_t slash = path.find_last_of('/');
+  size_t dot = path.find_last_of('.');
+  std::string base = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
+  char ext[32];
+  unsigned k = n + 1;
+  snprintf(ext, sizeof ext, k < 10 ? ".z0%u" : k < 100 ? ".z%u" : ".%u", k);
+  return base + ext;
 }
 
 struct LangSource {
@@ -436,5 +471,14 @@ int CmdBuild(int argc, char **argv) {
   if (!WriteOutput(opt.output, head, opt.archive, archiveSize)) return TOOL_FAILED;
   printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
          blockOffset, head.size() - blockOffset, (long long)archiveSize);
+  unsigned others = SplitVolumeCount(opt.archive);
+  if (others > 0) {
+    printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s\n",
+           opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(),
+           others > 1 ? " to " : "", others > 1 ? ("'" + VolumeName(opt.output, others - 1) + "'").c_str() : "");
+    for (unsigned v = 0; v < others; v++)
+      if (access(VolumeName(opt.archive, v).c_str(), R_OK) != 0)
+        fprintf(stderr, "kvsfx build: note: '%s' is not beside the archive\n", VolumeName(opt.archive, v).c_str());
+  }
   return TOOL_OK;
 }

@@ -154,6 +154,9 @@ class SplitSets(kvtest.TempDirTest):
             options.append("--unattended")
         r = run_tool(*options)
         self.assertEqual(r.returncode, 0, r.stderr)
+        # The builder says where the other volumes must go.
+        self.assertIn(("must travel beside %s as '%s.z01' to '%s.z%02d'" % (out, out, out, len(self.sets[kind]) - 1))
+                      .encode(), r.stdout)
         os.chmod(out, 0o755)
         return out
 
