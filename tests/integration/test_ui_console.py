@@ -169,6 +169,33 @@ class ConsoleTest(unittest.TestCase):
         self.assertEqual(s.wait(), 9)
         self.assertFalse(os.path.exists(self.target("big.bin")), "partial file left behind")
 
+    def test_folder_too_long_is_refused_then_a_271_character_one_fails_cleanly(self):
+        s = self.start(self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.target()))
+        s.expect("Target folder:")
+        s.send("/" + "x" * 300 + "\n")
+        s.expect("The target folder is not valid.")  # not cut into another folder
+        s.expect("Target folder:")
+        longest = self.target() + "/" + "y" * (271 - len(self.target()) - 1)
+        self.assertEqual(len(longest), 271)
+        s.send(longest + "\n")
+        s.expect("[E]xtract")
+        s.send("\n")
+        # No room for a file name below it: the file can't be created.
+        s.expect("Access denied by the system.")
+        self.assertEqual(s.wait(), 5)
+        for root, _, files in os.walk(self.dir):
+            self.assertNotIn("a.txt", files, root)
+
+    def test_folder_that_cannot_be_created(self):
+        blocker = os.path.join(self.dir, "file")
+        with open(blocker, "wb") as f:
+            f.write(b"x")
+        s = self.start(self.build(self.make_zip({"a.txt": b"alpha"}), "--target", os.path.join(blocker, "sub")))
+        self.start_extraction(s)
+        s.expect("Access denied by the system.")
+        self.assertEqual(s.wait(), 5)
+        self.assertEqual(self.read(blocker), b"x")
+
     def test_premessage_answered_no(self):
         s = self.start(self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.target(),
                                   "--message", "Install the test files?", "--message-type", "1"))

@@ -151,14 +151,22 @@ void ConsoleTakePath(const char *typed, char *out, size_t size) {
 }
 
 int ConsoleEditFolder(const char *label, char *folder, size_t size) {
-  char shown[PATH_BUF_SIZE];
-  ConsoleShowPath(folder, shown, sizeof shown);
-  ConsoleEndProgressLine();
-  fprintf(stderr, "%s [%s]\n> ", label, shown);
-  char typed[PATH_BUF_SIZE];
-  if (!ConsoleReadLine(typed, sizeof typed, 1)) return 0;
-  if (typed[0]) ConsoleTakePath(typed, folder, size);
-  return 1;
+  for (;;) {
+    char shown[PATH_BUF_SIZE];
+    ConsoleShowPath(folder, shown, sizeof shown);
+    ConsoleEndProgressLine();
+    fprintf(stderr, "%s [%s]\n> ", label, shown);
+    // Read more than fits: a folder cut to the buffer would be another
+    // folder, so a text that is too long is refused and asked again.
+    char typed[4 * PATH_BUF_SIZE];
+    if (!ConsoleReadLine(typed, sizeof typed, 1)) return 0;
+    if (strlen(typed) >= size || strlen(typed) >= PATH_BUF_SIZE) {
+      ConsolePrint(LangString(55));
+      continue;
+    }
+    if (typed[0]) ConsoleTakePath(typed, folder, size);
+    return 1;
+  }
 }
 
 void ConsoleFileTimeText(uint64_t fileTime, char *date, size_t dateSize, char *timeText, size_t timeSize) {
