@@ -210,6 +210,31 @@ class WineDialogTest(unittest.TestCase):
         self.finish(5)  # 28002: file access failed
         self.assertEqual(self.read(blocker), b"x")
 
+    def test_folder_box_holds_at_most_271_characters(self):
+        exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", "C:\\unused")
+        self.run_sfx(exe)
+        window = self.main_window()
+        base = self.win(self.target()) + "\\"
+        self.wine.type(window, base + "y" * (300 - len(base)), delay=8)
+        self.wine.key(window, "Return")
+        # The box keeps 271 characters: no room for a file name below them.
+        self.dismiss("Error")
+        self.finish(5)
+        for root, _, files in os.walk(self.dir):
+            self.assertNotIn("a.txt", files, root)
+
+    def test_unattended_password_prompt_without_owner(self):
+        if not shutil.which("7zz"):
+            self.skipTest("7-Zip (7zz) not installed")
+        archive = self.make_encrypted(
+            lambda a: ["7zz", "a", "-tzip", "-psecret", "-mem=AES128", a, "s1.txt", "s2.txt"])
+        self.run_sfx(self.build(archive, "--target", self.win(self.target()), "--unattended"))
+        prompt = self.wine.wait_window("Password required", proc=self.proc)
+        self.wine.type(prompt, "secret")
+        self.wine.key(prompt, "Return")
+        self.finish(0)  # no message of the launcher in unattended runs
+        self.assertEqual(self.read(self.target("s2.txt")), b"second\n" * 50)
+
     # --- overwrite question ---
     def overwrite_run(self, answers):
         """Three entries whose files exist; answers are keys for the questions

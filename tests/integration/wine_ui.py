@@ -141,11 +141,11 @@ class Wine:
     def key(self, window, *keys):
         self.xdotool("key", "--window", window, *keys)
 
-    def type(self, window, text):
+    def type(self, window, text, delay=30):
         # Sent events lose the shift state ("Z:" arrives as "z;"): focus the
         # window and type through XTEST instead.
         self.xdotool("windowfocus", "--sync", window)
-        self.xdotool("type", "--delay", "30", text)
+        self.xdotool("type", "--delay", str(delay), text)
 
     def geometry(self, window):
         out = self.xdotool("getwindowgeometry", "--shell", window)
