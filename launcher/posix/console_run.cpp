@@ -2,6 +2,7 @@
 // message (standard error) or the summary (standard output). Also installs
 // the terminal's callbacks for every run, unattended ones included.
 #include <cstdio>
+#include <cstdlib>
 
 #include "../../archive/zip_job.h"
 #include "../../ui/console/console_ui.h"
@@ -13,6 +14,10 @@ int InstallConsoleCallbacks() {
   ExtractCallbacks table;
   ConsoleFillCallbacks(&table);
   JobInstallUiCallbacks(&table);
+  // Unattended runs too: Ctrl+C stops the job cleanly (no partial file), and
+  // a progress line still open at the end gets its line end.
+  ConsoleCatchInterrupt();
+  atexit(ConsoleEndProgressLine);
   return 1;
 }
 // Before main: the unattended branch runs the job without passing here.

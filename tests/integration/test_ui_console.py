@@ -196,6 +196,15 @@ class ConsoleTest(unittest.TestCase):
         self.assertEqual(s.wait(), 5)
         self.assertEqual(self.read(blocker), b"x")
 
+    def test_ctrl_c_in_an_unattended_run(self):
+        big = os.urandom(1 << 20) * 200
+        s = self.start(self.build(self.make_zip({"big.bin": big}, zipfile.ZIP_STORED), "--target", self.target(),
+                                  "--unattended"))
+        s.expect("big.bin (")
+        s.send("\x03")
+        self.assertEqual(s.wait(), 9)  # stopped by the job, not killed by the signal
+        self.assertFalse(os.path.exists(self.target("big.bin")), "partial file left behind")
+
     def test_premessage_answered_no(self):
         s = self.start(self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.target(),
                                   "--message", "Install the test files?", "--message-type", "1"))

@@ -10,7 +10,17 @@
 #include "../../launcher/sfx_state.h"
 #include "console_ui.h"
 
-static void OnInterrupt(int) { g_cancelRequested = 1; }
+// The first Ctrl+C cancels: the engine stops at its next callback and deletes
+// the partial file. A second one, should the program not get there, ends it
+// the ordinary way.
+static void OnInterrupt(int) {
+  if (g_cancelRequested) {
+    signal(SIGINT, SIG_DFL);
+    raise(SIGINT);
+    return;
+  }
+  g_cancelRequested = 1;
+}
 
 void ConsoleCatchInterrupt() {
   struct sigaction action;

@@ -12,7 +12,8 @@
 
 // Terminal helpers (console_io.cpp).
 int ConsoleHasTerminal();
-// Makes Ctrl+C a cancel: it sets g_cancelRequested and ends a pending read.
+// Makes Ctrl+C a cancel: it sets g_cancelRequested and ends a pending read;
+// a second Ctrl+C ends the program.
 void ConsoleCatchInterrupt();
 // Reads one line without its line end. 1 with the line; 0 on end of input,
 // an interrupt or without a terminal. Without echo for passwords.
