@@ -213,6 +213,64 @@ int SwitchToVolume(ZipArchiveJob *job, uint32_t n) {
   return 1;
 }
 
+void DisplaceFirstVolume(ZipArchiveJob *job, EntryList *entries) {
+  if (!job->archive.multiVolume || job->archive.lastDisk == 0 || !entries) return;
+  EntryRecord *first = nullptr;
+  for (ListNode *node = entries->first; node; node = node->next) {
+    EntryRecord *e = (EntryRecord *)node->item;
+    if (e->diskStart == 0 && (!first || e->localHeaderOffset < first->localHeaderOffset)) first = e;
+  }
+  if (!first) return;
+  // By name only: the user is asked when the volume is really needed.
+  const char *archivePath = job->archive.archivePath;
+  VolumeNames names;
+  BuildNames(archivePath, 0, job->archive.lastDisk, &names);
+  Candidates c;
+  BuildCandidates(names.base, names, &c);
+  const char *found = g_drives->isRemovable(names.base) ? nullptr : FindByName(c, archivePath, 0, job->archive.lastDisk, false);
+  if (found != c.executable) return;
+
+  FileHandle h = FileOpen(found, "rb");
+  if (h == INVALID_FILE) return;
+  // The local header of the first entry: its signature, name length and
+  // (without a data descriptor) its CRC-32 and compressed size must agree
+  // with the directory. The earliest match behind the offset wins.
+  unsigned char *buffer = job->readBuffer;
+  const uint32_t chunk = READ_BUF_SIZE;
+  int64_t base = 0;
+  int64_t displacement = -1;
+  uint32_t carry = 0;
+  while (buffer && displacement < 0) {
+    int32_t got = FileRead(h, buffer + carry, chunk - carry);
+    if (got <= 0) break;
+    uint32_t length = carry + (uint32_t)got;
+    uint32_t i = 0;
+    for (; i + LOCAL_HEADER_SIZE <= length; i++) {
+      const unsigned char *p = buffer + i;
+      if (GetU32(p) != SIG_LOCAL_HEADER || GetU16(p + 26) != first->nameLength) continue;
+      if (!(GetU16(p + 6) & FLAG_DATA_DESCRIPTOR) &&
+          (GetU32(p + 14) != first->crc32 || (GetU32(p + 18) != (uint32_t)first->compressedSize &&
+                                              GetU32(p + 18) != 0xFFFFFFFFu)))
+        continue;
+      int64_t at = base + i;
+      if (at >= (int64_t)first->localHeaderOffset) displacement = at - (int64_t)first->localHeaderOffset;
+      if (displacement >= 0) break;
+    }
+    // Keep the bytes that could start a header cut by the chunk's end.
+    carry = length - i < LOCAL_HEADER_SIZE ? length - i : 0;
+    if (displacement < 0) {
+      memmove(buffer, buffer + i, carry);
+      base += i;
+    }
+  }
+  FileClose(h);
+  if (displacement <= 0) return;
+  for (ListNode *node = entries->first; node; node = node->next) {
+    EntryRecord *e = (EntryRecord *)node->item;
+    if (e->diskStart == 0) e->localHeaderOffset += (uint64_t)displacement;
+  }
+}
+
 int NextVolume(ZipArchiveJob *job) {
   // Data that runs on past the last volume: the directory promised more than
   // the set holds. Asking for a volume that no set has would never end.

@@ -22,6 +22,13 @@ int GetVolumePath(ZipArchiveJob *job, uint32_t n, uint32_t last, char *out, size
 // it the current disk. 1, or 0 with the reason in the job's errorCode.
 int SwitchToVolume(ZipArchiveJob *job, uint32_t n);
 
+// A first volume that a self-extractor carries behind its program: when
+// volume 0 is found by the executable name, the local-header offsets of the
+// entries on it are moved by the program's length, found as the position of
+// the first such entry's local header. Nothing changes otherwise.
+struct EntryList;
+void DisplaceFirstVolume(ZipArchiveJob *job, EntryList *entries);
+
 // 1 when path lies on a removable drive whose label carries "PKBACK#" and
 // the disk number n + 1; else 0.
 int IsDiskLabelled(const char *path, uint32_t n);

@@ -248,6 +248,7 @@ void ZipArchiveJob::ReadDirectory(EntryList *includes, EntryList *excludes, Entr
     if (!GetVolumePath(this, lastDisk, lastDisk, path, sizeof path)) return;
     if (firstDisk != lastDisk) shift = lastStart;
     ok = ReadDirectoryPart(includes, excludes, entries, firstDisk == lastDisk ? startPos : lastStart, path);
+    if (ok && archive.errorCode == 0) DisplaceFirstVolume(this, entries);
     // (split sets: end)
   }
   archive.currentDisk = lastDisk;

@@ -346,6 +346,44 @@ class SplitSets(kvtest.TempDirTest):
         self.assertEqual(r.returncode, 9, r.stderr)
         self.assert_no_partial_big_file(self.target_for(exe))
 
+    def first_volume_sfx(self, kind, folder, build_options, exe_name):
+        """setup.exe = the program and its block, then the first volume; the
+        last volume beside it as setup.zip, no setup.z01."""
+        os.makedirs(folder, exist_ok=True)
+        probe = os.path.join(folder, "probe")
+        r = run_tool("build", "--archive", self.sets[kind][-1], "-o", probe, "--lang", "en", "--unattended",
+                     *build_options)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        head = read(probe)[:-len(read(self.sets[kind][-1]))]
+        os.remove(probe)
+        exe = write(os.path.join(folder, exe_name), head + read(self.sets[kind][0]), executable=True)
+        place_set(self.sets[kind], folder, "setup", "setup.zip")
+        os.remove(os.path.join(folder, "setup.z01"))
+        return exe
+
+    def test_posix_self_extractor_carrying_the_first_volume(self):
+        folder = self.path("first")
+        exe = self.first_volume_sfx("deflate", folder, ["--target-os", "posix", "--target", self.path("first", "out")],
+                                    "setup.exe")
+        r = kvtest.run([exe], stdin=subprocess.DEVNULL, cwd=folder)
+        self.assertEqual(r.returncode, 0, r.stderr[-2000:])
+        self.assert_tree(self.path("first", "out"))
+        # The tool opens the same set by its last volume.
+        r = self.extract(os.path.join(folder, "setup.zip"), self.path("first-tool"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assert_tree(self.path("first-tool"))
+
+    def test_wine_self_extractor_carrying_the_first_volume(self):
+        need(kvtest.WINE, "wine is not installed")
+        need(os.path.isfile(kvtest.WINDOWS_STUB), "kvsfx-stub.exe not in KV_WIN_BIN")
+        folder = self.path("wfirst")
+        exe = self.first_volume_sfx("stored", folder, ["--stub", kvtest.WINDOWS_STUB, "--target",
+                                                       "Z:" + self.path("wfirst", "out").replace("/", "\\")],
+                                    "setup.exe")
+        r = kvtest.run_wine(exe, timeout=180)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assert_tree(self.path("wfirst", "out"))
+
     # --- the Windows self-extractor under Wine ---
     def wine_sfx(self, kind, folder):
         need(kvtest.WINE, "wine is not installed")
