@@ -202,6 +202,12 @@ int GetVolumePath(ZipArchiveJob *job, uint32_t n, uint32_t last, char *out, size
 
 int SwitchToVolume(ZipArchiveJob *job, uint32_t n) {
   char path[PATH_BUF_SIZE];
+  // A directory that names a volume behind the last one: no folder can hold
+  // it, so asking for it would only ask again.
+  if (n > job->archive.lastDisk) {
+    job->SetError(ERR_INVALID_DATA);
+    return 0;
+  }
   if (!GetVolumePath(job, n, job->archive.lastDisk, path, sizeof path)) return 0;
   job->archive.currentDisk = n;
   if (job->archive.volumeHandle != INVALID_FILE) FileClose(job->archive.volumeHandle);

@@ -181,6 +181,22 @@ TEST_F(VolumeLookup, RefusedOrEndlessPromptsEnd) {
   EXPECT_EQ(script.seen.size(), 101u);
 }
 
+TEST_F(VolumeLookup, VolumesBeyondTheLastAreInvalid) {
+  // Switching behind the last volume, or reading on past it, is a directory
+  // that lies: 28080 without any prompt.
+  fake.files = {"D:\\dl\\setup.z04"};
+  for (int next = 0; next < 2; next++) {
+    ZipArchiveJob job;
+    StrCopy(job.archive.archivePath, "D:\\dl\\setup.exe", PATH_BUF_SIZE);
+    job.callbacks.onNextVolume.fn = ScriptedPrompt;
+    job.archive.lastDisk = 2;
+    job.archive.currentDisk = 2;
+    EXPECT_EQ(next ? NextVolume(&job) : SwitchToVolume(&job, 3), 0);
+    EXPECT_EQ(job.GetError(), 28080);
+  }
+  EXPECT_TRUE(script.seen.empty());
+}
+
 TEST_F(VolumeLookup, DiskLabels) {
   struct Case {
     const char *label;
