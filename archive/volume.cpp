@@ -41,7 +41,7 @@ void SetNameExt(char *path, size_t size, const char *ext) {
 struct VolumeNames {
   char base[PATH_BUF_SIZE];      // archivePath with the extension ".zip"
   char baseName[PATH_BUF_SIZE];  // its name part
-  char volumeExt[32];            // the extension of the wanted volume
+  char volumeExt[PATH_BUF_SIZE];  // the extension of the wanted volume
 };
 
 void BuildNames(const char *archivePath, uint32_t n, uint32_t last, VolumeNames *names) {

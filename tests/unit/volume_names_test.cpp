@@ -124,6 +124,10 @@ TEST_F(VolumeLookup, CandidatesOnAFixedDrive) {
       // No own extension; a dot in a folder name is no extension.
       {"D:\\my.dl\\setup", {"D:\\my.dl\\setup.z01", "D:\\my.dl\\setup"}, 0, 1, "D:\\my.dl\\setup.z01"},
       {"D:\\my.dl\\setup", {"D:\\my.dl\\setup.z01", "D:\\my.dl\\setup"}, 1, 1, "D:\\my.dl\\setup"},
+      // A long own extension still names the last volume itself.
+      {"D:\\dl\\setup.an_extension_longer_than_thirty_two_bytes",
+       {"D:\\dl\\setup.an_extension_longer_than_thirty_two_bytes"}, 1, 1,
+       "D:\\dl\\setup.an_extension_longer_than_thirty_two_bytes"},
   };
   for (const Case &c : cases) {
     fake.files = c.files;
