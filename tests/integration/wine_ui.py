@@ -116,14 +116,16 @@ class Wine:
         out = self.xdotool("search", "--onlyvisible", "--name", title, check=False)
         return [w for w in out.split()]
 
-    def wait_window(self, title, timeout=30, proc=None):
+    def wait_window(self, title, timeout=60, proc=None):
         """The id of a visible window whose whole title matches; fails after timeout."""
         deadline = time.time() + timeout
         pattern = "^%s$" % title
         while time.time() < deadline:
             found = self.windows(pattern)
             if found:
-                time.sleep(0.3)  # let the dialog finish its initialisation
+                # Let the dialog finish its initialisation and take the focus:
+                # a key sent earlier can be lost on a busy machine.
+                time.sleep(0.8)
                 return found[-1]
             if proc is not None and proc.poll() is not None:
                 raise AssertionError("program ended (exit %s) before window %r came up" % (proc.returncode, title))
