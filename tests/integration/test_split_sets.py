@@ -109,6 +109,14 @@ def resplit(data, cuts_for):
     return volumes + [bytes(central) + end]
 
 
+def built(test, r):
+    """Checks a build's result; a sanitizer build's stub is too large for a
+    self-extractor, which skips the test."""
+    if r.returncode != 0 and b"too large" in r.stderr:
+        test.skipTest("stub too large for a self-extractor (sanitizer build)")
+    test.assertEqual(r.returncode, 0, r.stderr)
+
+
 def tree(folder):
     out = {}
     for root, _, names in os.walk(folder):
@@ -153,7 +161,7 @@ class SplitSets(kvtest.TempDirTest):
         if unattended:
             options.append("--unattended")
         r = run_tool(*options)
-        self.assertEqual(r.returncode, 0, r.stderr)
+        built(self, r)
         # The builder says where the other volumes must go.
         self.assertIn(("must travel beside %s as '%s.z01' to '%s.z%02d'" % (out, out, out, len(self.sets[kind]) - 1))
                       .encode(), r.stdout)
@@ -298,7 +306,7 @@ class SplitSets(kvtest.TempDirTest):
         exe = os.path.join(folder, "setup")
         r = run_tool("build", "--archive", volumes[-1], "-o", exe, "--lang", "en", "--target",
                      self.target_for(exe), "--target-os", "posix", "--unattended")
-        self.assertEqual(r.returncode, 0, r.stderr)
+        built(self, r)
         os.chmod(exe, 0o755)
         place_set(volumes, folder, "setup", None)
         r = kvtest.run([exe], stdin=subprocess.DEVNULL)
@@ -353,7 +361,7 @@ class SplitSets(kvtest.TempDirTest):
         probe = os.path.join(folder, "probe")
         r = run_tool("build", "--archive", self.sets[kind][-1], "-o", probe, "--lang", "en", "--unattended",
                      *build_options)
-        self.assertEqual(r.returncode, 0, r.stderr)
+        built(self, r)
         head = read(probe)[:-len(read(self.sets[kind][-1]))]
         os.remove(probe)
         exe = write(os.path.join(folder, exe_name), head + read(self.sets[kind][0]), executable=True)
@@ -392,7 +400,7 @@ class SplitSets(kvtest.TempDirTest):
         exe = os.path.join(folder, "setup.exe")
         r = run_tool("build", "--archive", self.sets[kind][-1], "-o", exe, "--stub", kvtest.WINDOWS_STUB, "--lang",
                      "en", "--unattended", "--target", "Z:" + self.target_for(exe).replace("/", "\\"))
-        self.assertEqual(r.returncode, 0, r.stderr)
+        built(self, r)
         place_set(self.sets[kind], folder, "setup", None)
         return exe
 
