@@ -138,9 +138,9 @@ void UiFormat(char *out, size_t size, const char *format, const UiArg *args, int
       const char *text = arg.text;
       if (!text) {
         if (kind == 'u')
-          snprintf(number, sizeof(number), "%llu", (unsigned long long)arg.number);
+          StrPrintf(number, sizeof(number), "%llu", (unsigned long long)arg.number);
         else
-          snprintf(number, sizeof(number), "%lld", arg.number);
+          StrPrintf(number, sizeof(number), "%lld", (long long)arg.number);
         text = number;
       }
       Put(out, size, &at, text, (size_t)-1);
