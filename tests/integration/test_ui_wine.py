@@ -251,25 +251,27 @@ class WineDialogTest(unittest.TestCase):
             question = self.wine.wait_window("Confirm file replace", proc=self.proc)
             self.wine.key(question, key)
             self.wine.wait_gone(question)
+
+    def contents(self):
         return [self.read(self.target(n)) for n in ("1.txt", "2.txt", "3.txt")]
 
     def test_overwrite_replace_and_keep(self):
-        contents = self.overwrite_run(["Return", "alt+n", "Return"])
+        self.overwrite_run(["Return", "alt+n", "Return"])
         self.dismiss("Information")
         self.finish(0)
-        self.assertEqual(contents, [b"new1", b"old", b"new3"])
+        self.assertEqual(self.contents(), [b"new1", b"old", b"new3"])
 
     def test_overwrite_replace_all(self):
-        contents = self.overwrite_run(["alt+n", "alt+a"])  # keep the first, then replace the rest unasked
+        self.overwrite_run(["alt+n", "alt+a"])  # keep the first, then replace the rest unasked
         self.dismiss("Information")
         self.finish(0)
-        self.assertEqual(contents, [b"old", b"new2", b"new3"])
+        self.assertEqual(self.contents(), [b"old", b"new2", b"new3"])
 
     def test_overwrite_cancel(self):
-        contents = self.overwrite_run(["Return", "Escape"])
+        self.overwrite_run(["Return", "Escape"])
         self.dismiss("Error")
         self.finish(9)
-        self.assertEqual(contents, [b"new1", b"old", b"old"])
+        self.assertEqual(self.contents(), [b"new1", b"old", b"old"])
 
     # --- passwords ---
     def password_run(self, archive):
