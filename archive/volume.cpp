@@ -117,6 +117,25 @@ int AskFolder(ZipArchiveJob *job, char *buffer, uint32_t n, char *previous, uint
   return 1;
 }
 
+// Whether the volumes are looked for as disks by their labels: on a
+// removable drive whose disk is a spanned one ("PKBACK#") or cannot be read
+// (no disk yet: ask for it). A removable drive holding a disk with another
+// label (a memory stick with a split set copied onto it), and any drive of a
+// platform without labels, is searched by file names as a fixed drive is;
+// asking for disks there would ask for every volume that lies right there.
+bool LooksForDisks(const char *p) {
+  if (!g_drives->isRemovable(p)) return false;
+  char root[PATH_BUF_SIZE], label[PATH_BUF_SIZE];
+  if (!PathGetRoot(p, root, sizeof root) || !root[0]) return false;
+  PathEnsureBackslash(root);
+  label[0] = '\0';
+  int got = g_drives->readLabel(root, label, sizeof label);
+  if (got < 0) return false;
+  if (got == 0) return true;
+  label[sizeof label - 1] = '\0';
+  return strstr(label, "PKBACK#") != nullptr;
+}
+
 }  // namespace
 
 void VolumeSetDriveBackend(const VolumeDriveBackend *backend) { g_drives = backend ? backend : &kPlatformDrives; }
@@ -134,7 +153,7 @@ int IsDiskLabelled(const char *path, uint32_t n) {
   if (!PathGetRoot(path, root, sizeof root) || !root[0]) return 0;
   PathEnsureBackslash(root);
   label[0] = '\0';
-  if (!g_drives->readLabel(root, label, sizeof label)) return 0;
+  if (g_drives->readLabel(root, label, sizeof label) != 1) return 0;
   label[sizeof label - 1] = '\0';
   const char *mark = strstr(label, "PKBACK#");
   if (!mark) return 0;
@@ -163,7 +182,7 @@ int GetVolumePath(ZipArchiveJob *job, uint32_t n, uint32_t last, char *out, size
   uint32_t repeats = 0;
   const char *found = nullptr;
 
-  if (!g_drives->isRemovable(p)) {
+  if (!LooksForDisks(p)) {
     for (;;) {
       found = FindByName(c, archivePath, n, last, false);
       if (found) break;
@@ -233,7 +252,8 @@ void DisplaceFirstVolume(ZipArchiveJob *job, EntryList *entries) {
   BuildNames(archivePath, 0, job->archive.lastDisk, &names);
   Candidates c;
   BuildCandidates(names.base, names, &c);
-  const char *found = g_drives->isRemovable(names.base) ? nullptr : FindByName(c, archivePath, 0, job->archive.lastDisk, false);
+  const char *found =
+      LooksForDisks(names.base) ? nullptr : FindByName(c, archivePath, 0, job->archive.lastDisk, false);
   if (found != c.executable) return;
 
   FileHandle h = FileOpen(found, "rb");

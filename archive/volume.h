@@ -42,8 +42,9 @@ void VolumeExtension(uint32_t n, char *out, size_t size);
 // platform's answers.
 struct VolumeDriveBackend {
   int (*isRemovable)(const char *path);
-  // The label of the drive whose root (with its backslash) is given; 1, or 0
-  // when there is no disk or no label can be read.
+  // The label of the drive whose root (with its backslash) is given: 1; 0
+  // when there is no disk or no label can be read; -1 when the platform's
+  // drives carry no labels.
   int (*readLabel)(const char *root, char *label, size_t size);
   int (*fileExists)(const char *path);
 };

@@ -6,7 +6,8 @@
 #include <cstddef>
 
 // root names the drive with its trailing backslash ("A:\"). 1 with the label
-// in label (cut to size), 0 when the platform cannot tell.
+// in label (cut to size); 0 when it cannot be read (no disk in the drive);
+// -1 on a platform whose drives carry no labels the program can see.
 int DriveReadLabel(const char *root, char *label, size_t size);
 
 #endif

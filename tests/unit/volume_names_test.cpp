@@ -24,7 +24,7 @@ namespace {
 struct FakeDrives {
   std::set<std::string> files;
   std::string label;
-  bool labelReadable = true;
+  int labelResult = 1;  // 0: no disk; -1: a platform without labels
   int labelReads = 0;
 };
 FakeDrives *g_fake = nullptr;
@@ -33,7 +33,7 @@ int FakeRemovable(const char *path) { return (path[0] == 'A' || path[0] == 'B') 
 int FakeLabel(const char *root, char *label, size_t size) {
   g_fake->labelReads++;
   EXPECT_EQ(std::string(root).substr(1), ":\\");
-  if (!g_fake->labelReadable) return 0;
+  if (g_fake->labelResult != 1) return g_fake->labelResult;
   StrCopy(label, g_fake->label.c_str(), size);
   return 1;
 }
@@ -204,26 +204,26 @@ TEST_F(VolumeLookup, VolumesBeyondTheLastAreInvalid) {
 TEST_F(VolumeLookup, DiskLabels) {
   struct Case {
     const char *label;
-    bool readable;
+    int readable;
     const char *path;
     uint32_t n;
     int want;
   } cases[] = {
-      {"PKBACK# 002", true, "A:\\setup.zip", 1, 1},
-      {"PKBACK# 002", true, "A:\\setup.zip", 0, 0},
-      {"PKBACK# 001", true, "A:\\setup.zip", 0, 1},
-      {"PKBACK#   10", true, "B:\\x\\setup.zip", 9, 1},
-      {"PKBACK# 0100", true, "A:\\setup.zip", 99, 1},
-      {"PKBACK# 002", true, "D:\\setup.zip", 1, 0},  // fixed drive: no label asked
-      {"PKBACK# 002", false, "A:\\setup.zip", 1, 0},  // no disk in the drive
-      {"BACKUP 002", true, "A:\\setup.zip", 1, 0},
-      {"PKBACK#", true, "A:\\setup.zip", 0, 0},
-      {"PKBACK# 000", true, "A:\\setup.zip", 0, 0},
-      {"PKBACK# 99999999999999999999", true, "A:\\setup.zip", 0, 0},
+      {"PKBACK# 002", 1, "A:\\setup.zip", 1, 1},
+      {"PKBACK# 002", 1, "A:\\setup.zip", 0, 0},
+      {"PKBACK# 001", 1, "A:\\setup.zip", 0, 1},
+      {"PKBACK#   10", 1, "B:\\x\\setup.zip", 9, 1},
+      {"PKBACK# 0100", 1, "A:\\setup.zip", 99, 1},
+      {"PKBACK# 002", 1, "D:\\setup.zip", 1, 0},  // fixed drive: no label asked
+      {"PKBACK# 002", 0, "A:\\setup.zip", 1, 0},  // no disk in the drive
+      {"BACKUP 002", 1, "A:\\setup.zip", 1, 0},
+      {"PKBACK#", 1, "A:\\setup.zip", 0, 0},
+      {"PKBACK# 000", 1, "A:\\setup.zip", 0, 0},
+      {"PKBACK# 99999999999999999999", 1, "A:\\setup.zip", 0, 0},
   };
   for (const Case &c : cases) {
     fake.label = c.label;
-    fake.labelReadable = c.readable;
+    fake.labelResult = c.readable;
     EXPECT_EQ(IsDiskLabelled(c.path, c.n), c.want) << c.label << " " << c.path << " volume " << c.n;
   }
 }
@@ -249,6 +249,25 @@ TEST_F(VolumeLookup, SpannedDisks) {
   script.answers = {"D:\\copy"};
   fake.files = {"D:\\copy\\setup.z01"};
   EXPECT_EQ(Lookup("A:\\setup.zip", 0, 3, true), "D:\\copy\\setup.z01");
+}
+
+TEST_F(VolumeLookup, RemovableDrivesWithoutSpannedDisks) {
+  // A split set on a memory stick (another label), or on any drive of a
+  // platform without labels: found by name, nobody asked.
+  fake.files = {"A:\\dl\\setup.z01", "A:\\dl\\setup.exe"};
+  for (int result : {1, -1}) {
+    fake.label = "MYSTICK";
+    fake.labelResult = result;
+    EXPECT_EQ(Lookup("A:\\dl\\setup.exe", 0, 2, true), "A:\\dl\\setup.z01") << result;
+    EXPECT_EQ(Lookup("A:\\dl\\setup.exe", 0, 2, false), "A:\\dl\\setup.z01") << result;
+  }
+  EXPECT_TRUE(script.seen.empty());
+  // No disk in the drive: the disk is asked for, offering the drive.
+  fake.labelResult = 0;
+  script.answers = {""};
+  EXPECT_EQ(Lookup("A:\\dl\\setup.exe", 0, 2, true), "error 28001");
+  ASSERT_EQ(script.seen.size(), 1u);
+  EXPECT_EQ(script.seen[0].offered, "A:");
 }
 
 }  // namespace
