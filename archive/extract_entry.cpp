@@ -196,6 +196,9 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     FileClose(archive.outputHandle);
     archive.outputHandle = INVALID_FILE;
     if (options.restoreAttributes) FileSetAttributes(outputPath, entry->attributes);
+    // A program packed on a Unix host stays runnable (the run-after command
+    // of a POSIX self-extractor is usually one); elsewhere this does nothing.
+    if (archive.errorCode == 0 && (entry->unixMode & 0111)) FileSetExecutable(outputPath);
   }
 }
 

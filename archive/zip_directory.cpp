@@ -355,6 +355,7 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       e.extraLength = extraLength;
       uint32_t disk = GetU16(header + 34);
       e.attributes = e.hostSystem == 0 ? GetU32(header + 38) : 0;
+      e.unixMode = e.hostSystem == 3 ? GetU32(header + 38) >> 16 : 0;
       e.localHeaderOffset = GetU32(header + 42);
 
       const unsigned char *block;

@@ -24,6 +24,7 @@ struct EntryRecord {
   uint64_t uncompressedSize;
   uint32_t dosDateTime;  // date in the high half, time in the low half
   uint32_t attributes;
+  uint32_t unixMode;  // permission bits of entries made on a Unix host, else 0
   uint32_t versionNeeded;
   uint32_t crc32;
   uint32_t hostSystem;

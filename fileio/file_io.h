@@ -54,6 +54,10 @@ uint32_t FileSetAttributes(const char *name, uint32_t attributes);
 uint32_t FileSetArchiveOnly(const char *name);
 uint32_t FileSetDosTime(FileHandle h, uint16_t dosDate, uint16_t dosTime);
 int FileFindFirst(const char *name, FindRecord *record);
+// Marks an extracted file as a program where the platform keeps such a mark
+// (POSIX: execute permission wherever read permission is granted); 0 on
+// success, else the platform error code. Windows has no such mark: 0.
+uint32_t FileSetExecutable(const char *name);
 
 // Convenience for 64-bit positions: splits into the two halves.
 inline int64_t FileSeek64(FileHandle h, int64_t position, int origin) {

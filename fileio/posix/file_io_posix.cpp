@@ -203,6 +203,20 @@ uint32_t FileSetAttributes(const char *name, uint32_t attributes) {
 
 uint32_t FileSetArchiveOnly(const char *name) { return FileSetAttributes(name, FILE_ATTRIBUTE_ARCHIVE); }
 
+uint32_t FileSetExecutable(const char *name) {
+  char native[POSIX_PATH_SIZE];
+  if (!PosixFromProgramPath(name, native, sizeof native)) return name ? ENAMETOOLONG : EINVAL;
+  struct stat st;
+  if (stat(native, &st) != 0) return (uint32_t)errno;
+  mode_t mode = st.st_mode & 07777;
+  // Execute goes only where reading is allowed, so the umask still decides.
+  if (mode & S_IRUSR) mode |= S_IXUSR;
+  if (mode & S_IRGRP) mode |= S_IXGRP;
+  if (mode & S_IROTH) mode |= S_IXOTH;
+  if (mode != (st.st_mode & 07777) && chmod(native, mode) != 0) return (uint32_t)errno;
+  return 0;
+}
+
 int DosTimeToUtcFileTime(uint16_t dosDate, uint16_t dosTime, FileTime *out) {
   static const int kDaysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   int year = 1980 + (dosDate >> 9), month = (dosDate >> 5) & 15, day = dosDate & 31;

@@ -94,6 +94,8 @@ uint32_t FileSetAttributes(const char *name, uint32_t attributes) {
 
 uint32_t FileSetArchiveOnly(const char *name) { return FileSetAttributes(name, FILE_ATTRIBUTE_ARCHIVE); }
 
+uint32_t FileSetExecutable(const char *) { return 0; }
+
 int DosTimeToUtcFileTime(uint16_t dosDate, uint16_t dosTime, FileTime *out) {
   FILETIME local, utc;
   if (!DosDateTimeToFileTime(dosDate, dosTime, &local)) return 0;
