@@ -346,6 +346,16 @@ class SplitSets(kvtest.TempDirTest):
         self.assertEqual(s.wait(), 9, s.text())
         self.assert_no_partial_big_file(self.target_for(exe))
 
+        # Ctrl+C at the question: the same cancel.
+        s = Session([exe], folder)
+        s.expect("Password: ")
+        s.send(PASSWORD + "\n")
+        s.expect("Please insert disk 2")
+        s.expect("> ")
+        s.send("\x03")
+        self.assertEqual(s.wait(), 9, s.text())
+        self.assert_no_partial_big_file(self.target_for(exe))
+
     def test_posix_missing_volume_without_terminal_is_a_cancel(self):
         folder = self.path("noterm")
         exe = self.posix_sfx("deflate", folder)
