@@ -34,7 +34,7 @@ fi
 # Sanitizers: the whole native suite against instrumented programs.
 san=build/asan
 sanitize_build() {
-  CC=clang CXX=clang++ cmake -S . -B $san -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_WERROR=ON \
+  CC=clang CXX=clang++ cmake -S . -B $san -DCMAKE_BUILD_TYPE=Release -DKV_SANITIZE=ON -DKV_WERROR=ON \
     -DKV_BIN_DIR="$root/$san/bin" >/dev/null && cmake --build $san -j2
 }
 sanitize_run() {
