@@ -1,0 +1,144 @@
+"""Encrypted archives made by 7-Zip (ZipCrypto, AES-128/192/256; stored and
+Deflate) and by Info-ZIP zip -P (also written to standard output, with data
+descriptors) through kvsfx extract and test; wrong passwords, a damaged AES
+entry, an over-long password, and one prompt for two entries."""
+
+import os
+import pty
+import select
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import kvtest  # noqa: E402
+
+SEVENZIP = shutil.which("7zz") or shutil.which("7z")
+PASSWORD = "Secret-Passw0rd"
+FILES = {
+    "text.txt": b"The quick brown fox jumps over the lazy dog.\n" * 2000,
+    "dir/binary.bin": bytes((i * 7919 + (i >> 5)) & 0xFF for i in range(70000)),
+    "empty.txt": b"",
+}
+
+
+class EncryptedArchives(kvtest.TempDirTest):
+    def setUp(self):
+        super().setUp()
+        kvtest.need(os.path.exists(kvtest.TOOL), "kvsfx is not built")
+        self.src = self.path("src")
+        for name, data in FILES.items():
+            os.makedirs(os.path.dirname(os.path.join(self.src, name)), exist_ok=True)
+            kvtest.write(os.path.join(self.src, name), data)
+
+    def seven(self, name, *switches):
+        kvtest.need(SEVENZIP, "7-Zip is not installed")
+        out = self.path(name)
+        subprocess.run([SEVENZIP, "a", "-tzip", "-p" + PASSWORD, *switches, out, "."], cwd=self.src,
+                       check=True, stdout=subprocess.DEVNULL)
+        return out
+
+    def info_zip(self, name, to_stdout=False):
+        kvtest.need(kvtest.ZIP, "Info-ZIP zip is not installed")
+        out = self.path(name)
+        if to_stdout:  # streamed: sizes and CRC go into data descriptors
+            with open(out, "wb") as f:
+                subprocess.run([kvtest.ZIP, "-q", "-r", "-P", PASSWORD, "-", "."], cwd=self.src, check=True, stdout=f)
+        else:
+            subprocess.run([kvtest.ZIP, "-q", "-r", "-P", PASSWORD, out, "."], cwd=self.src, check=True)
+        return out
+
+    def assert_tree(self, out):
+        for name, data in FILES.items():
+            self.assertEqual(data, kvtest.read(os.path.join(out, name)), name)
+
+    def archives(self):
+        return {
+            "7z ZipCrypto deflate": self.seven("zc.zip", "-mem=ZipCrypto", "-mx5"),
+            "7z ZipCrypto stored": self.seven("zc0.zip", "-mem=ZipCrypto", "-mx0"),
+            "7z AES-128 deflate": self.seven("a128.zip", "-mem=AES128", "-mx5"),
+            "7z AES-192 stored": self.seven("a192.zip", "-mem=AES192", "-mx0"),
+            "7z AES-256 deflate": self.seven("a256.zip", "-mem=AES256", "-mx5"),
+            "7z AES-256 stored": self.seven("a256s.zip", "-mem=AES256", "-mx0"),
+            "zip -P": self.info_zip("izp.zip"),
+            "zip -P to stdout": self.info_zip("izps.zip", to_stdout=True),
+        }
+
+    def test_right_password_extracts_byte_identical_and_tests_clean(self):
+        for label, archive in self.archives().items():
+            with self.subTest(label):
+                out = self.path("out-" + os.path.basename(archive))
+                r = kvtest.run_tool("extract", archive, "-d", out, "--password", PASSWORD, "--quiet",
+                                    stdin=subprocess.DEVNULL)
+                self.assertEqual(0, r.returncode, r.stderr)
+                self.assert_tree(out)
+                r = kvtest.run_tool("test", archive, "--password", PASSWORD, "--quiet", stdin=subprocess.DEVNULL)
+                self.assertEqual(0, r.returncode, r.stderr)
+
+    def test_wrong_or_missing_password_without_a_terminal_leaves_nothing(self):
+        # Without a terminal nobody can be asked again: the run is a cancel.
+        cases = [("7z AES-256", self.seven("a.zip", "-mem=AES256"), "wrong", 9),
+                 ("7z ZipCrypto", self.seven("z.zip", "-mem=ZipCrypto"), "wrong", 9),
+                 ("7z AES-256, none given", self.path("a.zip"), None, 9)]
+        for label, archive, password, exit_code in cases:
+            with self.subTest(label):
+                out = self.path("out-" + label.replace(" ", "_"))
+                args = ["extract", archive, "-d", out, "--quiet"] + (["--password", password] if password else [])
+                r = kvtest.run_tool(*args, stdin=subprocess.DEVNULL)
+                self.assertEqual(exit_code, r.returncode, r.stderr)
+                self.assertIn(b"error 28001", r.stderr)
+                left = [f for _, _, fs in os.walk(out) for f in fs] if os.path.isdir(out) else []
+                self.assertEqual([], left)
+
+    def test_flipped_aes_byte_fails_authentication_and_removes_the_file(self):
+        archive = self.seven("a.zip", "-mem=AES256", "-mx0")
+        data = bytearray(kvtest.read(archive))
+        # The first "text.txt" is its local header; 1000 bytes on lies inside
+        # its 90,000 bytes of encrypted data, whatever extra fields precede it.
+        data[data.index(b"text.txt") + 1000] ^= 0x40
+        kvtest.write(archive, bytes(data))
+        out = self.path("out")
+        r = kvtest.run_tool("extract", archive, "-d", out, "--password", PASSWORD, "--quiet", stdin=subprocess.DEVNULL)
+        self.assertNotEqual(0, r.returncode)
+        self.assertIn(b"error 28062", r.stderr)
+        self.assertFalse(os.path.exists(os.path.join(out, "text.txt")))
+
+    def test_password_of_129_bytes_is_refused_as_unsupported(self):
+        archive = self.seven("a.zip", "-mem=AES128")
+        r = kvtest.run_tool("extract", archive, "-d", self.path("out"), "--password", "x" * 129, "--quiet",
+                            stdin=subprocess.DEVNULL)
+        self.assertEqual(4, r.returncode, r.stderr)
+        self.assertIn(b"error 28048", r.stderr)
+
+    def test_terminal_asks_again_after_a_wrong_password_and_once_for_all_entries(self):
+        archive = self.seven("a.zip", "-mem=AES256")
+        out = self.path("out")
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(kvtest.TOOL, [kvtest.TOOL, "extract", archive, "-d", out, "--quiet"])
+        answers = [b"wrong\n", (PASSWORD + "\n").encode()]
+        transcript, prompts, deadline = b"", 0, time.time() + 60
+        while time.time() < deadline:
+            ready, _, _ = select.select([fd], [], [], 0.5)
+            if not ready:
+                continue
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            transcript += chunk
+            while transcript.count(b"password for") > prompts and prompts < len(answers):
+                os.write(fd, answers[prompts])
+                prompts += 1
+        _, status = os.waitpid(pid, 0)
+        self.assertEqual(0, os.waitstatus_to_exitcode(status), transcript)
+        self.assertEqual(2, prompts, transcript)
+        self.assert_tree(out)
+
+
+if __name__ == "__main__":
+    unittest.main()
