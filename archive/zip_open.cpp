@@ -5,6 +5,7 @@
 
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
+#include "volume.h"
 #include "zip_job.h"
 
 namespace {
@@ -79,6 +80,10 @@ int32_t ZipArchiveJob::Open(const char *path) {
     if (TryFile(this, archive.archivePath)) return 0;
     if (archive.errorCode == ERR_FILE_ACCESS) return archive.errorCode;
   }
+  // The same answer again and again (a prompt that cannot really ask) must
+  // not keep the run alive for ever: it ends as a missing volume.
+  char previous[PATH_BUF_SIZE] = "";
+  uint32_t repeats = 0;
   for (;;) {
     if (callbacks.onNextVolume.fn(callbacks.onNextVolume.user, archive.archivePath, 0, -1, -1) != 1) {
       archive.errorCode = ERR_CANCELLED;
@@ -88,6 +93,13 @@ int32_t ZipArchiveJob::Open(const char *path) {
     PathEnsureBackslash(archive.archivePath);
     StrAppend(archive.archivePath, fileName, sizeof archive.archivePath);
     PathSetExt(archive.archivePath, ".zip");
+    if (TextCompareNoCase(archive.archivePath, previous) != 0) {
+      StrCopy(previous, archive.archivePath, sizeof previous);
+      repeats = 0;
+    } else if (++repeats >= VOLUME_PROMPT_LIMIT) {
+      archive.errorCode = ERR_VOLUME_MISSING;
+      return archive.errorCode;
+    }
     if (!FileExists(archive.archivePath)) continue;
     if (TryFile(this, archive.archivePath)) return 0;
     if (archive.errorCode == ERR_FILE_ACCESS) return archive.errorCode;

@@ -19,6 +19,7 @@
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((no_sanitize("vptr"))), apply_to = function)
 #endif
+#include "archive/volume.h"
 #include "archive/zip_job.h"
 
 namespace {
@@ -96,6 +97,7 @@ struct Recorder {
   std::string volumeFolder;
   int volumeAsked = 0;
   int volumeRefuse = 0;
+  int volumeNeverRefuse = 0;  // a prompt that always answers, the same folder
   uint64_t progressBytes = 0;
 };
 
@@ -113,7 +115,7 @@ int OnOverwrite(uintptr_t user, const FindRecord *, const FindRecord *incoming) 
 int OnVolume(uintptr_t user, char *path, uint32_t, int32_t volume, int32_t) {
   Recorder *r = (Recorder *)user;
   EXPECT_EQ(-1, volume);
-  if (r->volumeAsked++ >= 3 || r->volumeRefuse) return 0;
+  if ((r->volumeAsked++ >= 3 && !r->volumeNeverRefuse) || r->volumeRefuse) return 0;
   StrCopy(path, r->volumeFolder.c_str(), PATH_BUF_SIZE);
   return 1;
 }
@@ -207,6 +209,15 @@ TEST_F(ArchiveJobTest, OpensTheZipSiblingOrAsksForTheLastVolume) {
   ASSERT_EQ(0, Extract(lone, P("out2")));
   EXPECT_EQ(1, rec_.volumeAsked);
   EXPECT_EQ("data", Read(P("out2\\f.txt")));
+
+  // A prompt that keeps naming the same folder without the volume ends as a
+  // missing volume after a bounded number of answers.
+  rec_.volumeAsked = 0;
+  rec_.volumeNeverRefuse = 1;
+  rec_.volumeFolder = P("nowhere");
+  EXPECT_EQ(ERR_VOLUME_MISSING, Extract(lone, P("out3")));
+  EXPECT_EQ((int)VOLUME_PROMPT_LIMIT + 1, rec_.volumeAsked);
+  rec_.volumeNeverRefuse = 0;
 
   rec_.volumeAsked = 0;
   rec_.volumeRefuse = 1;
