@@ -44,19 +44,21 @@ sanitize_run() {
 }
 stage "sanitizer build" sanitize_build && stage "sanitizer tests" sanitize_run
 
-# Fuzzing: every target for a short bounded time, seeded from tests/data.
+# Fuzzing: every target for a short bounded time, from seeds made at run time.
 fz=build/fuzz
 fuzz_build() {
   CC=clang CXX=clang++ cmake -S . -B $fz -DCMAKE_BUILD_TYPE=Debug -DKV_FUZZ=ON -DKV_SANITIZE=ON -DKV_TESTS=OFF \
     -DKV_BIN_DIR="$root/$fz/bin" >/dev/null && cmake --build $fz -j2
 }
 fuzz_run() {
-  local ok=0 t name corpus
+  local ok=0 t name corpus seeds
+  seeds=$(mktemp -d)
+  python3 scripts/fuzz_seeds.py "$seeds" "$root"
   for t in "$fz"/bin/fuzz_*; do
     [ -x "$t" ] || continue
     name=$(basename "$t")
     corpus=$(mktemp -d)
-    [ -d "tests/data/$name" ] && cp -r "tests/data/$name/." "$corpus/"
+    [ -d "$seeds/$name" ] && cp -r "$seeds/$name/." "$corpus/"
     echo "-- $name (${fuzz_seconds}s)"
     if ! "$t" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
         "$corpus" >"$fz/$name.log" 2>&1; then
@@ -65,6 +67,7 @@ fuzz_run() {
     fi
     rm -rf "$corpus"
   done
+  rm -rf "$seeds"
   return $ok
 }
 stage "fuzz build" fuzz_build && stage "fuzz runs" fuzz_run
