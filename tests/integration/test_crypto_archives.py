@@ -9,6 +9,7 @@ import select
 import shutil
 import subprocess
 import sys
+import termios
 import time
 import unittest
 
@@ -120,20 +121,27 @@ class EncryptedArchives(kvtest.TempDirTest):
             os.execv(kvtest.TOOL, [kvtest.TOOL, "extract", archive, "-d", out, "--quiet"])
         answers = [b"wrong\n", (PASSWORD + "\n").encode()]
         transcript, prompts, deadline = b"", 0, time.time() + 60
-        while time.time() < deadline:
-            ready, _, _ = select.select([fd], [], [], 0.5)
-            if not ready:
-                continue
-            try:
-                chunk = os.read(fd, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            transcript += chunk
-            while transcript.count(b"password for") > prompts and prompts < len(answers):
-                os.write(fd, answers[prompts])
-                prompts += 1
+        try:
+            while time.time() < deadline:
+                # Answer a prompt only once echo is off: the prompt discards
+                # what was typed before it took the terminal over.
+                echo_off = not (termios.tcgetattr(fd)[3] & termios.ECHO)
+                if transcript.count(b"password for") > prompts and prompts < len(answers) and echo_off:
+                    os.write(fd, answers[prompts])
+                    prompts += 1
+                ready, _, _ = select.select([fd], [], [], 0.1)
+                if not ready:
+                    continue
+                try:
+                    chunk = os.read(fd, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                transcript += chunk
+        finally:
+            if time.time() >= deadline:
+                os.kill(pid, 9)
         _, status = os.waitpid(pid, 0)
         self.assertEqual(0, os.waitstatus_to_exitcode(status), transcript)
         self.assertEqual(2, prompts, transcript)
