@@ -6,6 +6,7 @@
 #include <string>
 
 #include "../archive/job_types.h"
+#include "../archive/zip_job.h"
 
 int CmdExtract(int argc, char **argv);
 int CmdTest(int argc, char **argv);
@@ -32,6 +33,9 @@ std::string ToolArchivePath(const char *native);
 std::string ToolFolderPath(const char *native);
 // The engine's callbacks for a run of the tool.
 void ToolFillCallbacks(ToolRun *run, ExtractCallbacks *table);
+// Runs the engine for one verb with the tool's callbacks: Ctrl+C cancels, a
+// progress line is drawn while stderr is a terminal. Returns the error code.
+int32_t ToolRunEngine(ToolRun *run, ArchiveRunRequest *request);
 // Ends an open progress line.
 void ToolEndLine(ToolRun *run);
 // One line "error NNNNN: <text>" on stderr; returns the exit code.

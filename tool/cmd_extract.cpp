@@ -211,6 +211,18 @@ void ToolEndLine(ToolRun *run) {
   run->lineOpen = 0;
 }
 
+int32_t ToolRunEngine(ToolRun *run, ArchiveRunRequest *request) {
+  ConsoleCatchInterrupt();
+  run->progressLine = !run->quiet && isatty(STDERR_FILENO);
+  ExtractCallbacks table;
+  ToolFillCallbacks(run, &table);
+  request->callbacks = &table;
+  int32_t code = RunArchive(request);
+  request->callbacks = nullptr;
+  ToolEndLine(run);
+  return code;
+}
+
 int ToolReportError(int32_t code, const std::string &archivePath) {
   fprintf(stderr, "error %d: %s\n", (int)code, ErrorText(code, archivePath).c_str());
   return ErrorToExitCode(code);
@@ -247,18 +259,12 @@ int CmdExtract(int argc, char **argv) {
     fprintf(stderr, "kvsfx: path longer than %u characters\n", (unsigned)(PATH_BUF_SIZE - 1));
     return TOOL_USAGE;
   }
-  ConsoleCatchInterrupt();
-  run.progressLine = !run.quiet && isatty(STDERR_FILENO);
-  ExtractCallbacks table;
-  ToolFillCallbacks(&run, &table);
   ArchiveRunRequest request = {};
   request.archivePath = archivePath.c_str();
   request.folder = folder.c_str();
   request.overwriteMode = overwrite ? 1 : 0;
   request.password = password;
-  request.callbacks = &table;
-  int32_t code = RunArchive(&request);
-  ToolEndLine(&run);
+  int32_t code = ToolRunEngine(&run, &request);
   if (code != 0) return ToolReportError(code, archivePath);
   if (!run.quiet)
     fprintf(stderr, "extracted %llu entries (%llu bytes)%s\n", (unsigned long long)run.entries,

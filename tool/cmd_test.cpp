@@ -32,18 +32,12 @@ int CmdTest(int argc, char **argv) {
     fprintf(stderr, "kvsfx: path longer than %u characters\n", (unsigned)(PATH_BUF_SIZE - 1));
     return TOOL_USAGE;
   }
-  ConsoleCatchInterrupt();
-  run.progressLine = !run.quiet && isatty(STDERR_FILENO);
-  ExtractCallbacks table;
-  ToolFillCallbacks(&run, &table);
   ArchiveRunRequest request = {};
   request.archivePath = archivePath.c_str();
   request.folder = "";
   request.test = 1;
   request.password = password;
-  request.callbacks = &table;
-  int32_t code = RunArchive(&request);
-  ToolEndLine(&run);
+  int32_t code = ToolRunEngine(&run, &request);
   if (code != 0) return ToolReportError(code, archivePath);
   if (!run.quiet)
     printf("ok: %llu entries, %llu bytes checked\n", (unsigned long long)run.entries,
