@@ -35,13 +35,8 @@ def skip_reason():
 class WineVolumePrompt(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.display = wine_ui.Display()
-        cls.prefix_dir = None
-        prefix = os.environ.get("KV_WINEPREFIX")
-        if not prefix:
-            cls.prefix_dir = tempfile.mkdtemp(prefix="kv-split-wine-")
-            prefix = os.path.join(cls.prefix_dir, "prefix")
-        cls.wine = wine_ui.Wine(cls.display, prefix)
+        cls.session = wine_ui.Session("kv-split-wine-")
+        cls.display, cls.wine = cls.session.display, cls.session.wine
         cls.files = source_files()
         cls.shared = tempfile.mkdtemp(prefix="kv-split-set-")
         write_tree(os.path.join(cls.shared, "src"), cls.files)
@@ -49,11 +44,8 @@ class WineVolumePrompt(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.wine.close()
-        cls.display.close()
+        cls.session.close()
         shutil.rmtree(cls.shared, ignore_errors=True)
-        if cls.prefix_dir:
-            shutil.rmtree(cls.prefix_dir, ignore_errors=True)
 
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="kv-split-ui-")

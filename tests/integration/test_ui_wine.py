@@ -55,21 +55,12 @@ def skip_reason():
 class WineDialogTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.display = wine_ui.Display()
-        # A prefix of our own: its wineserver is ours to stop at the end.
-        cls.prefix_dir = None
-        prefix = os.environ.get("KV_WINEPREFIX")
-        if not prefix:
-            cls.prefix_dir = tempfile.mkdtemp(prefix="kv-ui-wine-")
-            prefix = os.path.join(cls.prefix_dir, "prefix")
-        cls.wine = wine_ui.Wine(cls.display, prefix)
+        cls.session = wine_ui.Session("kv-ui-wine-")
+        cls.display, cls.wine = cls.session.display, cls.session.wine
 
     @classmethod
     def tearDownClass(cls):
-        cls.wine.close()
-        cls.display.close()
-        if cls.prefix_dir:
-            shutil.rmtree(cls.prefix_dir, ignore_errors=True)
+        cls.session.close()
 
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="kv-ui-")

@@ -163,6 +163,27 @@ class Wine:
         self.xdotool("mousemove", "--window", window, px, py, "click", "1")
 
 
+class Session:
+    """A private display and a Wine prefix of our own (KV_WINEPREFIX names a
+    kept one instead): its wineserver is ours to stop, its folder ours to
+    remove."""
+
+    def __init__(self, tag):
+        self.display = Display()
+        self.prefix_dir = None
+        prefix = os.environ.get("KV_WINEPREFIX")
+        if not prefix:
+            self.prefix_dir = tempfile.mkdtemp(prefix=tag)
+            prefix = os.path.join(self.prefix_dir, "prefix")
+        self.wine = Wine(self.display, prefix)
+
+    def close(self):
+        self.wine.close()
+        self.display.close()
+        if self.prefix_dir:
+            shutil.rmtree(self.prefix_dir, ignore_errors=True)
+
+
 def wait_exit(proc, timeout=60):
     try:
         return proc.wait(timeout)
