@@ -128,9 +128,9 @@ int OnOverwrite(uintptr_t user, const FindRecord *, const FindRecord *) {
   if (!run->skipExisting && ConsoleHasTerminal()) {
     ToolEndLine(run);
     for (;;) {
-      fprintf(stderr, "replace %s? [y]es, [n]o, [A]ll, [N]one, [q]uit: ", run->entry.c_str());
+      std::string prompt = "replace " + run->entry + "? [y]es, [n]o, [A]ll, [N]one, [q]uit: ";
       char answer[16];
-      if (!ConsoleReadLine(answer, sizeof answer, 1)) return 2;
+      if (!ConsoleReadLine(prompt.c_str(), answer, sizeof answer, 1)) return 2;
       if (!strcmp(answer, "y")) return 0;
       if (!strcmp(answer, "n")) break;
       if (!strcmp(answer, "A")) {
@@ -160,9 +160,9 @@ int OnPassword(uintptr_t user, const char *lastTried, char *out, const char *) {
   if (!ConsoleHasTerminal()) return 0;
   ToolEndLine(run);
   if (lastTried && lastTried[0]) fprintf(stderr, "wrong password.\n");
-  fprintf(stderr, "password for %s: ", run->entry.c_str());
+  std::string prompt = "password for " + run->entry + ": ";
   char typed[PASSWORD_MAX];
-  if (!ConsoleReadLine(typed, sizeof typed, 0) || !typed[0]) return 0;
+  if (!ConsoleReadLine(prompt.c_str(), typed, sizeof typed, 0) || !typed[0]) return 0;
   StrCopy(out, typed, PASSWORD_MAX);
   memset(typed, 0, sizeof typed);
   return 1;

@@ -88,10 +88,11 @@ int ConsolePassword(uintptr_t, const char *lastTried, char *out, const char *out
     ConsolePrint("");
     ConsolePrint(LangString(23));
     ConsolePrint(text);
-    fprintf(stderr, "%s: ", LangString(26));
+    char prompt[300];
+    StrPrintf(prompt, sizeof prompt, "%s: ", LangString(26));
     char typed[PATH_BUF_SIZE];
     // End of input or Ctrl+C is a cancel; an empty line is an empty password.
-    if (!ConsoleReadLine(typed, sizeof typed, 0)) return 0;
+    if (!ConsoleReadLine(prompt, typed, sizeof typed, 0)) return 0;
     UiPasswordRemember(typed);
     memset(typed, 0, sizeof typed);
   }

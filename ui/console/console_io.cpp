@@ -42,11 +42,10 @@ void ConsolePrint(const char *text) {
   fflush(stderr);
 }
 
-int ConsoleReadLine(char *out, size_t size, int echo) {
+int ConsoleReadLine(const char *prompt, char *out, size_t size, int echo) {
   if (size == 0) return 0;
   out[0] = '\0';
   if (!ConsoleHasTerminal() || g_cancelRequested) return 0;
-  fflush(stderr);
   struct termios saved, quiet;
   int changed = 0;
   if (!echo && tcgetattr(STDIN_FILENO, &saved) == 0) {
@@ -55,6 +54,10 @@ int ConsoleReadLine(char *out, size_t size, int echo) {
     quiet.c_lflag |= ECHONL;
     changed = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
   }
+  // The prompt comes only once echo is off: what is typed after it appears
+  // is neither shown nor thrown away by the flush above.
+  if (prompt) fputs(prompt, stderr);
+  fflush(stderr);
   // Byte by byte with read(): stdio would keep typed-ahead input that the
   // next question must see, and an interrupt must end the wait.
   size_t length = 0;
@@ -124,9 +127,9 @@ int ConsoleChoose(const int *strings, int count, int defaultIndex) {
       StrAppend(line, entry, sizeof line);
     }
     ConsoleEndProgressLine();
-    fprintf(stderr, "%s\n> ", line);
+    fprintf(stderr, "%s\n", line);
     char answer[64];
-    if (!ConsoleReadLine(answer, sizeof answer, 1)) return -1;
+    if (!ConsoleReadLine("> ", answer, sizeof answer, 1)) return -1;
     const char *a = answer;
     while (*a == ' ' || *a == '\t') a++;
     if (!*a && defaultIndex >= 0) return defaultIndex;
@@ -165,11 +168,11 @@ int ConsoleEditFolder(const char *label, char *folder, size_t size) {
     char shown[PATH_BUF_SIZE];
     ConsoleShowPath(folder, shown, sizeof shown);
     ConsoleEndProgressLine();
-    fprintf(stderr, "%s [%s]\n> ", label, shown);
+    fprintf(stderr, "%s [%s]\n", label, shown);
     // Read more than fits: a folder cut to the buffer would be another
     // folder, so a text that is too long is refused and asked again.
     char typed[4 * PATH_BUF_SIZE];
-    if (!ConsoleReadLine(typed, sizeof typed, 1)) return 0;
+    if (!ConsoleReadLine("> ", typed, sizeof typed, 1)) return 0;
     if (strlen(typed) >= size || strlen(typed) >= PATH_BUF_SIZE) {
       ConsolePrint(LangString(55));
       continue;

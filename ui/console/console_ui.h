@@ -17,7 +17,7 @@ int ConsoleHasTerminal();
 void ConsoleCatchInterrupt();
 // Reads one line without its line end. 1 with the line; 0 on end of input,
 // an interrupt or without a terminal. Without echo for passwords.
-int ConsoleReadLine(char *out, size_t size, int echo);
+int ConsoleReadLine(const char *prompt, char *out, size_t size, int echo);
 // Offers numbered choices (language strings; '&' hotkey marks are shown as
 // the letter in brackets). Enter picks defaultIndex (-1: none). Returns the
 // chosen index, or -1 for cancel (no terminal, end of input, interrupt).
