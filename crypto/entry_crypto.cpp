@@ -132,17 +132,14 @@ int EntryAuthCheck(EntryStream *stream) {
     CryptoWipe(state, sizeof *state);
     return 0;
   }
-  // The code covers all encrypted data, including any the decoder did not need.
-  EntryProgress *progress = stream->progress;
-  unsigned char rest[512];
-  while (progress->leftToRead > 0) {
-    uint32_t take = progress->leftToRead < (int64_t)sizeof rest ? (uint32_t)progress->leftToRead : (uint32_t)sizeof rest;
-    if (!ReadEntryBytes(stream, rest, take)) {
-      CryptoWipe(state, sizeof *state);
-      return 0;
-    }
-    HmacSha1Data(rest, take, &state->authentication);
-    progress->leftToRead -= take;
+  // Encrypted bytes the decoder never took: the entry is not what the
+  // directory says (a method that decodes nothing, a stored size that is too
+  // small). The stored code does not stand where the handle is, and an AES
+  // entry's CRC is not compared, so nothing later would stop the entry.
+  if (stream->progress->leftToRead > 0) {
+    CryptoWipe(state, sizeof *state);
+    RecordError(archive, ERR_INVALID_DATA);
+    return 0;
   }
   unsigned char computed[AES_MAC_SIZE], stored[AES_MAC_SIZE];
   AesEntryMac(computed, state);

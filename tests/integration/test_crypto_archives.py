@@ -1,7 +1,8 @@
 """Encrypted archives made by 7-Zip (ZipCrypto, AES-128/192/256; stored and
 Deflate) and by Info-ZIP zip -P (also written to standard output, with data
 descriptors) through kvsfx extract and test; wrong passwords, a damaged AES
-entry, an over-long password, and one prompt for two entries."""
+entry, an unknown method behind either cipher, an over-long password, and one
+prompt for two entries."""
 
 import os
 import pty
@@ -105,6 +106,24 @@ class EncryptedArchives(kvtest.TempDirTest):
         self.assertNotEqual(0, r.returncode)
         self.assertIn(b"error 28062", r.stderr)
         self.assertFalse(os.path.exists(os.path.join(out, "text.txt")))
+
+    def test_unknown_method_fails_whatever_the_encryption_and_leaves_nothing(self):
+        # LZMA is no method of the engine: nothing is decoded. An AES entry's
+        # CRC is not compared, so its unused data has to fail it instead.
+        cases = [("AES-256", "-mem=AES256", b"error 28080"), ("ZipCrypto", "-mem=ZipCrypto", b"error 28063")]
+        for label, switch, error in cases:
+            with self.subTest(label):
+                archive = self.seven("lzma-%s.zip" % label, switch, "-mm=LZMA")
+                for command in ("extract", "test"):
+                    out = self.path("out-lzma-%s-%s" % (label, command))
+                    args = [command, archive, "--password", PASSWORD, "--quiet"]
+                    if command == "extract":
+                        args[2:2] = ["-d", out]
+                    r = kvtest.run_tool(*args, stdin=subprocess.DEVNULL)
+                    self.assertNotEqual(0, r.returncode, command)
+                    self.assertIn(error, r.stderr, command)
+                    left = [f for _, _, fs in os.walk(out) for f in fs] if os.path.isdir(out) else []
+                    self.assertEqual([], left)
 
     def test_password_of_129_bytes_is_refused_as_unsupported(self):
         archive = self.seven("a.zip", "-mem=AES128")

@@ -505,7 +505,10 @@ TEST(EntryCryptoBegin, AesPromptingAndAuthentication) {
       {"128 bytes is derived and prompts", &good, 4, pw128.c_str(), {nullptr}, 0, -1, 0, -1, 1, ERR_CANCELLED},
       {"flipped data byte", &flipped, 4, "SECRET", {}, 0, -1, 1, 0, 0, ERR_WRONG_PASSWORD},
       {"flipped code byte", &badCode, 4, "SECRET", {}, 0, -1, 1, 0, 0, ERR_WRONG_PASSWORD},
-      {"bytes the decoder left are authenticated", &good, 4, "SECRET", {}, 7, -1, 1, 1, 0, 0},
+      // A decoder that stops short (an unknown method decodes nothing, a stored
+      // size that is too small): the data is not what the directory says.
+      {"bytes the decoder left fail the entry", &good, 4, "SECRET", {}, 7, -1, 1, 0, 0, ERR_INVALID_DATA},
+      {"nothing decoded at all", &good, 4, "SECRET", {}, 300, -1, 1, 0, 0, ERR_INVALID_DATA},
       {"archive ends inside the code", &good, 4, "SECRET", {}, 0, (int64_t)good.size() - 4, 1, 0, 0, ERR_FILE_ACCESS},
   };
   for (const auto &c : cases) {
