@@ -177,19 +177,21 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     }
     return;
   }
-  // Data that checks out but is shorter or longer than the directory says:
-  // the sizes lie, and the file is not what the archive describes.
   bool decoded = entry->method == METHOD_STORED || entry->method == METHOD_DEFLATE ||
                  entry->method == METHOD_DEFLATE64;
-  if (decoded && progress.bytesProduced != entry->uncompressedSize) SetError(ERR_INVALID_DATA);
-  if (archive.errorCode == 0 && (progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32) {
-    if (archive.encryptionKind >= 2 && archive.encryptionKind <= 4) {
-      // AES: the authentication code has already vouched for the data.
-    } else if (archive.encryptionKind != 0 && descriptorCase) {
-      SetError(ERR_WRONG_PASSWORD);
-    } else {
-      SetError(ERR_CRC);
-    }
+  // AES: the authentication code has already vouched for the data.
+  bool crcDiffers = (progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32 &&
+                    !(archive.encryptionKind >= 2 && archive.encryptionKind <= 4);
+  if (crcDiffers && archive.encryptionKind != 0 && descriptorCase) {
+    // The header of such an entry cannot be checked: other data, of whatever
+    // length, is what a wrong password gives.
+    SetError(ERR_WRONG_PASSWORD);
+  } else if (decoded && progress.bytesProduced != entry->uncompressedSize) {
+    // Data shorter or longer than the directory says: the sizes lie, and the
+    // file is not what the archive describes.
+    SetError(ERR_INVALID_DATA);
+  } else if (crcDiffers) {
+    SetError(ERR_CRC);
   }
   if (!archive.testOnly) {
     FileSetDosTime(archive.outputHandle, (uint16_t)(entry->dosDateTime >> 16), (uint16_t)entry->dosDateTime);

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "crypto/zip_cipher.h"
 #include "fileio/file_io.h"
 #include "fileio/path.h"
 #include "fileio/platform.h"
@@ -36,40 +38,48 @@ void Put32(Bytes &b, uint32_t v) {
 }
 
 struct Entry {
+  Entry(std::string n, std::string d, uint32_t m = 0, uint32_t f = 0, std::string p = std::string(), int64_t s = -1)
+      : name(std::move(n)), data(std::move(d)), method(m), flags(f), packed(std::move(p)), claimedSize(s) {}
   std::string name;
-  std::string data;
+  std::string data;  // the contents the directory describes (CRC-32, size)
+  uint32_t method;
+  uint32_t flags;
+  std::string packed;    // the bytes in the archive, when not data itself
+  int64_t claimedSize;   // the size the directory states, when not data's
 };
 
-// Stored entries; offsets count from the archive's first byte.
+// Offsets count from the archive's first byte.
 Bytes BuildZip(const std::vector<Entry> &entries, size_t prefix = 0) {
   Bytes out(prefix, 'P'), central;
   const uint32_t date = (44u << 9) | (1 << 5) | 2, time = (3u << 11) | (4 << 5) | 3;
   for (const Entry &e : entries) {
     uint32_t crc = Crc32Update(0xFFFFFFFFu, e.data.data(), e.data.size()) ^ 0xFFFFFFFFu;
     uint32_t offset = (uint32_t)(out.size() - prefix);
+    const std::string &bytes = e.packed.empty() ? e.data : e.packed;
+    uint32_t size = e.claimedSize < 0 ? (uint32_t)e.data.size() : (uint32_t)e.claimedSize;
     Put32(out, 0x04034b50);
     Put16(out, 20);
-    Put16(out, 0);
-    Put16(out, 0);
+    Put16(out, e.flags);
+    Put16(out, e.method);
     Put16(out, time);
     Put16(out, date);
     Put32(out, crc);
-    Put32(out, (uint32_t)e.data.size());
-    Put32(out, (uint32_t)e.data.size());
+    Put32(out, (uint32_t)bytes.size());
+    Put32(out, size);
     Put16(out, (uint32_t)e.name.size());
     Put16(out, 0);
     out.insert(out.end(), e.name.begin(), e.name.end());
-    out.insert(out.end(), e.data.begin(), e.data.end());
+    out.insert(out.end(), bytes.begin(), bytes.end());
     Put32(central, 0x02014b50);
     Put16(central, 20);
     Put16(central, 20);
-    Put16(central, 0);
-    Put16(central, 0);
+    Put16(central, e.flags);
+    Put16(central, e.method);
     Put16(central, time);
     Put16(central, date);
     Put32(central, crc);
-    Put32(central, (uint32_t)e.data.size());
-    Put32(central, (uint32_t)e.data.size());
+    Put32(central, (uint32_t)bytes.size());
+    Put32(central, size);
     Put16(central, (uint32_t)e.name.size());
     Put32(central, 0);  // extra and comment lengths
     Put32(central, 0);  // disk, internal attributes
@@ -172,11 +182,13 @@ class ArchiveJobTest : public ::testing::Test {
     req.archivePath = archive.c_str();
     req.folder = folder.c_str();
     req.test = test;
+    req.password = password_;
     req.callbacks = &table_;
     return RunArchive(&req);
   }
 
   std::string base_;
+  const char *password_ = nullptr;
   Recorder rec_;
   ExtractCallbacks table_;
 };
@@ -305,6 +317,65 @@ TEST_F(ArchiveJobTest, ListingReportsEntriesAndTotals) {
   EXPECT_EQ(1u, s.directories);
   EXPECT_EQ(8u, s.uncompressedTotal);
   EXPECT_STREQ("", comment);
+}
+
+// Traditionally encrypted with password: the 12-byte header (last byte
+// checkByte) and the data, as the cipher's own key schedule makes them.
+std::string Encrypt(const char *password, unsigned char checkByte, const std::string &data) {
+  std::string plain = std::string(11, '\x5a') + (char)checkByte + data;
+  CipherKeys keys;
+  CipherInitKeys(&keys, password);
+  std::string out(plain.size(), '\0');
+  for (size_t i = 0; i < plain.size(); i++) {
+    out[i] = (char)((unsigned char)plain[i] ^ CipherKeystreamByte(&keys));
+    CipherUpdateKeys(&keys, (unsigned char)plain[i]);
+  }
+  return out;
+}
+
+// One final stored Deflate block: inflates cleanly to data.
+std::string StoredDeflate(const std::string &data) {
+  uint16_t n = (uint16_t)data.size();
+  std::string s = {'\x01', (char)(n & 0xFF), (char)(n >> 8), (char)(~n & 0xFF), (char)((~n >> 8) & 0xFF)};
+  return s + data;
+}
+
+TEST_F(ArchiveJobTest, EncryptedEntryThatDecodesToOtherData) {
+  // What the directory describes, and what the password in use turns the
+  // entry's data into instead (a wrong password, or damaged data).
+  const std::string claimed(1000, 'c');
+  const uint32_t claimedCrc = Crc32Update(0xFFFFFFFFu, claimed.data(), claimed.size()) ^ 0xFFFFFFFFu;
+  const unsigned char check = (unsigned char)(claimedCrc >> 24);
+  const std::string shorter = "xyz", sameLength(1000, 'w');
+  struct Case {
+    const char *what;
+    uint32_t flags;
+    std::string decodes;
+    int64_t claimedSize;
+    int32_t code;
+  } cases[] = {
+      // With a data descriptor the header cannot be checked, so wrong data
+      // of any length is what a wrong password looks like.
+      {"descriptor, shorter", 9, shorter, -1, ERR_WRONG_PASSWORD},
+      {"descriptor, same length", 9, sameLength, -1, ERR_WRONG_PASSWORD},
+      // The header vouched for the password: the archive's data is wrong.
+      {"header checked, shorter", 1, shorter, -1, ERR_INVALID_DATA},
+      {"header checked, same length", 1, sameLength, -1, ERR_CRC},
+      // The CRC-32 matches, only the stated size lies.
+      {"descriptor, size lies", 9, claimed, 999, ERR_INVALID_DATA},
+  };
+  password_ = "wrong";
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Entry e{"e.txt", claimed, METHOD_DEFLATE, c.flags, Encrypt(password_, check, StoredDeflate(c.decodes)),
+            c.claimedSize};
+    Write(P("enc.zip"), BuildZip({{"first.txt", "1"}, e}));
+    FileDelete(P("out\\e.txt").c_str());
+    EXPECT_EQ(c.code, Extract(P("enc.zip"), P("out")));
+    EXPECT_EQ("1", Read(P("out\\first.txt")));
+    EXPECT_EQ("<missing>", Read(P("out\\e.txt"))) << "a failed entry leaves no file";
+    EXPECT_EQ(c.code, Extract(P("enc.zip"), P("out"), 1)) << "a test run judges alike";
+  }
 }
 
 }  // namespace
