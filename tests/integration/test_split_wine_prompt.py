@@ -74,7 +74,7 @@ class WineVolumePrompt(unittest.TestCase):
     def answer(self, folder):
         window = self.wine.wait_window(TITLE, proc=self.proc)
         self.wine.type(window, self.wine.unix_to_windows(folder))  # the field's text is selected
-        self.wine.key(window, "Return")
+        self.wine.press(window, "Return", self.proc)
         self.wine.wait_gone(window)
 
     def test_typed_folder_completes_and_cancel_ends_with_9(self):
@@ -87,7 +87,7 @@ class WineVolumePrompt(unittest.TestCase):
         shutil.rmtree(self.out())
         self.proc = self.wine.start(self.exe, cwd=self.dir)
         window = self.wine.wait_window(TITLE, proc=self.proc)
-        self.wine.key(window, "Escape")
+        self.wine.press(window, "Escape", self.proc)
         self.assertEqual(wine_ui.wait_exit(self.proc, 60), 9)
         left = tree(self.out()) if os.path.isdir(self.out()) else {}
         self.assertNotIn("big.bin", left)  # the entry that needed the volume left nothing behind

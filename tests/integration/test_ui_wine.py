@@ -105,7 +105,7 @@ class WineDialogTest(unittest.TestCase):
 
     def dismiss(self, title):
         box = self.wine.wait_window(title, proc=self.proc)
-        self.wine.key(box, "Return")
+        self.wine.press(box, "Return", self.proc)
         return box
 
     def read(self, path):
@@ -116,7 +116,7 @@ class WineDialogTest(unittest.TestCase):
     def test_extract_into_default_folder_shows_summary(self):
         exe = self.build(self.make_zip({"a.txt": b"alpha", "sub/b.txt": b"beta"}))
         self.run_sfx(exe)
-        self.wine.key(self.main_window(), "Return")
+        self.wine.press(self.main_window(), "Return", self.proc)
         self.dismiss("Information")  # the summary
         self.finish(0)
         self.assertEqual(self.read(os.path.join(self.dir, "a.txt")), b"alpha")
@@ -127,7 +127,7 @@ class WineDialogTest(unittest.TestCase):
         self.run_sfx(exe)
         window = self.main_window()
         self.wine.type(window, self.win(self.target("typed")))  # the box's text is selected at start
-        self.wine.key(window, "Return")
+        self.wine.press(window, "Return", self.proc)
         self.dismiss("Information")
         self.finish(0)
         self.assertEqual(self.read(self.target("typed", "a.txt")), b"alpha")
@@ -135,7 +135,7 @@ class WineDialogTest(unittest.TestCase):
     def test_cancel_before_extraction(self):
         exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(self.target()))
         self.run_sfx(exe)
-        self.wine.key(self.main_window(), "Escape")
+        self.wine.press(self.main_window(), "Escape", self.proc)
         self.finish(0)
         self.assertFalse(os.path.exists(self.target()))
 
@@ -153,7 +153,7 @@ class WineDialogTest(unittest.TestCase):
         self.wine.xdotool("key", "--window", window, "Return", "mousemove", "--window", window, px, py,
                           "click", "1")
         box = self.wine.wait_window("Error", proc=self.proc, timeout=60)
-        self.wine.key(box, "Return")
+        self.wine.press(box, "Return", self.proc)
         self.finish(9)
         self.assertFalse(os.path.exists(self.target("big.bin")), "partial file left behind")
         self.assertFalse(os.path.exists(self.target("z.txt")))
@@ -163,11 +163,11 @@ class WineDialogTest(unittest.TestCase):
                          "--info", "Made for the tests")
         self.run_sfx(exe)
         window = self.main_window()
-        self.wine.key(window, "alt+h")
+        self.wine.press(window, "alt+h", self.proc)
         self.dismiss("Help")
-        self.wine.key(window, "alt+i")
+        self.wine.press(window, "alt+i", self.proc)
         self.dismiss("Information")
-        self.wine.key(window, "Escape")
+        self.wine.press(window, "Escape", self.proc)
         self.finish(0)
         self.assertFalse(os.path.exists(self.target()))
 
@@ -176,7 +176,7 @@ class WineDialogTest(unittest.TestCase):
                          "--message", "Install the test files?", "--message-type", "1")
         self.run_sfx(exe)
         box = self.wine.wait_window("Note", proc=self.proc)
-        self.wine.key(box, "n")
+        self.wine.press(box, "n", self.proc)
         self.finish(0)
         self.assertFalse(os.path.exists(self.target()))
 
@@ -184,8 +184,8 @@ class WineDialogTest(unittest.TestCase):
         exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(self.target()),
                          "--message", "Go on?", "--message-type", "1", "--caption", "Question")
         self.run_sfx(exe)
-        self.wine.key(self.wine.wait_window("Question", proc=self.proc), "y")
-        self.wine.key(self.main_window(), "Return")
+        self.wine.press(self.wine.wait_window("Question", proc=self.proc), "y", self.proc)
+        self.wine.press(self.main_window(), "Return", self.proc)
         self.dismiss("Information")
         self.finish(0)
         self.assertTrue(os.path.exists(self.target("a.txt")))
@@ -196,7 +196,7 @@ class WineDialogTest(unittest.TestCase):
             f.write(b"x")
         exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(os.path.join(blocker, "sub")))
         self.run_sfx(exe)
-        self.wine.key(self.main_window(), "Return")
+        self.wine.press(self.main_window(), "Return", self.proc)
         self.dismiss("Error")
         self.finish(5)  # 28002: file access failed
         self.assertEqual(self.read(blocker), b"x")
@@ -207,7 +207,7 @@ class WineDialogTest(unittest.TestCase):
         window = self.main_window()
         base = self.win(self.target()) + "\\"
         self.wine.type(window, base + "y" * (300 - len(base)), delay=8)
-        self.wine.key(window, "Return")
+        self.wine.press(window, "Return", self.proc)
         # The box keeps 271 characters: no room for a file name below them.
         self.dismiss("Error")
         self.finish(5)
@@ -222,7 +222,7 @@ class WineDialogTest(unittest.TestCase):
         self.run_sfx(self.build(archive, "--target", self.win(self.target()), "--unattended"))
         prompt = self.wine.wait_window("Password required", proc=self.proc)
         self.wine.type(prompt, "secret")
-        self.wine.key(prompt, "Return")
+        self.wine.press(prompt, "Return", self.proc)
         self.finish(0)  # no message of the launcher in unattended runs
         self.assertEqual(self.read(self.target("s2.txt")), b"second\n" * 50)
 
@@ -237,10 +237,10 @@ class WineDialogTest(unittest.TestCase):
         exe = self.build(self.make_zip({"1.txt": b"new1", "2.txt": b"new2", "3.txt": b"new3"}),
                          "--target", self.win(self.target()))
         self.run_sfx(exe)
-        self.wine.key(self.main_window(), "Return")
+        self.wine.press(self.main_window(), "Return", self.proc)
         for key in answers:
             question = self.wine.wait_window("Confirm file replace", proc=self.proc)
-            self.wine.key(question, key)
+            self.wine.press(question, key, self.proc)
             self.wine.wait_gone(question)
 
     def contents(self):
@@ -268,11 +268,11 @@ class WineDialogTest(unittest.TestCase):
     def password_run(self, archive):
         exe = self.build(archive, "--target", self.win(self.target()))
         self.run_sfx(exe)
-        self.wine.key(self.main_window(), "Return")
+        self.wine.press(self.main_window(), "Return", self.proc)
         for word in ("wrong", "secret"):
             prompt = self.wine.wait_window("Password required", proc=self.proc)
             self.wine.type(prompt, word)
-            self.wine.key(prompt, "Return")
+            self.wine.press(prompt, "Return", self.proc)
             self.wine.wait_gone(prompt)
         self.dismiss("Information")
         self.finish(0)
@@ -308,8 +308,8 @@ class WineDialogTest(unittest.TestCase):
         archive = self.make_encrypted(lambda a: ["zip", "-q", "-P", "secret", a, "s1.txt"])
         exe = self.build(archive, "--target", self.win(self.target()))
         self.run_sfx(exe)
-        self.wine.key(self.main_window(), "Return")
-        self.wine.key(self.wine.wait_window("Password required", proc=self.proc), "Escape")
+        self.wine.press(self.main_window(), "Return", self.proc)
+        self.wine.press(self.wine.wait_window("Password required", proc=self.proc), "Escape", self.proc)
         self.dismiss("Error")
         self.finish(9)
         self.assertFalse(os.path.exists(self.target("s1.txt")))
@@ -341,7 +341,7 @@ class WineDialogTest(unittest.TestCase):
         exe = self.build(self.make_zip({"tools/rec.exe": self.recorder()}), "--target", self.win(self.target()),
                          "--run", "tools\\rec.exe|one two")
         self.run_sfx(exe)
-        self.wine.key(self.main_window(), "Return")
+        self.wine.press(self.main_window(), "Return", self.proc)
         self.finish(0)  # no summary with a run-after command
         record = self.record(self.target("tools"))
         self.assertEqual(record["cwd"].lower(), self.win(self.target("tools")).lower())
@@ -361,7 +361,7 @@ class WineDialogTest(unittest.TestCase):
         exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(self.target()),
                          "--run", "missing.exe")
         self.run_sfx(exe)
-        self.wine.key(self.main_window(), "Return")
+        self.wine.press(self.main_window(), "Return", self.proc)
         self.dismiss("Error")  # string 43
         self.finish(8)
         self.assertTrue(os.path.exists(self.target("a.txt")))
@@ -370,7 +370,7 @@ class WineDialogTest(unittest.TestCase):
     def macro_run(self, macro, marker):
         exe = self.build(self.make_zip({"m.txt": b"macro"}), "--target", macro + "\\" + marker)
         self.run_sfx(exe)
-        self.wine.key(self.main_window(), "Return")
+        self.wine.press(self.main_window(), "Return", self.proc)
         self.dismiss("Information")
         self.finish(0)
         found = []

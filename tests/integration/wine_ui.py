@@ -143,6 +143,28 @@ class Wine:
     def key(self, window, *keys):
         self.xdotool("key", "--window", window, *keys)
 
+    def visible(self):
+        return set(self.xdotool("search", "--onlyvisible", "--name", ".", check=False).split())
+
+    def press(self, window, key, proc=None, settle=10, tries=3):
+        """Sends a key that must close a dialog or bring up another window,
+        and sends it again when nothing changed within settle seconds: Wine
+        hands a key to the window that has the focus, and on a busy machine a
+        dialog can be on screen before it has it. Only for keys whose effect
+        shows at once (small archives), so a repeat never meets a later
+        dialog."""
+        before = self.visible()
+        for _ in range(tries):
+            if window not in before:
+                return
+            self.key(window, key)
+            deadline = time.time() + settle
+            while time.time() < deadline:
+                if (proc is not None and proc.poll() is not None) or self.visible() != before:
+                    return
+                time.sleep(0.2)
+        raise AssertionError("key %s to window %s changed nothing in %d tries" % (key, window, tries))
+
     def type(self, window, text, delay=30):
         # Sent events lose the shift state ("Z:" arrives as "z;"): focus the
         # window and type through XTEST instead.
