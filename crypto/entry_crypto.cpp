@@ -132,14 +132,19 @@ int EntryAuthCheck(EntryStream *stream) {
     CryptoWipe(state, sizeof *state);
     return 0;
   }
-  // Encrypted bytes the decoder never took: the entry is not what the
-  // directory says (a method that decodes nothing, a stored size that is too
-  // small). The stored code does not stand where the handle is, and an AES
-  // entry's CRC is not compared, so nothing later would stop the entry.
-  if (stream->progress->leftToRead > 0) {
-    CryptoWipe(state, sizeof *state);
-    RecordError(archive, ERR_INVALID_DATA);
-    return 0;
+  // The code covers all encrypted data, including any the decoder did not
+  // take: altered data is told apart from data the decoder had no use for.
+  EntryProgress *progress = stream->progress;
+  bool unused = progress->leftToRead > 0;
+  unsigned char rest[512];
+  while (progress->leftToRead > 0) {
+    uint32_t take = progress->leftToRead < (int64_t)sizeof rest ? (uint32_t)progress->leftToRead : (uint32_t)sizeof rest;
+    if (!ReadEntryBytes(stream, rest, take)) {
+      CryptoWipe(state, sizeof *state);
+      return 0;
+    }
+    HmacSha1Data(rest, take, &state->authentication);
+    progress->leftToRead -= take;
   }
   unsigned char computed[AES_MAC_SIZE], stored[AES_MAC_SIZE];
   AesEntryMac(computed, state);
@@ -148,7 +153,17 @@ int EntryAuthCheck(EntryStream *stream) {
   // Constant time: the comparison does not tell how many bytes matched.
   unsigned char diff = 0;
   for (uint32_t i = 0; i < AES_MAC_SIZE; ++i) diff |= (unsigned char)(computed[i] ^ stored[i]);
-  if (diff == 0) return 1;
-  RecordError(archive, ERR_WRONG_PASSWORD);
-  return 0;
+  if (diff != 0) {
+    RecordError(archive, ERR_WRONG_PASSWORD);
+    return 0;
+  }
+  if (unused) {
+    // Authentic, yet not all of it decoded: the entry is not what the
+    // directory says (a method that decodes nothing, a stored size that is
+    // too small). An AES entry's CRC is not compared, so nothing later would
+    // stop it.
+    RecordError(archive, ERR_INVALID_DATA);
+    return 0;
+  }
+  return 1;
 }

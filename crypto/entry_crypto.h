@@ -18,12 +18,13 @@ struct EntryStream;
 // ends or fails inside the header; no code when no prompt is installed.
 int EntryCryptoBegin(EntryStream *stream, const char *outputPath);
 
-// After every entry's decoding. Entries that are not AES pass. For AES, the
+// After every entry's decoding. Entries that are not AES pass. For AES, any
+// encrypted bytes the decoder left unread are authenticated and skipped, the
 // computed code is compared with the stored one and the key material wiped.
-// 1 authentic; 0 otherwise, recording ERR_WRONG_PASSWORD (or ERR_FILE_ACCESS
-// when the code cannot be read) unless an error is already recorded. Encrypted
-// bytes the decoder left unread fail the entry with ERR_INVALID_DATA. After an
-// earlier error it reads nothing more and answers 0.
+// 1 authentic and wholly decoded; 0 otherwise, recording ERR_WRONG_PASSWORD
+// (ERR_FILE_ACCESS when the code cannot be read; ERR_INVALID_DATA when the
+// data is authentic but the decoder left some of it) unless an error is
+// already recorded. After an earlier error it reads nothing more and answers 0.
 int EntryAuthCheck(EntryStream *stream);
 
 // The header check on the stream: the archive's password and passwordCheck

@@ -525,6 +525,7 @@ TEST(EntryCryptoBegin, AesPromptingAndAuthentication) {
       // size that is too small): the data is not what the directory says.
       {"bytes the decoder left fail the entry", &good, 4, "SECRET", {}, 7, -1, 1, 0, 0, ERR_INVALID_DATA},
       {"nothing decoded at all", &good, 4, "SECRET", {}, 300, -1, 1, 0, 0, ERR_INVALID_DATA},
+      {"altered bytes the decoder left", &flipped, 4, "SECRET", {}, 300, -1, 1, 0, 0, ERR_WRONG_PASSWORD},
       {"archive ends inside the code", &good, 4, "SECRET", {}, 0, (int64_t)good.size() - 4, 1, 0, 0, ERR_FILE_ACCESS},
   };
   for (const auto &c : cases) {
