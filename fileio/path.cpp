@@ -126,14 +126,21 @@ const char *PathFindName(const char *path) {
   return afterColon ? afterColon : path;
 }
 
+// A failing split leaves an empty output, so no caller goes on with stale text.
 char *PathGetName(const char *path, char *out, size_t size) {
-  if (!path || !out) return nullptr;
+  if (!path || !out) {
+    if (out && size) out[0] = '\0';
+    return nullptr;
+  }
   const char *name = PathFindName(path);
   return CopyOut(out, size, name, strlen(name));
 }
 
 char *PathGetDir(const char *path, char *out, size_t size) {
-  if (!path || !out) return nullptr;
+  if (!path || !out) {
+    if (out && size) out[0] = '\0';
+    return nullptr;
+  }
   return CopyOut(out, size, path, (size_t)(PathFindName(path) - path));
 }
 

@@ -310,6 +310,11 @@ TEST_F(TempDirTest, FileCreateWithDirs) {
   EXPECT_EQ(INVALID_FILE, FileCreateWithDirs(P("N1").c_str())) << "an existing folder";
   EXPECT_EQ(1, DirExists(P("N1").c_str()));
   EXPECT_EQ(INVALID_FILE, FileCreateWithDirs(nullptr));
+  // A path longer than a path buffer is refused whole: a cut folder part
+  // would leave folders behind that nobody asked for.
+  std::string tooLong = P("L\\") + std::string(300, 'x') + "\\f.txt";
+  EXPECT_EQ(INVALID_FILE, FileCreateWithDirs(tooLong.c_str()));
+  EXPECT_EQ(0, DirExists(P("L").c_str()));
 
   // An existing read-only file is replaced and emptied.
   std::string ro = P("ro.txt");

@@ -150,9 +150,18 @@ TEST(PathSplit, ExtNameDir) {
   }
   EXPECT_EQ(nullptr, PathFindName(nullptr));
   EXPECT_EQ(nullptr, PathFindExt(nullptr));
+  // A failing split leaves an empty output behind.
   char out[8] = "junk";
   EXPECT_EQ(nullptr, PathGetDir(nullptr, out, sizeof out));
+  EXPECT_STREQ("", out);
+  strcpy(out, "junk");
+  EXPECT_EQ(nullptr, PathGetName(nullptr, out, sizeof out));
+  EXPECT_STREQ("", out);
+  strcpy(out, "junk");
+  EXPECT_EQ(nullptr, PathGetExt(nullptr, out, sizeof out));
+  EXPECT_STREQ("", out);
   EXPECT_EQ(nullptr, PathGetName("a", nullptr, 4));
+  EXPECT_EQ(nullptr, PathGetDir("a", nullptr, 4));
 }
 
 TEST(PathSplit, OutputsAreCutAndMayBeTheInput) {
