@@ -34,12 +34,15 @@ void ClearDirectoryState(ZipArchiveJob *job) {
 }
 
 // Tries one candidate file: opens it, searches its end record, closes it.
+// 1 found; 0 not found (the search's reason recorded, the caller may go on
+// asking); -1 when the file exists but cannot be opened, which ends the open
+// with 28002 in place of the earlier search's reason.
 int TryFile(ZipArchiveJob *job, const char *path) {
   ClearDirectoryState(job);
   job->archive.volumeHandle = FileOpen(path, "rb");
   if (job->archive.volumeHandle == INVALID_FILE) {
-    job->SetError(ERR_FILE_ACCESS);
-    return 0;
+    job->archive.errorCode = ERR_FILE_ACCESS;
+    return -1;
   }
   job->archive.errorCode = 0;
   int found = job->FindEndRecord();
@@ -77,8 +80,9 @@ int32_t ZipArchiveJob::Open(const char *path) {
   PathGetName(path, fileName, sizeof fileName);
   PathSetExt(archive.archivePath, ".zip");
   if (FileExists(archive.archivePath)) {
-    if (TryFile(this, archive.archivePath)) return 0;
-    if (archive.errorCode == ERR_FILE_ACCESS) return archive.errorCode;
+    int tried = TryFile(this, archive.archivePath);
+    if (tried > 0) return 0;
+    if (tried < 0) return archive.errorCode;
   }
   // The same answer again and again (a prompt that cannot really ask) must
   // not keep the run alive for ever: it ends as a missing volume.
@@ -101,8 +105,9 @@ int32_t ZipArchiveJob::Open(const char *path) {
       return archive.errorCode;
     }
     if (!FileExists(archive.archivePath)) continue;
-    if (TryFile(this, archive.archivePath)) return 0;
-    if (archive.errorCode == ERR_FILE_ACCESS) return archive.errorCode;
+    int tried = TryFile(this, archive.archivePath);
+    if (tried > 0) return 0;
+    if (tried < 0) return archive.errorCode;
   }
 }
 
