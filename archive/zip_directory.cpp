@@ -118,7 +118,9 @@ void CleanEntryName(char *name, size_t size) {
   char buf[PATH_BUF_SIZE];
   StrCopy(buf, name, sizeof buf);
 
-  // 1. ".." that climbs goes: with its slash, or the dots after a slash.
+  // 1. ".." that climbs goes: with its slash, or the dots after a slash. A
+  // dot is never the second byte of a double-byte character, but a backslash
+  // can be: the character in front is looked at whole.
   size_t scan = 0;
   for (;;) {
     char *p = strstr(buf + scan, "..");
@@ -126,7 +128,7 @@ void CleanEntryName(char *name, size_t size) {
     if (IsSlash(p[2])) {
       Cut(p, 3);
       scan = (size_t)(p - buf);
-    } else if (p > buf && IsSlash(p[-1])) {
+    } else if (p > buf && IsSlash(*TextPrev(buf, p))) {
       Cut(p, 2);
       scan = (size_t)(p - buf);
     } else {
@@ -146,7 +148,7 @@ void CleanEntryName(char *name, size_t size) {
   bool trailing = false;
   while (*p) {
     const char *start = p;
-    while (*p && !IsSlash(*p)) p++;
+    while (*p && !IsSlash(*p)) p = TextNext(p);
     size_t n = (size_t)(p - start);
     trailing = *p != '\0';
     if (*p) p++;
@@ -157,9 +159,11 @@ void CleanEntryName(char *name, size_t size) {
   if (trailing && len && len + 1 < sizeof out) out[len++] = '\\';
   out[len] = '\0';
 
-  // 5. Reserved characters and control bytes, from the second character on.
-  for (size_t i = 1; i < len; i++)
-    if (IsReserved((unsigned char)out[i])) out[i] = '_';
+  // 5. Reserved characters and control bytes, from the second character on,
+  // by whole characters: '|' is also the second byte of some double-byte
+  // characters, which must stay as they are.
+  for (char *c = len ? (char *)TextNext(out) : out; *c; c = (char *)TextNext(c))
+    if (IsReserved((unsigned char)*c)) *c = '_';
   if (len && (unsigned char)out[0] >= 1 && (unsigned char)out[0] <= 31) out[0] = '_';
   StrCopy(name, out, size);
 }

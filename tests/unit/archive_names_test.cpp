@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "fileio/platform.h"
+
 // The engine is built without RTTI, so its classes have no type information
 // for the sanitizer's dynamic-type check of this (RTTI) test file.
 #if defined(__clang__)
@@ -49,6 +51,30 @@ TEST(ArchiveNames, CleanEntryNameKeepsNamesBelowTheFolder) {
     StrCopy(again, name, sizeof again);
     CleanEntryName(again, sizeof again);
     EXPECT_STREQ(name, again) << "input: " << c.in;
+  }
+}
+
+// Names in a double-byte code page (Japanese: 0x83 0x7C and 0x95 0x5C are
+// single characters whose second byte is '|' or '\'). Only where the platform
+// steps such pairs as one character, i.e. under a Japanese code page.
+TEST(ArchiveNames, CleanEntryNameKeepsDoubleByteCharacters) {
+  const char probe[] = "\x83\x7C";
+  if (TextNext(probe) != probe + 2) GTEST_SKIP() << "the code page is not double-byte";
+  struct Case {
+    const char *in, *want;
+  } cases[] = {
+      {"\x83\x7C\x81\x5B\x83\x67.txt", "\x83\x7C\x81\x5B\x83\x67.txt"},
+      {"\x95\x5C\\readme.txt", "\x95\x5C\\readme.txt"},  // folder, then file
+      {"\x95\x5C\\", "\x95\x5C\\"},
+      {"\x95\x5C..x", "\x95\x5C..x"},  // no slash in front of the dots
+      {"a|\x83\x7C?", "a_\x83\x7C_"},
+      {"\x95\x5C\\..\\x", "\x95\x5C\\x"},
+  };
+  for (const auto &c : cases) {
+    char name[PATH_BUF_SIZE];
+    StrCopy(name, c.in, sizeof name);
+    CleanEntryName(name, sizeof name);
+    EXPECT_STREQ(c.want, name) << "input: " << c.in;
   }
 }
 
