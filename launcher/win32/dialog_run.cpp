@@ -18,6 +18,8 @@ int InstallDialogCallbacks() {
 }
 // Before WinMain: the unattended branch runs the job without passing here.
 const int s_callbacksInstalled = InstallDialogCallbacks();
+// The exit code of any error outside the engine's table.
+constexpr int EXIT_UNKNOWN_ERROR = 8;
 }  // namespace
 
 int ShowEndMessage() {
@@ -29,8 +31,17 @@ int ShowEndMessage() {
 
 int RunDialogPath() {
   (void)s_callbacksInstalled;
-  DialogBoxParamA(UiInstance(), MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
+  INT_PTR ended = DialogBoxParamA(UiInstance(), MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDialogProc, 0);
   g_mainWindow = nullptr;
+  if (ended == -1 && g_lastError == 0) {
+    // The dialog never came up, so nothing was extracted: a calling installer
+    // must not read that as success. It ends as an error outside the table,
+    // numbered with the platform's reason.
+    char text[2048];
+    EndMessageText((int32_t)GetLastError(), text, sizeof text);
+    MessageBoxA(nullptr, text, nullptr, MB_OK);
+    return EXIT_UNKNOWN_ERROR;
+  }
   if (g_lastError != 0) return ShowEndMessage();
   char text[2048];
   if (SummaryText(text, sizeof text)) MessageBoxA(nullptr, text, LangString(50), MB_OK | MB_ICONINFORMATION);

@@ -262,6 +262,20 @@ class WindowsStub(TempDirTest):
     def test_bare_stub_cannot_find_its_block(self):
         self.assertEqual(kvtest.EXIT_NOT_FOUND, kvtest.run_wine(kvtest.WINDOWS_STUB).returncode)
 
+    def test_main_dialog_that_cannot_open_is_no_success(self):
+        # Without a display the main dialog can't be created: nothing was
+        # extracted, so the run must not end with the exit code of success.
+        archive = kvtest.make_zip(self.dir, PAYLOAD)
+        target = self.path("out")
+        exe = self.path("dialog.exe")
+        r = kvtest.run_tool("build", "--archive", archive, "-o", exe, "--stub", kvtest.WINDOWS_STUB, "--lang", "en",
+                            "--target", "Z:" + program_path(target))
+        self.assertEqual(0, r.returncode, r.stderr)
+        r = kvtest.run_wine(exe)
+        self.assertEqual(8, r.returncode, r.stderr)
+        self.assertFalse(os.path.exists(target))
+        self.assertNoNewTempFiles("dialog")
+
     def test_bad_inputs_end_cleanly(self):
         stub = read(kvtest.WINDOWS_STUB)
         archive = read(kvtest.make_zip(self.dir, PAYLOAD))
