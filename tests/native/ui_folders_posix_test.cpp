@@ -6,9 +6,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "launcher/folder_macros.h"
+#include "launcher/sfx_meta.h"
 
 namespace {
 
@@ -94,6 +96,28 @@ TEST_F(PosixFolders, NoHomeMeansNoFolderAndTheTextStays) {
   char out[272] = "untouched";
   EXPECT_EQ(FolderExpandMacro("%AppData%\\x", out, sizeof out), 0);
   EXPECT_STREQ(out, "untouched");
+}
+
+// At start-up an unresolvable macro stops the mode 0 derivations after the
+// command split: the stored folder stays and no flag is derived.
+TEST_F(PosixFolders, UnresolvableMacroAtStartUpKeepsTheStoredFolder) {
+  unsetenv("HOME");
+  memset(&g_settings, 0, sizeof g_settings);
+  g_runParameters[0] = '\0';
+  g_overwriteAll = 0;
+  g_premessagePending = 0;
+  StrCopy(g_settings.targetFolder, "%AppData%\\app", sizeof g_settings.targetFolder);
+  StrCopy(g_settings.runCommand, "setup.exe|/S", sizeof g_settings.runCommand);
+  StrCopy(g_settings.premessageText, "hello", sizeof g_settings.premessageText);
+  g_settings.unattended = 1;
+  SfxDeriveSettings();
+  EXPECT_STREQ(g_settings.targetFolder, "%AppData%\\app");
+  EXPECT_STREQ(g_settings.runCommand, "setup.exe");
+  EXPECT_STREQ(g_runParameters, "/S");
+  EXPECT_EQ(g_overwriteAll, 0);
+  EXPECT_EQ(g_premessagePending, 0);
+  memset(&g_settings, 0, sizeof g_settings);
+  g_runParameters[0] = '\0';
 }
 
 }  // namespace
