@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fileio/path.h"
+#include "fileio/platform.h"
 
 TEST(NameMatch, Table) {
   struct Case {
@@ -312,4 +313,44 @@ TEST(NameUpper, AsciiLettersAndNull) {
   EXPECT_EQ(buf, NameUpper(buf));
   EXPECT_STREQ("SETUP-1.EXE", buf);
   EXPECT_EQ(nullptr, NameUpper(nullptr));
+}
+
+// In a double-byte code page a trail byte may equal a backslash (0x5C): the
+// walks by character must not take it for a separator. Runs where the ANSI
+// code page is double-byte (Shift-JIS under Wine with a Japanese locale).
+TEST(PathWalks, DoubleByteTrailBackslashIsNoSeparator) {
+  const char probe[] = "\x95\x5C";
+  if (TextNext(probe) != probe + 2) GTEST_SKIP() << "the code page is not double-byte";
+  struct Case {
+    const char *path, *name, *dir, *ext;  // ext null: none
+  } cases[] = {
+      {"C:\\\x95\x5C", "\x95\x5C", "C:\\", nullptr},
+      {"\x95\x5C", "\x95\x5C", "", nullptr},
+      {"C:\\\x95\x5C.txt", "\x95\x5C.txt", "C:\\", ".txt"},
+      {"a.b\\\x95\x5C", "\x95\x5C", "a.b\\", ".b\\\x95\x5C"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_STREQ(c.name, PathFindName(c.path)) << c.path;
+    char out[PATH_BUF_SIZE];
+    PathGetDir(c.path, out, sizeof out);
+    EXPECT_STREQ(c.dir, out) << c.path;
+    if (c.ext) {
+      EXPECT_STREQ(c.ext, PathFindExt(c.path)) << c.path;
+    } else {
+      EXPECT_EQ(nullptr, PathFindExt(c.path)) << c.path;
+    }
+  }
+  const char *cuts[] = {"C:\\\x95\x5C\\x\x95\x5C", "C:\\\x95\x5C", "C:\\", nullptr};
+  char buf[PATH_BUF_SIZE];
+  strcpy(buf, cuts[0]);
+  for (int i = 1; cuts[i]; i++) {
+    ASSERT_EQ(1, PathCutLast(buf)) << cuts[i - 1];
+    EXPECT_STREQ(cuts[i], buf);
+  }
+  EXPECT_EQ(0, PathCutLast(buf));
+  EXPECT_EQ(1, PathIsRootOnly("\\\\s\x95\x5C\\share"));
+  EXPECT_EQ(0, PathIsRootOnly("\\\\s\x95\x5C\\share\\x"));
+  char root[PATH_BUF_SIZE];
+  EXPECT_EQ(1, PathGetRoot("\\\\s\x95\x5C\\share\\f", root, sizeof root));
+  EXPECT_STREQ("\\\\s\x95\x5C\\share", root);
 }
