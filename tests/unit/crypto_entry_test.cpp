@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -285,7 +286,11 @@ class EntryFixture {
  public:
   EntryFixture(const std::vector<unsigned char> &fileBytes, int64_t compressedSize, int32_t kind, const char *password,
                Prompt *prompt) {
-    path_ = "kvcrypto-entry-" + std::to_string((uintptr_t)this) + ".tmp";
+    // Unique across processes too: test runs may share a working folder, and
+    // the fixture's address repeats from one run to the next.
+    static const uint64_t run = ((uint64_t)std::random_device{}() << 32) ^ std::random_device{}();
+    static uint32_t serial = 0;
+    path_ = "kvcrypto-entry-" + std::to_string(run) + "-" + std::to_string(++serial) + ".tmp";
     FileHandle w = FileOpen(path_.c_str(), "w");
     EXPECT_NE(INVALID_FILE, w);
     if (!fileBytes.empty()) {
