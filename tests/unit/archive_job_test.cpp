@@ -141,8 +141,13 @@ class ArchiveJobTest : public ::testing::Test {
     char tmp[PATH_BUF_SIZE];
     ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
     char name[PATH_BUF_SIZE];
-    ASSERT_EQ(1, PathMakeTempName(tmp, ".kva", name, sizeof name));
-    ASSERT_EQ(1, DirCreate(name));
+    // A name taken by another test process in the same second: the next one.
+    int made = 0;
+    for (int i = 0; i < 50 && !made; i++) {
+      ASSERT_EQ(1, PathMakeTempName(tmp, ".kva", name, sizeof name));
+      made = DirCreate(name);
+    }
+    ASSERT_EQ(1, made);
     base_ = std::string(name) + "\\";
     memset(&table_, 0, sizeof table_);
     uintptr_t user = (uintptr_t)&rec_;

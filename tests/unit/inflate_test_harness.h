@@ -144,8 +144,11 @@ class TempFolder {
  public:
   TempFolder() {
     char tmp[PATH_BUF_SIZE], name[PATH_BUF_SIZE];
-    if (SysGetTempPath(tmp, sizeof tmp) && PathMakeTempName(tmp, ".kvi", name, sizeof name) && DirCreate(name))
-      base_ = std::string(name) + "\\";
+    // Another test process may take the same name in the same second: then
+    // the next name is tried.
+    for (int i = 0; i < 50 && base_.empty(); i++)
+      if (SysGetTempPath(tmp, sizeof tmp) && PathMakeTempName(tmp, ".kvi", name, sizeof name) && DirCreate(name))
+        base_ = std::string(name) + "\\";
   }
   ~TempFolder() {
     if (base_.empty()) return;
