@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "fileio/file_excl.h"
 #include "fileio/file_io.h"
 #include "fileio/path.h"
 #include "fileio/platform.h"
@@ -20,6 +22,22 @@ static std::string Native(std::string path) {
   for (char &c : path)
     if (c == '\\') c = '/';
   return path;
+}
+
+// A fresh name in the temporary folder, made by create (which must fail on an
+// existing name). Test processes started in the same second draw the same
+// names, so the loser of a race takes the next one.
+static bool ClaimTempName(const char *suffix, char *out, const std::function<bool(const char *)> &create) {
+  char tmp[PATH_BUF_SIZE];
+  if (!SysGetTempPath(tmp, sizeof tmp)) return false;
+  for (int attempt = 0; attempt < 50; attempt++)
+    if (PathMakeTempName(tmp, suffix, out, PATH_BUF_SIZE) && create(out)) return true;
+  return false;
+}
+
+static bool CreateNewFile(const char *name) {
+  FileHandle h = FileCreateExclusive(name);
+  return h != INVALID_FILE && FileClose(h);
 }
 
 TEST(PosixText, StepsByWholeUtf8Sequences) {
@@ -117,10 +135,8 @@ TEST(PosixPaths, TranslatedAtTheSystemBoundary) {
   EXPECT_EQ(0u, PosixToProgramPath("/0123456789abcdef", buf, sizeof buf));
   EXPECT_STREQ("", buf);
 
-  char tmp[PATH_BUF_SIZE];
-  ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
   char file[PATH_BUF_SIZE];
-  ASSERT_EQ(1, PathMakeTempName(tmp, ".bs", file, sizeof file));
+  ASSERT_TRUE(ClaimTempName(".bs", file, CreateNewFile));
   EXPECT_EQ(nullptr, strchr(file, '/'));
   FileHandle h = FileOpen(file, "wb");
   ASSERT_NE(INVALID_FILE, h);
@@ -169,10 +185,8 @@ TEST(PosixPaths, SystemFoldersComeBackWithBackslashes) {
 }
 
 TEST(PosixShell, StartsExecutablesOnly) {
-  char tmp[PATH_BUF_SIZE], dir[PATH_BUF_SIZE];
-  ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
-  ASSERT_EQ(1, PathMakeTempName(tmp, ".sh.d", dir, sizeof dir));
-  ASSERT_EQ(1, DirCreate(dir));
+  char dir[PATH_BUF_SIZE];
+  ASSERT_TRUE(ClaimTempName(".sh.d", dir, DirCreate));
   std::string base = std::string(dir) + "\\";
   std::string script = base + "run.sh", marker = base + "marker", plain = base + "plain.txt";
   std::string nativeMarker = Native(marker);
@@ -219,9 +233,8 @@ TEST(PosixShell, StartsExecutablesOnly) {
 }
 
 TEST(PosixFiles, DosTimeSetsModificationAndAccessTimes) {
-  char tmp[PATH_BUF_SIZE], file[PATH_BUF_SIZE];
-  ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
-  ASSERT_EQ(1, PathMakeTempName(tmp, ".tm", file, sizeof file));
+  char file[PATH_BUF_SIZE];
+  ASSERT_TRUE(ClaimTempName(".tm", file, CreateNewFile));
   FileHandle h = FileOpen(file, "wb");
   ASSERT_NE(INVALID_FILE, h);
   // 1999-12-31 23:59:58 local.
@@ -246,10 +259,8 @@ TEST(PosixFiles, DosTimeSetsModificationAndAccessTimes) {
 }
 
 TEST(PosixFiles, FifoWithoutWriterDoesNotHangTheOpen) {
-  char tmp[PATH_BUF_SIZE], fifo[PATH_BUF_SIZE];
-  ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
-  ASSERT_EQ(1, PathMakeTempName(tmp, ".fifo", fifo, sizeof fifo));
-  ASSERT_EQ(0, mkfifo(Native(fifo).c_str(), 0600));
+  char fifo[PATH_BUF_SIZE];
+  ASSERT_TRUE(ClaimTempName(".fifo", fifo, [](const char *name) { return mkfifo(Native(name).c_str(), 0600) == 0; }));
   FileHandle h = FileOpen(fifo, "rb");
   ASSERT_NE(INVALID_FILE, h);
   char c;
