@@ -32,6 +32,7 @@ uint32_t SysGetCurrentDir(char *out, uint32_t size);
 int SysSetCurrentDir(const char *path);
 // Starts a program with the shell's "open" verb (POSIX: executes it directly
 // when it is executable). Returns a value above 32 on success, as ShellExecuteA.
+// A null owner stands for the desktop window.
 intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameters);
 
 #endif

@@ -97,5 +97,8 @@ int SysSetCurrentDir(const char *path) {
 
 intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameters) {
   if (!file) return ERROR_FILE_NOT_FOUND;
-  return (intptr_t)ShellExecuteA((HWND)ownerWindow, "open", file, parameters, nullptr, SW_SHOW);
+  // Without a window of our own (unattended runs) the desktop owns any
+  // message the shell shows.
+  HWND owner = ownerWindow ? (HWND)ownerWindow : GetDesktopWindow();
+  return (intptr_t)ShellExecuteA(owner, "open", file, parameters, nullptr, SW_SHOW);
 }
