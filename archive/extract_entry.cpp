@@ -186,6 +186,11 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     // The header of such an entry cannot be checked: other data, of whatever
     // length, is what a wrong password gives.
     SetError(ERR_WRONG_PASSWORD);
+  } else if (!decoded && progress.bytesProduced != entry->uncompressedSize) {
+    // A method the engine cannot decode wrote nothing; the CRC check alone
+    // would pass it when the stored CRC-32 is that of no data (zero, or an
+    // AES entry's, which is not compared at all).
+    SetError(ERR_CRC);
   } else if (decoded && progress.bytesProduced != entry->uncompressedSize) {
     // Data shorter or longer than the directory says: the sizes lie, and the
     // file is not what the archive describes.

@@ -38,14 +38,17 @@ void Put32(Bytes &b, uint32_t v) {
 }
 
 struct Entry {
-  Entry(std::string n, std::string d, uint32_t m = 0, uint32_t f = 0, std::string p = std::string(), int64_t s = -1)
-      : name(std::move(n)), data(std::move(d)), method(m), flags(f), packed(std::move(p)), claimedSize(s) {}
+  Entry(std::string n, std::string d, uint32_t m = 0, uint32_t f = 0, std::string p = std::string(), int64_t s = -1,
+        int64_t c = -1)
+      : name(std::move(n)), data(std::move(d)), method(m), flags(f), packed(std::move(p)), claimedSize(s),
+        claimedCrc(c) {}
   std::string name;
   std::string data;  // the contents the directory describes (CRC-32, size)
   uint32_t method;
   uint32_t flags;
   std::string packed;    // the bytes in the archive, when not data itself
   int64_t claimedSize;   // the size the directory states, when not data's
+  int64_t claimedCrc;    // the CRC-32 the directory states, when not data's
 };
 
 // Offsets count from the archive's first byte.
@@ -53,7 +56,8 @@ Bytes BuildZip(const std::vector<Entry> &entries, size_t prefix = 0) {
   Bytes out(prefix, 'P'), central;
   const uint32_t date = (44u << 9) | (1 << 5) | 2, time = (3u << 11) | (4 << 5) | 3;
   for (const Entry &e : entries) {
-    uint32_t crc = Crc32Update(0xFFFFFFFFu, e.data.data(), e.data.size()) ^ 0xFFFFFFFFu;
+    uint32_t crc = e.claimedCrc >= 0 ? (uint32_t)e.claimedCrc
+                                     : Crc32Update(0xFFFFFFFFu, e.data.data(), e.data.size()) ^ 0xFFFFFFFFu;
     uint32_t offset = (uint32_t)(out.size() - prefix);
     const std::string &bytes = e.packed.empty() ? e.data : e.packed;
     uint32_t size = e.claimedSize < 0 ? (uint32_t)e.data.size() : (uint32_t)e.claimedSize;
@@ -380,6 +384,32 @@ TEST_F(ArchiveJobTest, EncryptedEntryThatDecodesToOtherData) {
     EXPECT_EQ("1", Read(P("out\\first.txt")));
     EXPECT_EQ("<missing>", Read(P("out\\e.txt"))) << "a failed entry leaves no file";
     EXPECT_EQ(c.code, Extract(P("enc.zip"), P("out"), 1)) << "a test run judges alike";
+  }
+}
+
+TEST_F(ArchiveJobTest, MethodThatDecodesNothing) {
+  // 14 is no method of the engine: nothing is written for it, and the entry
+  // may only pass when nothing was promised either.
+  struct Case {
+    const char *what;
+    std::string data;
+    int64_t claimedCrc;
+    int32_t code;
+  } cases[] = {
+      {"data and its CRC-32", "hello", -1, ERR_CRC},
+      // A CRC-32 of zero is what no data has too: the size still tells.
+      {"data, CRC-32 zero", "hello", 0, ERR_CRC},
+      {"empty entry", "", -1, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Entry e{"e.bin", c.data, 14, 0, std::string("\x5d\0\0", 3), -1, c.claimedCrc};
+    Write(P("m.zip"), BuildZip({{"first.txt", "1"}, e}));
+    FileDelete(P("out\\e.bin").c_str());
+    EXPECT_EQ(c.code, Extract(P("m.zip"), P("out")));
+    EXPECT_EQ("1", Read(P("out\\first.txt")));
+    EXPECT_EQ(c.code == 0 ? "" : "<missing>", Read(P("out\\e.bin")));
+    EXPECT_EQ(c.code, Extract(P("m.zip"), P("out"), 1)) << "a test run judges alike";
   }
 }
 
