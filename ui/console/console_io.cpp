@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -59,13 +60,30 @@ int ConsoleReadLine(const char *prompt, char *out, size_t size, int echo) {
   if (prompt) fputs(prompt, stderr);
   fflush(stderr);
   // Byte by byte with read(): stdio would keep typed-ahead input that the
-  // next question must see, and an interrupt must end the wait.
+  // next question must see, and an interrupt must end the wait. Ctrl+C is
+  // held back outside the wait and let in only by pselect(): one pressed
+  // as the prompt appears, before the wait begins, would otherwise set the
+  // flag unseen and leave read() waiting for ever.
+  sigset_t interrupt, outside;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  sigprocmask(SIG_BLOCK, &interrupt, &outside);
+  sigset_t waiting = outside;  // the wait always lets Ctrl+C in
+  sigdelset(&waiting, SIGINT);
   size_t length = 0;
   int ok = 0;
   for (;;) {
+    if (g_cancelRequested) break;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(STDIN_FILENO, &readable);
+    if (pselect(STDIN_FILENO + 1, &readable, nullptr, nullptr, nullptr, &waiting) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
     char c;
     ssize_t n = read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR && !g_cancelRequested) continue;
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || g_cancelRequested) break;
     if (c == '\n') {
       ok = 1;
@@ -74,6 +92,7 @@ int ConsoleReadLine(const char *prompt, char *out, size_t size, int echo) {
     if (c == '\r') continue;
     if (length + 1 < size) out[length++] = c;  // longer input is cut, never overrun
   }
+  sigprocmask(SIG_SETMASK, &outside, nullptr);
   out[length] = '\0';
   if (changed) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   if (!ok) {
