@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "fileio/path.h"
 #include "fileio/platform.h"
 #include "inflate/crc32.h"
+#include "temp_folder.h"
 
 // The engine is built without RTTI, so its classes have no type information
 // for the sanitizer's dynamic-type check of this (RTTI) test file.
@@ -142,17 +142,8 @@ int OnProgress(uintptr_t user, uint32_t percent, uint32_t chunk) {
 class ArchiveJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmp[PATH_BUF_SIZE];
-    ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
-    char name[PATH_BUF_SIZE];
-    // A name taken by another test process in the same second: the next one.
-    int made = 0;
-    for (int i = 0; i < 50 && !made; i++) {
-      ASSERT_EQ(1, PathMakeTempName(tmp, ".kva", name, sizeof name));
-      made = DirCreate(name);
-    }
-    ASSERT_EQ(1, made);
-    base_ = std::string(name) + "\\";
+    base_ = MakeTempFolder(".kva");
+    ASSERT_NE("", base_);
     memset(&table_, 0, sizeof table_);
     uintptr_t user = (uintptr_t)&rec_;
     table_.onEntryStart = {OnStart, user};
@@ -160,16 +151,7 @@ class ArchiveJobTest : public ::testing::Test {
     table_.onNextVolume = {OnVolume, user};
     table_.onProgress = {OnProgress, user};
   }
-  void TearDown() override {
-    std::string native = base_;
-    for (char &c : native)
-      if (c == '\\') c = '/';
-    std::error_code ec;
-    for (auto &e : std::filesystem::recursive_directory_iterator(native, ec))
-      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add,
-                                   ec);
-    std::filesystem::remove_all(native, ec);
-  }
+  void TearDown() override { RemoveTempFolder(base_); }
   std::string P(const std::string &rel) const { return base_ + rel; }
   void Write(const std::string &path, const Bytes &data) {
     FileHandle h = FileOpen(path.c_str(), "wb");

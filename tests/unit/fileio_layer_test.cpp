@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "fileio/file_io.h"
 #include "fileio/path.h"
 #include "fileio/platform.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -21,28 +21,10 @@ class TempDirTest : public ::testing::Test {
     char tmp[PATH_BUF_SIZE];
     ASSERT_NE(0u, SysGetTempPath(tmp, sizeof tmp));
     ASSERT_EQ('\\', tmp[strlen(tmp) - 1]);
-    // Other test processes started in the same second draw the same names;
-    // whoever loses the race for a name takes the next one.
-    char name[PATH_BUF_SIZE];
-    int created = 0;
-    for (int attempt = 0; attempt < 50 && !created; attempt++) {
-      ASSERT_EQ(1, PathMakeTempName(tmp, ".kvt", name, sizeof name));
-      created = DirCreate(name);
-    }
-    ASSERT_EQ(1, created);
-    base_ = std::string(name) + "\\";
+    base_ = MakeTempFolder(".kvt");
+    ASSERT_NE("", base_);
   }
-  void TearDown() override {
-    if (base_.empty()) return;
-    std::string native = base_;
-    for (char &c : native)
-      if (c == '\\') c = '/';  // accepted as a separator on both platforms
-    std::error_code ec;
-    std::filesystem::permissions(native, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-    for (auto &e : std::filesystem::recursive_directory_iterator(native, ec))
-      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(native, ec);
-  }
+  void TearDown() override { RemoveTempFolder(base_); }
   std::string P(const char *rel) const { return base_ + rel; }
   void MakeFile(const std::string &path, const char *content) {
     FileHandle h = FileOpen(path.c_str(), "wb");

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "inflate/crc32.h"
 #include "inflate/entry_stream.h"
 #include "inflate/inflate.h"
+#include "temp_folder.h"
 
 namespace inflate_test {
 
@@ -142,22 +142,8 @@ struct DecodeOptions {
 // A fresh folder under the temporary folder for the files of one test.
 class TempFolder {
  public:
-  TempFolder() {
-    char tmp[PATH_BUF_SIZE], name[PATH_BUF_SIZE];
-    // Another test process may take the same name in the same second: then
-    // the next name is tried.
-    for (int i = 0; i < 50 && base_.empty(); i++)
-      if (SysGetTempPath(tmp, sizeof tmp) && PathMakeTempName(tmp, ".kvi", name, sizeof name) && DirCreate(name))
-        base_ = std::string(name) + "\\";
-  }
-  ~TempFolder() {
-    if (base_.empty()) return;
-    std::string native = base_;
-    for (char &c : native)
-      if (c == '\\') c = '/';
-    std::error_code ec;
-    std::filesystem::remove_all(native, ec);
-  }
+  TempFolder() : base_(MakeTempFolder(".kvi")) {}
+  ~TempFolder() { RemoveTempFolder(base_); }
   bool Ok() const { return !base_.empty(); }
   std::string Path(const char *name) const { return base_ + name; }
 
