@@ -327,36 +327,34 @@ class SplitSets(kvtest.TempDirTest):
         elsewhere = self.path("elsewhere")
         os.makedirs(elsewhere)
         os.rename(os.path.join(folder, "setup.z02"), os.path.join(elsewhere, "setup.z02"))
-        s = Session([exe], folder)
-        s.expect("Password: ")
-        s.send(PASSWORD + "\n")
-        # The same wrong folder again and again: the question comes back.
-        for _ in range(3):
+        def at_volume_question(s):
             s.expect("Please insert disk 2")
             s.expect("> ")
+            return s
+
+        def started():
+            s = Session([exe], folder)
+            s.expect("Password: ")
+            s.send(PASSWORD + "\n")
+            return at_volume_question(s)
+
+        s = started()
+        # The same wrong folder again and again: the question comes back.
+        for _ in range(3):
             s.send(self.path("nowhere") + "\n")
-        s.expect("Please insert disk 2")
-        s.expect("> ")
+            at_volume_question(s)
         s.send(elsewhere + "\n")
         self.assertEqual(s.wait(), 0, s.text())
         self.assert_tree(self.target_for(exe))
 
         shutil.rmtree(self.target_for(exe))
-        s = Session([exe], folder)
-        s.expect("Password: ")
-        s.send(PASSWORD + "\n")
-        s.expect("Please insert disk 2")
-        s.expect("> ")
+        s = started()
         s.send("\x04")  # end of input: the cancel of a terminal question
         self.assertEqual(s.wait(), 9, s.text())
         self.assert_no_partial_big_file(self.target_for(exe))
 
         # Ctrl+C at the question: the same cancel.
-        s = Session([exe], folder)
-        s.expect("Password: ")
-        s.send(PASSWORD + "\n")
-        s.expect("Please insert disk 2")
-        s.expect("> ")
+        s = started()
         s.send("\x03")
         self.assertEqual(s.wait(), 9, s.text())
         self.assert_no_partial_big_file(self.target_for(exe))
