@@ -135,7 +135,10 @@ bool LoadSettingsFile(const std::string &path, BuildSettings *settings) {
 
 // An archive must end in an end-of-central-directory record: its signature
 // lies within the last 22 + 65535 bytes (the record and the longest comment).
-bool HasEndRecord(const std::string &path, int64_t *size) {
+// Gives the file's size and the record's disk number, which is above 0 for
+// the last volume of a split set, whose other volumes must travel beside the
+// self-extractor.
+bool FindEndRecord(const std::string &path, int64_t *size, unsigned *disk) {
   FILE *f = fopen(path.c_str(), "rb");
   if (!f) return false;
   bool found = false;
@@ -147,6 +150,7 @@ bool HasEndRecord(const std::string &path, int64_t *size) {
     if (fseeko(f, start, SEEK_SET) == 0 && fread(tail.data(), 1, tail.size(), f) == tail.size()) {
       for (size_t i = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; i-- > 0;)
         if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
+          *disk = tail[i + 4] | (unsigned)tail[i + 5] << 8;
           found = true;
           break;
         }
@@ -154,28 +158,6 @@ bool HasEndRecord(const std::string &path, int64_t *size) {
   }
   fclose(f);
   return found;
-}
-
-// The disk number of the end record: above 0 for the last volume of a split
-// set, whose other volumes must travel beside the self-extractor.
-unsigned SplitVolumeCount(const std::string &path) {
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) return 0;
-  unsigned disk = 0;
-  if (fseeko(f, 0, SEEK_END) == 0) {
-    off_t end = ftello(f);
-    off_t start = end > 65557 ? end - 65557 : 0;
-    std::vector<unsigned char> tail((size_t)(end - start));
-    if (fseeko(f, start, SEEK_SET) == 0 && fread(tail.data(), 1, tail.size(), f) == tail.size()) {
-      for (size_t i = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; i-- > 0;)
-        if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
-          disk = tail[i + 4] | (unsigned)tail[i + 5] << 8;
-          break;
-        }
-    }
-  }
-  fclose(f);
-  return disk;
 }
 
 // path with its file name's extension replaced by that of volume n (0-based).
@@ -416,11 +398,12 @@ int CmdBuild(int argc, char **argv) {
 
   // Archive.
   int64_t archiveSize = 0;
+  unsigned others = 0;  // volumes before this one
   if (access(opt.archive.c_str(), R_OK) != 0) {
     Refuse("cannot read the archive '" + opt.archive + "': " + strerror(errno));
     return TOOL_FAILED;
   }
-  if (!HasEndRecord(opt.archive, &archiveSize)) {
+  if (!FindEndRecord(opt.archive, &archiveSize, &others)) {
     Refuse("'" + opt.archive + "' is not a ZIP archive: no end-of-central-directory record");
     return TOOL_FAILED;
   }
@@ -471,7 +454,6 @@ int CmdBuild(int argc, char **argv) {
   if (!WriteOutput(opt.output, head, opt.archive, archiveSize)) return TOOL_FAILED;
   printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
          blockOffset, head.size() - blockOffset, (long long)archiveSize);
-  unsigned others = SplitVolumeCount(opt.archive);
   if (others > 0) {
     printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s\n",
            opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(),
