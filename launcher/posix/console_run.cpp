@@ -1,6 +1,7 @@
 // The interactive path of a POSIX run: the terminal session, then the end
 // message (standard error) or the summary (standard output). Also installs
 // the terminal's callbacks for every run, unattended ones included.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,6 +24,9 @@ int InstallConsoleCallbacks() {
 // Before main: the unattended branch runs the job without passing here.
 const int s_callbacksInstalled = InstallConsoleCallbacks();
 
+// The exit code of any error outside the engine's table.
+constexpr int EXIT_UNKNOWN_ERROR = 8;
+
 // Language texts carry CR LF line breaks; a terminal wants LF alone.
 void PrintText(FILE *to, const char *text) {
   for (const char *p = text; *p; p++)
@@ -34,8 +38,19 @@ void PrintText(FILE *to, const char *text) {
 
 int RunDialogPath() {
   (void)s_callbacksInstalled;
-  ConsoleSession();
   char text[2048];
+  errno = 0;
+  if (!ConsoleHasTerminal()) {
+    // Nobody can answer, so nothing would be extracted: a calling script must
+    // not read that as success. As on Windows when the dialog can't open, the
+    // run ends as an error outside the table, numbered with the system's
+    // reason (ENOTTY, or EBADF for a closed standard input).
+    int reason = errno ? errno : ENOTTY;
+    EndMessageText(reason, text, sizeof text);
+    PrintText(stderr, text);
+    return EXIT_UNKNOWN_ERROR;
+  }
+  ConsoleSession();
   if (g_lastError != 0) {
     EndMessageText(g_lastError, text, sizeof text);
     PrintText(stderr, text);

@@ -1,6 +1,7 @@
 """The POSIX terminal front-end through a pseudo-terminal: the same flows as
-the Windows dialogs, the progress line, Ctrl+C as cancel, and the rule that
-without a terminal every question is a cancel."""
+the Windows dialogs, the progress line, Ctrl+C as cancel, and the rules
+without a terminal: an interactive run is an error, an unattended run's
+questions are a cancel."""
 import os
 import pty
 import select
@@ -334,11 +335,17 @@ class ConsoleTest(unittest.TestCase):
         self.assertTrue(os.path.exists(self.target("a.txt")))
 
     # --- without a terminal ---
-    def test_without_terminal_every_question_is_a_cancel(self):
+    def test_interactive_without_terminal_is_an_error(self):
+        # Nothing extracted must not read as success: string 44 with the
+        # system's reason (ENOTTY from a file, EBADF from a closed input).
         exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.target())
-        r = subprocess.run([exe], stdin=subprocess.DEVNULL, capture_output=True, cwd=self.dir, timeout=60)
-        self.assertEqual(r.returncode, 0)
-        self.assertFalse(os.path.exists(self.target()))
+        for stdin, reason in ((subprocess.DEVNULL, 25), (None, 9)):
+            r = subprocess.run([exe], stdin=stdin, capture_output=True, cwd=self.dir, timeout=60,
+                               preexec_fn=None if stdin is not None else lambda: os.close(0))
+            self.assertEqual(r.returncode, 8)
+            self.assertEqual(r.stderr.decode(), "Error (%d) in setup.\n" % reason)
+            self.assertEqual(r.stdout, b"")
+            self.assertFalse(os.path.exists(self.target()))
 
     def test_unattended_without_terminal_refuses_the_password(self):
         archive = self.encrypted("AES256")
