@@ -32,19 +32,8 @@ TITLES = {
 
 
 def title_of(lang_file, number):
-    """Language string number from a shipped language file (cp1252)."""
-    with open(lang_file, "rb") as f:
-        text = f.read().decode("cp1252")
-    section = None
-    for line in text.splitlines():
-        line = line.strip()
-        if line.startswith("["):
-            section = line.lower()
-        elif section == "[data]" and "=" in line:
-            key, value = line.split("=", 1)
-            if key.strip() == str(number):
-                return value.strip()
-    return None
+    """Language string number from a shipped language file."""
+    return wine_ui.lang_strings(lang_file).get(number)
 
 
 def descendants(pid):

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fileio/file_io.h"
+#include "fileio/win32/own_file_win32.h"
 
 namespace {
 
@@ -37,7 +38,9 @@ FileHandle FileOpen(const char *name, const char *mode) {
     case 'w': access = GENERIC_WRITE; share = FILE_SHARE_READ; creation = CREATE_ALWAYS; break;
     default: return INVALID_FILE;
   }
-  HANDLE h = CreateFileA(name, access, share, nullptr, creation, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+  const wchar_t *own = OwnFileWideName(name);
+  HANDLE h = own ? CreateFileW(own, access, share, nullptr, creation, FILE_ATTRIBUTE_ARCHIVE, nullptr)
+                 : CreateFileA(name, access, share, nullptr, creation, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   return h == INVALID_HANDLE_VALUE ? INVALID_FILE : (FileHandle)h;
 }
 

@@ -1,4 +1,5 @@
 // Text, process and shell services on Windows: the ANSI code page calls.
+// The own executable's path is in own_file_win32.cpp.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -58,16 +59,6 @@ void TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size) {
   }
   free(ansi);
   free(wide);
-}
-
-uint32_t SysGetModulePath(char *out, uint32_t size) {
-  if (!out || size == 0) return 0;
-  DWORD n = GetModuleFileNameA(nullptr, out, size);
-  if (n >= size) {  // cut: not a usable path
-    out[0] = '\0';
-    return 0;
-  }
-  return n;
 }
 
 uint32_t SysGetTempPath(char *out, uint32_t size) {

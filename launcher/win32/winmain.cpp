@@ -1,6 +1,7 @@
 // Windows process entry of the self-extractor.
 #include <windows.h>
 
+#include "../../fileio/platform.h"
 #include "../run_sfx.h"
 #include "../sfx_meta.h"
 
@@ -14,8 +15,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_instance = instance;
   SetStartupErrorSink(ShowStartupBox);
   g_programPath[0] = '\0';
-  DWORD length = GetModuleFileNameA(nullptr, g_programPath, PATH_BUF_SIZE);
-  // A cut path names some other file: better to find nothing at all.
+  // A cut path names some other file: better to find nothing at all. Where
+  // the code page can't spell the own folder, this is its short name.
+  uint32_t length = SysGetModulePath(g_programPath, PATH_BUF_SIZE);
   if (length == 0 || length >= PATH_BUF_SIZE) g_programPath[0] = '\0';
   int code = ReadSfxMeta();
   if (code != 0) return code;

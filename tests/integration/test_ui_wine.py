@@ -1,7 +1,10 @@
 """The Windows dialogs under Wine on Xvfb, driven by xdotool: the main
 dialog's flows, the end message and exit code, the overwrite, password and
-start-up questions, run-after in both variants and the folder macros."""
+start-up questions, run-after in both variants, the folder macros, a
+self-extractor in a folder the code page can't spell, and whether every
+shipped text fits its control."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -21,18 +24,20 @@ MAIN_SIZE = (236, 98)  # dialog units of the main dialog's template
 CANCEL_BUTTON = (204, 31)
 
 # The test program for run-after: writes its folder, its command line and the
-# current folder into record.txt beside itself.
+# current folder into record.txt beside itself (found by its wide name, so
+# that any folder will do).
 RECORDER_C = r"""
 #include <windows.h>
 #include <stdio.h>
+#include <wchar.h>
 int main(int argc, char **argv) {
-  char self[MAX_PATH], cwd[MAX_PATH], out[MAX_PATH];
-  GetModuleFileNameA(NULL, self, MAX_PATH);
+  wchar_t out[MAX_PATH];
+  char cwd[MAX_PATH];
+  GetModuleFileNameW(NULL, out, MAX_PATH);
   GetCurrentDirectoryA(MAX_PATH, cwd);
-  strcpy(out, self);
-  char *slash = strrchr(out, '\\');
-  strcpy(slash ? slash + 1 : out, "record.txt");
-  FILE *f = fopen(out, "w");
+  wchar_t *slash = wcsrchr(out, L'\\');
+  wcscpy(slash ? slash + 1 : out, L"record.txt");
+  FILE *f = _wfopen(out, L"w");
   if (!f) return 1;
   fprintf(f, "cwd=%s\n", cwd);
   for (int i = 0; i < argc; i++) fprintf(f, "arg%d=%s\n", i, argv[i]);
@@ -40,6 +45,32 @@ int main(int argc, char **argv) {
   return 0;
 }
 """
+
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+LANG_DIR = os.path.join(HERE, "..", "..", "resources", "lang")
+
+DOWNLOADS = "C:\\Users\\Anna\\Downloads\\"
+# Each shown text in its control: (template, control, string, arguments).
+# Arguments stand in for what the program inserts: a program name, an entry
+# name and a volume's folder of a fair length, a file's date, time and size.
+SHOWN_TEXTS = [
+    (5001, 1001, 14, ()), (5001, 1006, 49, ()), (5001, 1005, 9, ()), (5001, 1003, 11, ()),
+    (5001, 1004, 12, ("setup.exe",)), (5001, 1, 6, ()), (5001, 2, 3, ()), (5001, 1010, 7, ()), (5001, 9, 8, ()),
+    (5011, 1140, 24, ("Installationsanleitung-2026.pdf",)), (5011, 1141, 26, ()), (5011, 1, 0, ()), (5011, 2, 3, ()),
+    (5013, 1120, 28, (12, DOWNLOADS)), (5013, 1120, 29, (DOWNLOADS,)), (5013, 1, 0, ()), (5013, 2, 3, ()),
+    (5014, 1101, 17, ("Installationshinweise.txt",)), (5014, 1106, 18, ()), (5014, 1107, 19, ()),
+    (5014, 1103, 20, ("31.12.2026", "23:59:59", 1023)), (5014, 1105, 21, ("31.12.2026", "23:59:59", 4194303)),
+    (5014, 1, 0, ()), (5014, 1108, 22, ()), (5014, 7, 2, ()), (5014, 2, 3, ()),
+]
+
+
+def format_shown(template, args):
+    """printf-style (%s, %u, %lu) or message inserts (%1, %2, %3!d!)."""
+    if re.search(r"%[0-9]", template):
+        return re.sub(r"%([0-9])(![a-z]!)?", lambda m: str(args[int(m.group(1)) - 1]), template)
+    values = iter(args)
+    return re.sub(r"%l?[su]", lambda m: str(next(values)), template)
 
 
 def skip_reason():
@@ -366,6 +397,23 @@ class WineDialogTest(unittest.TestCase):
         self.finish(8)
         self.assertTrue(os.path.exists(self.target("a.txt")))
 
+    def test_own_folder_the_code_page_cannot_spell(self):
+        # An English locale has no characters for this folder: the own file
+        # is read by its wide name, and the default folder and the run-after
+        # folder are its short name.
+        folder = os.path.join(self.dir, "日本語")
+        os.makedirs(folder)
+        built = self.build(self.make_zip({"a.txt": b"alpha", "tools/rec.exe": self.recorder()}),
+                           "--run", "tools\\rec.exe|one")
+        exe = os.path.join(folder, "setup.exe")
+        os.rename(built, exe)
+        self.proc = self.wine.start(exe, cwd=folder)
+        self.wine.press(self.main_window(), "Return", self.proc)
+        self.finish(0)
+        self.assertEqual(self.read(os.path.join(folder, "a.txt")), b"alpha")
+        record = self.record(os.path.join(folder, "tools"))
+        self.assertEqual(record.get("arg1"), "one")
+
     # --- folder macros ---
     def macro_run(self, macro, marker):
         exe = self.build(self.make_zip({"m.txt": b"macro"}), "--target", macro + "\\" + marker)
@@ -389,6 +437,38 @@ class WineDialogTest(unittest.TestCase):
     def test_appdata_macro(self):
         parent = self.macro_run("%AppData%", "kvappdata%d" % os.getpid())
         self.assertTrue(parent.endswith("/appdata/roaming") or parent.endswith("/application data"), parent)
+
+    # --- texts that fit ---
+    def test_every_shipped_text_fits_its_control(self):
+        compiler = shutil.which("x86_64-w64-mingw32-gcc")
+        if not compiler:
+            self.skipTest("mingw-w64 gcc not installed")
+        probe = os.path.join(self.dir, "text_fit.exe")
+        subprocess.run([compiler, "-O1", "-o", probe, os.path.join(HERE, "text_fit.c"), "-mwindows"], check=True)
+        records, rows = os.path.join(self.dir, "texts.bin"), []
+        with open(records, "wb") as f:
+            for lang in ("de", "en"):
+                strings = wine_ui.lang_strings(os.path.join(LANG_DIR, lang + ".ini"))
+                for template, control, number, args in SHOWN_TEXTS:
+                    text = format_shown(strings[number], args)
+                    f.write(b"%d\t%d\t" % (template, control) + text.encode("cp1252") + b"\0")
+                    rows.append((lang, number, text))
+        measured = os.path.join(self.dir, "measured.txt")
+        proc = self.wine.start(probe, self.win(STUB), self.win(records), self.win(measured), cwd=self.dir)
+        self.assertEqual(wine_ui.wait_exit(proc, 120), 0)
+        with open(measured) as f:
+            lines = f.read().split("\n")[:-1]
+        self.assertEqual(len(lines), len(rows))
+        cut = []
+        for (lang, number, text), line in zip(rows, lines):
+            template, control, kind, need_w, need_h, have_w, have_h = line.split()
+            self.assertIn(kind, "sbdc", line)
+            if (template, control) == ("5001", "1"):
+                self.assertEqual(kind, "b", "the main dialog's start button is a plain push button")
+            if int(need_w) > int(have_w) or int(need_h) > int(have_h):
+                cut.append("%s string %d in %s/%s: needs %sx%s, has %sx%s: %r" % (
+                    lang, number, template, control, need_w, need_h, have_w, have_h, text))
+        self.assertEqual(cut, [], "\n".join(cut))
 
 
 if __name__ == "__main__":

@@ -13,6 +13,21 @@ import time
 import zlib
 
 
+def lang_strings(path):
+    """The [data] strings of a language file (cp1252), escapes expanded."""
+    with open(path, "rb") as f:
+        text = f.read().decode("cp1252")
+    strings, section = {}, None
+    for line in text.splitlines():
+        line = line.strip()
+        if line.startswith("["):
+            section = line.lower()
+        elif section == "[data]" and "=" in line:
+            key, value = line.split("=", 1)
+            strings[int(key)] = value.strip().replace("\\n", "\r\n").replace("\\t", "\t")
+    return strings
+
+
 def missing_tools():
     return [t for t in ("wine", "Xvfb", "xdotool") if not shutil.which(t)]
 

@@ -45,7 +45,11 @@ void ToLongPath(char *path, size_t size) {
   if (!toLong) return;
   char longPath[PATH_BUF_SIZE];
   DWORD n = toLong(path, longPath, sizeof longPath);
-  if (n > 0 && n < sizeof longPath && longPath[0]) StrCopy(path, longPath, size);
+  // The ANSI call puts '?' for what the code page lacks, which no path
+  // holds: then the short form stays, the one the ANSI calls can open.
+  if (n == 0 || n >= sizeof longPath || !longPath[0]) return;
+  if (strchr(longPath, '?') && !strchr(path, '?')) return;
+  StrCopy(path, longPath, size);
 }
 
 static int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
