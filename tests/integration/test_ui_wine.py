@@ -50,6 +50,7 @@ int main(int argc, char **argv) {
 HERE = os.path.dirname(os.path.abspath(__file__))
 LANG_DIR = os.path.join(HERE, "..", "..", "resources", "lang")
 
+LONG_DATE = "Wednesday, September 30, 2026"  # the overwrite dialog's long date
 DOWNLOADS = "C:\\Users\\Anna\\Downloads\\"
 # Each shown text in its control: (template, control, string, arguments).
 # Arguments stand in for what the program inserts: a program name, an entry
@@ -60,7 +61,7 @@ SHOWN_TEXTS = [
     (5011, 1140, 24, ("Installationsanleitung-2026.pdf",)), (5011, 1141, 26, ()), (5011, 1, 0, ()), (5011, 2, 3, ()),
     (5013, 1120, 28, (12, DOWNLOADS)), (5013, 1120, 29, (DOWNLOADS,)), (5013, 1, 0, ()), (5013, 2, 3, ()),
     (5014, 1101, 17, ("Installationshinweise.txt",)), (5014, 1106, 18, ()), (5014, 1107, 19, ()),
-    (5014, 1103, 20, ("31.12.2026", "23:59:59", 1023)), (5014, 1105, 21, ("31.12.2026", "23:59:59", 4194303)),
+    (5014, 1103, 20, (LONG_DATE, "12:59 PM", 1023)), (5014, 1105, 21, (LONG_DATE, "12:59 PM", 4194303)),
     (5014, 1, 0, ()), (5014, 1108, 22, ()), (5014, 7, 2, ()), (5014, 2, 3, ()),
 ]
 
