@@ -6,6 +6,7 @@
 
 #include "../crypto/entry_crypto.h"
 #include "../fileio/path.h"
+#include "../fileio/platform.h"
 #include "../inflate/crc32.h"
 #include "../inflate/entry_stream.h"
 #include "zip_job.h"
@@ -29,8 +30,10 @@ int ZipArchiveJob::BuildOutputPath(const char *entryName, char *out, size_t size
   } else if (name[0] == '\\') {
     memmove(name, name + 1, strlen(name));
   }
+  // By whole characters: '|' and control bytes can also be the second byte
+  // of a double-byte character, which is no reserved character.
   int clean = 1;
-  for (const char *p = name; *p; p++)
+  for (const char *p = name; *p; p = TextNext(p))
     if (IsReservedNameByte((unsigned char)*p)) clean = 0;
   // The directory reader has cleaned the name already; cleaning again keeps
   // every caller's name below the target folder.
@@ -52,8 +55,8 @@ int ZipArchiveJob::BuildOutputPath(const char *entryName, char *out, size_t size
   StrAppend(path, tail, sizeof path);
 
   // Reserved characters and control bytes of the entry's part become '_'.
-  for (size_t i = base; path[i]; i++)
-    if (IsReservedNameByte((unsigned char)path[i])) path[i] = '_';
+  for (char *p = path + base; *p; p = (char *)TextNext(p))
+    if (IsReservedNameByte((unsigned char)*p)) *p = '_';
   StrCopy(out, path, size);
   return clean;
 }
@@ -133,8 +136,12 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   if (localFlags & FLAG_ENCRYPTED) {
     archive.encryptionKind = (int32_t)entry->encryptionKind;
     archive.passwordCheck = entry->crc32;
+    archive.passwordCheckAlt = 0;
     if (localFlags & FLAG_DATA_DESCRIPTOR) {
-      archive.passwordCheck = 0;
+      // A streaming writer knows no CRC-32 when it writes the header, and
+      // puts the high byte of the DOS time there instead; either is taken.
+      // The low bit only keeps a zero time byte from meaning "no check".
+      archive.passwordCheckAlt = ((uint32_t)local[11] << 24) | 1;
       descriptorCase = true;
     }
     if (!EntryCryptoBegin(stream, outputPath)) {
@@ -167,7 +174,10 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
       SetError(ERR_UNSUPPORTED);
       break;
     default:
-      break;  // nothing is decoded; the CRC check judges
+      // Nothing is decoded; the CRC check judges. An AES entry has no CRC
+      // to judge by: its method is plainly one the engine cannot decode.
+      if (archive.encryptionKind >= 2 && archive.encryptionKind <= 4) SetError(ERR_UNSUPPORTED);
+      break;
   }
   EntryAuthCheck(stream);
   if (archive.errorCode != 0) {
@@ -205,7 +215,11 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     if (options.restoreAttributes) FileSetAttributes(outputPath, entry->attributes);
     // A program packed on a Unix host stays runnable (the run-after command
     // of a POSIX self-extractor is usually one); elsewhere this does nothing.
-    if (archive.errorCode == 0 && (entry->unixMode & 0111)) FileSetExecutable(outputPath);
+    // Only a regular file's mode counts: a symbolic link, written out as a
+    // file holding its target, is no program.
+    uint32_t type = entry->unixMode & 0170000;
+    if (archive.errorCode == 0 && (type == 0100000 || type == 0) && (entry->unixMode & 0111))
+      FileSetExecutable(outputPath);
   }
 }
 

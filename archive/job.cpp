@@ -112,6 +112,7 @@ ZipArchiveJob::ZipArchiveJob()
       stream(nullptr),
       directoryEnd(-1),
       shift(0),
+      endedAtEndRecord(0),
       outputCreated(0) {
   memset(endRecord, 0, sizeof endRecord);
   memset(zip64Locator, 0, sizeof zip64Locator);

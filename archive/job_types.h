@@ -46,6 +46,7 @@ struct ArchiveContext {
   uint32_t currentDisk;
   uint32_t lastDisk;
   uint32_t passwordCheck;
+  uint32_t passwordCheckAlt;        // a second accepted check value, 0 for none
   int32_t multiVolume;
   int32_t noDirectories;
   char *comment;

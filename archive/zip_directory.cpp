@@ -41,11 +41,37 @@ int ReadExact(ZipArchiveJob *job, void *buffer, uint32_t count) {
   return 0;
 }
 
+// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates
+// or values past U+10FFFF) and at least one of them is above 0x7F.
+bool IsUtf8BeyondAscii(const unsigned char *s, uint32_t length) {
+  bool beyond = false;
+  for (uint32_t i = 0; i < length;) {
+    unsigned char c = s[i];
+    if (c < 0x80) {
+      i++;
+      continue;
+    }
+    beyond = true;
+    uint32_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || i + n > length) return false;
+    for (uint32_t k = 1; k < n; k++)
+      if ((s[i + k] & 0xC0) != 0x80) return false;
+    unsigned char second = s[i + 1];
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second > 0x8F))
+      return false;
+    i += n;
+  }
+  return beyond;
+}
+
 // Converts a stored name to the program's text: UTF-8 when the header says
 // so, the Info-ZIP Unicode Path when its checksum matches the stored name,
-// the OEM code page otherwise.
-void ConvertName(const unsigned char *raw, uint32_t rawLength, uint32_t flags, const unsigned char *extra,
-                 uint32_t extraLength, char *out, size_t size) {
+// UTF-8 too for a Unix host's name that is valid UTF-8 (writers there store
+// the bytes the file system gave them, without the flag), the OEM code page
+// otherwise.
+void ConvertName(const unsigned char *raw, uint32_t rawLength, uint32_t flags, uint32_t hostSystem,
+                 const unsigned char *extra, uint32_t extraLength, char *out, size_t size) {
   uint32_t kept = rawLength < NAME_KEEP_MAX ? rawLength : NAME_KEEP_MAX;
   if (flags & FLAG_UTF8) {
     TextFromUtf8((const char *)raw, kept, out, size);
@@ -61,6 +87,10 @@ void ConvertName(const unsigned char *raw, uint32_t rawLength, uint32_t flags, c
       TextFromUtf8((const char *)block + 9, utf8Length, out, size);
       if (out[0]) return;
     }
+  }
+  if (hostSystem == HOST_UNIX && IsUtf8BeyondAscii(raw, rawLength)) {
+    TextFromUtf8((const char *)raw, kept, out, size);
+    return;
   }
   TextFromOem((const char *)raw, kept, out, size);
 }
@@ -213,6 +243,7 @@ void ZipArchiveJob::ReadDirectory(EntryList *includes, EntryList *excludes, Entr
   }
   archive.lastDisk = lastDisk;
   headersRead = 0;
+  endedAtEndRecord = 0;
   if (start > (uint64_t)INT64_MAX - (uint64_t)(shift < 0 ? -shift : shift) || firstDisk > lastDisk) {
     SetError(ERR_INVALID_DATA);
     return;
@@ -257,8 +288,11 @@ void ZipArchiveJob::ReadDirectory(EntryList *includes, EntryList *excludes, Entr
   }
   archive.currentDisk = lastDisk;
   // Whatever ended the directory, it must have held as many headers as the
-  // end record promised: fewer means it was cut off or lies.
-  if (ok && archive.errorCode == 0 && headersRead != headersExpected) SetError(ERR_INVALID_DATA);
+  // end record promised: fewer means it was cut off or lies. Older writers
+  // store a count above 65,535 without ZIP64 records, modulo 65,536; such a
+  // directory is whole when it ends exactly at the end record.
+  bool wrapped = !zip64 && endedAtEndRecord && headersRead > 0xFFFF && (headersRead & 0xFFFF) == headersExpected;
+  if (ok && archive.errorCode == 0 && headersRead != headersExpected && !wrapped) SetError(ERR_INVALID_DATA);
 }
 
 int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, EntryList *entries, int64_t start,
@@ -297,8 +331,10 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       }
       headersRead++;
       headerSeen = true;
-      // More headers than promised: the count lies; stop before the list grows.
-      if (headersRead > headersExpected) {
+      // More headers than promised: the count lies; stop before the list
+      // grows. A 16-bit count may have wrapped: where the directory ends
+      // decides (below and in ReadDirectory).
+      if (headersRead > headersExpected && zip64) {
         SetError(ERR_INVALID_DATA);
         result = 0;
         break;
@@ -330,7 +366,7 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
 
       char name[PATH_BUF_SIZE];
       memset(name, 0, sizeof name);
-      ConvertName(rawName, nameLength, flags, extra, extraLength, name, sizeof name);
+      ConvertName(rawName, nameLength, flags, GetU16(header + 4) >> 8, extra, extraLength, name, sizeof name);
       PathFixSlashes(name);
       e.validName = 1;
       if (name[0] == '.' && name[1] == '\\') {
@@ -359,7 +395,7 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       e.extraLength = extraLength;
       uint32_t disk = GetU16(header + 34);
       e.attributes = e.hostSystem == 0 ? GetU32(header + 38) : 0;
-      e.unixMode = e.hostSystem == 3 ? GetU32(header + 38) >> 16 : 0;
+      e.unixMode = e.hostSystem == HOST_UNIX ? GetU32(header + 38) >> 16 : 0;
       e.localHeaderOffset = GetU32(header + 42);
 
       const unsigned char *block;
@@ -412,7 +448,10 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       }
       continue;
     }
-    if (signature == SIG_END_RECORD) break;
+    if (signature == SIG_END_RECORD) {
+      endedAtEndRecord = FileSeek64(archive.volumeHandle, 0, FILE_CURRENT) - got == directoryEnd ? 1 : 0;
+      break;
+    }
     if (!shiftTried && !headerSeen) {
       // Nothing where the directory should start. Either it is really empty
       // there, or the whole archive lies behind other data: then the

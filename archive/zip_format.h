@@ -36,4 +36,7 @@ constexpr uint32_t METHOD_DEFLATE = 8;
 constexpr uint32_t METHOD_DEFLATE64 = 9;
 constexpr uint32_t METHOD_AES = 99;
 
+// Host system: the high byte of "version made by".
+constexpr uint32_t HOST_UNIX = 3;
+
 #endif

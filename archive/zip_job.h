@@ -150,7 +150,7 @@ class ZipArchiveJob : public ArchiveJob {
   int FindEndRecord();
   int ReadEndRecord();
   void CheckZip64();
-  int FindZip64Records();
+  int FindZip64Records(bool adjacentOnly);
   // Central directory (zip_directory.cpp).
   void ReadDirectory(EntryList *includes, EntryList *excludes, EntryList *entries);
   int ReadDirectoryPart(EntryList *includes, EntryList *excludes, EntryList *entries, int64_t start,
@@ -186,6 +186,9 @@ class ZipArchiveJob : public ArchiveJob {
   // Added to every stored offset once the directory has been found behind
   // other data; the ZIP64 end record's own displacement when that is known.
   int64_t shift;
+  // Set when the directory's last part ended at the end record, exactly
+  // where the directory must end.
+  int32_t endedAtEndRecord;
   // Set once the current entry's output file has been created: only such a
   // file is deleted when the entry fails.
   int32_t outputCreated;

@@ -27,6 +27,7 @@ void ClearDirectoryState(ZipArchiveJob *job) {
   job->zip64 = 0;
   job->directoryEnd = -1;
   job->shift = 0;
+  job->endedAtEndRecord = 0;
   free(job->archive.comment);
   job->archive.comment = nullptr;
   job->archive.commentLength = 0;
@@ -141,7 +142,14 @@ int ZipArchiveJob::FindEndRecord() {
   for (int64_t i = (int64_t)windowLength - 4; i >= 0; i--) {
     if (GetU32(readBuffer + i) != SIG_END_RECORD) continue;
     if (i + (int64_t)END_RECORD_SIZE > (int64_t)windowLength) continue;
-    if (i + (int64_t)END_RECORD_SIZE + GetU16(readBuffer + i + 20) > (int64_t)windowLength) continue;
+    if (i + (int64_t)END_RECORD_SIZE + GetU16(readBuffer + i + 20) > (int64_t)windowLength) {
+      // A comment cut short by the end of the file keeps the bytes that are
+      // there, unless the record's directory would lie behind the record
+      // itself: then the signature is only bytes of something else.
+      uint32_t directorySize = GetU32(readBuffer + i + 12), directoryOffset = GetU32(readBuffer + i + 16);
+      bool saturated = directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu;
+      if (!saturated && (uint64_t)directoryOffset + directorySize > (uint64_t)(windowStart + i)) continue;
+    }
     endRecordPos = windowStart + i + 4;
     if (FileSeek64(h, endRecordPos, FILE_BEGIN) < 0) {
       SetError(ERR_FILE_ACCESS);
@@ -204,9 +212,13 @@ int ZipArchiveJob::ReadEndRecord() {
 }
 
 void ZipArchiveJob::CheckZip64() {
-  if (GetU32(endRecord + 16) == 0xFFFFFFFFu || GetU32(endRecord + 12) == 0xFFFFFFFFu ||
-      GetU16(endRecord + 8) == 0xFFFF || GetU16(endRecord + 10) == 0xFFFF)
-    FindZip64Records();
+  // Saturated fields call for the ZIP64 records anywhere in the tail. Some
+  // writers (one reading standard input, or a file past 4 GiB) add them with
+  // every field still in range; those stand directly in front of the end
+  // record, and the directory ends where they begin.
+  bool saturated = GetU32(endRecord + 16) == 0xFFFFFFFFu || GetU32(endRecord + 12) == 0xFFFFFFFFu ||
+                   GetU16(endRecord + 8) == 0xFFFF || GetU16(endRecord + 10) == 0xFFFF;
+  FindZip64Records(!saturated);
   uint32_t directoryDisk = zip64 ? GetU32(zip64EndRecord + 20) : GetU16(endRecord + 6);
   archive.multiVolume = directoryDisk != 0 ? 1 : 0;
 }
@@ -215,7 +227,7 @@ void ZipArchiveJob::CheckZip64() {
 // archive sits behind other data (a self-extractor), that offset misses the
 // record; the record then lies directly in front of the locator, and the
 // difference is the displacement of the whole archive.
-int ZipArchiveJob::FindZip64Records() {
+int ZipArchiveJob::FindZip64Records(bool adjacentOnly) {
   FileHandle h = archive.volumeHandle;
   int64_t size = FileGetSize(h);
   if (size < (int64_t)(END_RECORD_SIZE + ZIP64_LOCATOR_SIZE + ZIP64_END_RECORD_SIZE - 22)) return 0;
@@ -228,7 +240,7 @@ int ZipArchiveJob::FindZip64Records() {
   // Only a locator in front of the end record counts, not one in the comment.
   int64_t last = (endRecordPos - 4) - windowStart - (int64_t)ZIP64_LOCATOR_SIZE;
   int64_t index = -1;
-  for (int64_t i = last; i >= 0; i--) {
+  for (int64_t i = last; i >= 0 && (!adjacentOnly || i == last); i--) {
     if (GetU32(readBuffer + i) == SIG_ZIP64_LOCATOR) {
       index = i;
       break;

@@ -92,7 +92,10 @@ int BeginAes(EntryStream *stream, const char *name) {
 }  // namespace
 
 int CipherCheckHeader(EntryStream *stream, const unsigned char header[ENCRYPTION_HEADER_SIZE]) {
-  return CipherCheckHeaderBytes(&stream->cipherKeys, stream->archive->password, header, stream->archive->passwordCheck);
+  const ArchiveContext *archive = stream->archive;
+  if (CipherCheckHeaderBytes(&stream->cipherKeys, archive->password, header, archive->passwordCheck)) return 1;
+  return archive->passwordCheckAlt != 0 &&
+         CipherCheckHeaderBytes(&stream->cipherKeys, archive->password, header, archive->passwordCheckAlt);
 }
 
 int EntryCryptoBegin(EntryStream *stream, const char *outputPath) {

@@ -28,7 +28,8 @@ int EntryCryptoBegin(EntryStream *stream, const char *outputPath);
 int EntryAuthCheck(EntryStream *stream);
 
 // The header check on the stream: the archive's password and passwordCheck
-// against the 12 stored bytes, into the stream's cipher keys. 1 accepted, 0 rejected.
+// (or passwordCheckAlt, when set) against the 12 stored bytes, into the
+// stream's cipher keys. 1 accepted, 0 rejected.
 int CipherCheckHeader(EntryStream *stream, const unsigned char header[ENCRYPTION_HEADER_SIZE]);
 
 #endif

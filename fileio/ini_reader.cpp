@@ -63,8 +63,9 @@ IniLine NextLine(const char *text, size_t length, size_t *pos) {
     size_t close = whole.n - 1;
     while (close > 0 && whole.p[close] != ']') --close;
     if (close > 0) {
+      // Blanks and tabs inside the brackets are no part of the name either.
       line.kind = LINE_SECTION;
-      line.name = Span{whole.p + 1, close - 1};
+      line.name = TrimSpan(whole.p + 1, close - 1);
       return line;
     }
     // "[" without "]" is an ordinary key line, as the profile API treats it.
@@ -93,7 +94,8 @@ void WalkSection(const char *text, size_t length, const char *section, Visit vis
   Span wanted = QuerySpan(section);
   bool inside = wanted.n == 0;
   bool seen = inside;
-  size_t pos = 0;
+  // A UTF-8 byte order mark in front of the text is no part of its first line.
+  size_t pos = length >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
   while (pos < length) {
     IniLine line = NextLine(text, length, &pos);
     if (line.kind == LINE_SECTION) {

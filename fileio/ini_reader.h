@@ -4,7 +4,8 @@
 // enclosing quotation marks (double or single) dropped, the value cut to
 // size - 1, the first matching section and the first matching key in it win.
 // Lines end in CR, LF or any run of them; a section name runs from "[" to
-// the last "]" of its line. Keys are compared literally, so
+// the last "]" of its line, without the blanks and tabs at its ends; a UTF-8
+// byte order mark at the very start is skipped. Keys are compared literally, so
 // "07" is not "7". A line without "=" names a key without a value, which
 // yields the default.
 #ifndef KV_INI_READER_H

@@ -20,6 +20,14 @@ char *CopyOut(char *out, size_t size, const char *src, size_t count) {
   return out;
 }
 
+// True when the text's last whole character is a backslash: walked from the
+// start, as the second byte of a double-byte character can be 0x5C.
+bool EndsInBackslash(const char *text) {
+  const char *last = nullptr;
+  for (const char *p = text; *p; p = TextNext(p)) last = p;
+  return last && *last == '\\';
+}
+
 }  // namespace
 
 // "*d" (d any byte, a second '*' included, or '?') stands for any run of
@@ -67,7 +75,7 @@ char *PathEnsureBackslash(char *path) {
   if (!path) return nullptr;
   size_t len = strlen(path);
   if (len >= PATH_BUF_SIZE - 1) return nullptr;
-  if (len > 0 && path[len - 1] != '\\') {
+  if (len > 0 && !EndsInBackslash(path)) {
     path[len] = '\\';
     path[len + 1] = '\0';
   }
@@ -77,7 +85,7 @@ char *PathEnsureBackslash(char *path) {
 char *PathTrimBackslash(char *path) {
   if (!path) return nullptr;
   size_t len = strlen(path);
-  if (len > 3 && path[len - 1] == '\\') path[len - 1] = '\0';
+  if (len > 3 && EndsInBackslash(path)) path[len - 1] = '\0';
   return path;
 }
 

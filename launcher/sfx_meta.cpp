@@ -194,8 +194,10 @@ int SfxReadBlock(SfxBlockInfo *info) {
 
 void SplitCommand(char *command, char *parameters, size_t size) {
   if (!command) return;
-  char *bar = strchr(command, '|');
-  if (!bar) return;
+  // By whole characters: '|' is also the second byte of some double-byte ones.
+  char *bar = command;
+  while (*bar && *bar != '|') bar = (char *)TextNext(bar);
+  if (!*bar) return;
   StrCopy(parameters, bar + 1, size);
   // A text that begins with the bar stays whole: the command would be empty.
   if (bar != command) *bar = '\0';

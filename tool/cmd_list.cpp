@@ -29,6 +29,17 @@ int PrintEntry(void *, const EntryRecord *e) {
   return 1;
 }
 
+// The comment is program text already (converted from the OEM code page):
+// line breaks and other control bytes are shown escaped, the rest as it is.
+std::string CommentPrintable(const char *text) {
+  std::string out;
+  for (const char *p = text; *p; ++p) {
+    unsigned char c = (unsigned char)*p;
+    out += c < 0x20 || c == 0x7f || c == '\\' ? ToolPrintable(p, 1) : std::string(1, *p);
+  }
+  return out;
+}
+
 }  // namespace
 
 int CmdList(int argc, char **argv) {
@@ -50,6 +61,6 @@ int CmdList(int argc, char **argv) {
   printf("%12llu %12llu  %llu entries (%llu folders)\n", (unsigned long long)summary.uncompressedTotal,
          (unsigned long long)summary.compressedTotal, (unsigned long long)summary.entries,
          (unsigned long long)summary.directories);
-  if (comment[0]) printf("comment: %s\n", ToolPrintable(comment).c_str());
+  if (comment[0]) printf("comment: %s\n", CommentPrintable(comment).c_str());
   return 0;
 }

@@ -139,6 +139,17 @@ class ToolCommandLine(TempDirTest):
         self.assertIn(b"mode               1", r.stdout)
         self.assertIn(b'premessageText     ""', r.stdout)
 
+    def test_profile_reader_forms_are_accepted(self):
+        # What the Windows profile reader takes: blanks and a tab inside the
+        # brackets, a UTF-8 byte order mark in front.
+        text = b"\xef\xbb\xbf" + builtin_lang("en").replace(b"[data]", b"[ data\t]", 1)
+        lang = write(self.path("forms.ini"), text)
+        out = self.path("forms.sfx")
+        r = self.build("-o", out, "--lang", lang)
+        self.assertEqual(0, r.returncode, r.stderr)
+        info = kvtest.run_tool("info", out)
+        self.assertEqual(0, info.returncode, info.stdout + info.stderr)
+
     def test_info_reports_the_start_up_failure(self):
         no73 = write(self.path("no73.sfx"), sfx_bytes(read(self.stub), block_bytes(lang_without(73), settings_bytes())))
         for path, code, needle in ((self.stub, -1, b"Could not locate meta data."),
@@ -171,6 +182,9 @@ def bad_inputs(stub, archive, target):
          kvtest.EXIT_BAD_LANGUAGE),
         ("garbage behind the stub", sfx_bytes(stub, garbage), kvtest.EXIT_NOT_FOUND),
         ("garbage as language text", sfx_bytes(stub, block_bytes(garbage[:65535])), kvtest.EXIT_BAD_LANGUAGE),
+        ("language text as the profile reader takes it",
+         sfx_bytes(stub, block_bytes(b"\xef\xbb\xbf" + lang.replace(b"[data]", b"[ data\t]", 1),
+                                     settings_bytes({"unattended": 1, "targetFolder": target})), archive), 0),
         ("language text of 65535 bytes",
          sfx_bytes(stub, block_bytes(big_lang, settings_bytes({"unattended": 1, "targetFolder": target})), archive), 0),
     ]

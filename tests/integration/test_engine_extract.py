@@ -60,7 +60,9 @@ def build_zip(entries, prefix=b"", comment=b"", zip64=False, count_delta=0):
         out += struct.pack("<IIQI", 0x07064B50, 0, record_pos, 1)
         out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, len(comment))
     else:
-        out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(central), cd_start, len(comment))
+        # Without ZIP64 records the count is stored modulo 65,536, as older writers do.
+        out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count & 0xFFFF, count & 0xFFFF, len(central), cd_start,
+                           len(comment))
     return bytes(prefix) + bytes(out) + comment
 
 
@@ -132,6 +134,22 @@ class EngineCase(unittest.TestCase):
             env = dict(os.environ, WINEDEBUG="-all")
             return run(["wine", sfx], env=env, timeout=300)
         return run([sfx])
+
+    def extract_with_both_stubs(self, archive, name, timeout=300):
+        """Builds and runs a self-extractor around each stub there is (the
+        Windows one under Wine); yields (stub kind, target folder) after each
+        successful run."""
+        for target_os in ("posix", "windows"):
+            if target_os == "windows" and not wine_available():
+                continue
+            target = self.path("out-%s-%s" % (name, target_os))
+            wine = target_os == "windows"
+            sfx = self.build_sfx(archive, self.path("%s-%s.sfx" % (name, target_os)),
+                                 wine_path(target) if wine else target, target_os)
+            env = dict(os.environ, WINEDEBUG="-all")
+            r = run(["wine", sfx] if wine else [sfx], env=env, timeout=timeout)
+            self.assertEqual(0, r.returncode, r.stderr.decode(errors="replace"))
+            yield target_os, target
 
     def assert_error(self, result, code, exit_code, text=None):
         err = result.stderr.decode(errors="replace")
@@ -226,6 +244,33 @@ class TreeTest(EngineCase):
         r = self.run_sfx(sfx, wine=True)
         self.assertEqual(0, r.returncode, r.stderr.decode(errors="replace"))
         self.assert_tree(target, archive)
+
+
+class UnixNamesTest(EngineCase):
+    """zip on a Unix host stores a name's UTF-8 bytes without flag bit 11."""
+
+    def test_unix_host_names_are_utf8_on_both_stubs(self):
+        if not shutil.which("zip"):
+            self.skipTest("Info-ZIP zip is not installed")
+        src = self.path("src")
+        os.makedirs(os.path.join(src, "Grüße"))
+        with open(os.path.join(src, "Grüße", "über.txt"), "wb") as f:
+            f.write(b"unix name\n")
+        archive = self.path("unix.zip")
+        self.assertEqual(0, run(["zip", "-q", "-r", archive, "."], cwd=src).returncode)
+        with zipfile.ZipFile(archive) as z:
+            info = z.infolist()[-1]
+            self.assertEqual((3, 0), (info.create_system, info.flag_bits & 0x800))
+        for target_os, target in self.extract_with_both_stubs(archive, "unix"):
+            self.assertEqual(b"unix name\n", read(os.path.join(target, "Grüße", "über.txt")), target_os)
+        # The host decides, and only well-formed UTF-8 is taken as such.
+        rows = [(3, "é3.txt".encode(), "é3.txt"), (0, "é0.txt".encode(), "├⌐0.txt"), (3, b"\x81x.txt", "üx.txt"),
+                (3, b"\xc0\xafy.txt", "└»y.txt")]
+        archive = self.write("hosts.zip", build_zip([stored(raw, b"x", host=host) for host, raw, _ in rows]))
+        out = self.path("out-hosts")
+        r = kvsfx("extract", archive, "-d", out, "--quiet")
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        self.assertEqual(sorted(name for _, _, name in rows), sorted(os.listdir(out)))
 
 
 class OutcomeTest(EngineCase):
@@ -383,6 +428,54 @@ class FormatTest(EngineCase):
             self.assertEqual(0, r.returncode, r.stderr.decode())
             self.assertEqual(self.ENTRIES[2]["data"], read(os.path.join(target, "dir", "two.bin")))
 
+    def test_zip64_records_with_an_end_record_in_range(self):
+        # zip reading standard input adds the ZIP64 records but leaves the end
+        # record's fields in range; behind a stub the directory still ends
+        # where those records begin.
+        if not shutil.which("zip"):
+            self.skipTest("Info-ZIP zip is not installed")
+        data = bytes(range(256)) * 300
+        archive = self.path("piped.zip")
+        r = subprocess.run(["zip", "-q", archive, "-"], input=data, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.assertEqual(0, r.returncode, r.stderr)
+        raw = read(archive)
+        self.assertEqual(b"PK\x06\x07", raw[-42:-38], "a ZIP64 locator in front of the end record")
+        self.assertNotIn(b"\xff\xff", raw[-18:-2], "end record fields in range")
+        for target_os, target in self.extract_with_both_stubs(archive, "piped"):
+            self.assertEqual(data, read(os.path.join(target, "-")), target_os)
+
+    @unittest.skipUnless(os.environ.get("KV_SLOW_TESTS"), "slow: set KV_SLOW_TESTS=1 (writes over 8 GiB)")
+    def test_zip64_entry_past_4_gib_behind_both_stubs(self):
+        # A file past 4 GiB gives zip's ZIP64 records with an end record in
+        # range too (one entry, a small directory). Sparse in, real out.
+        if not shutil.which("zip"):
+            self.skipTest("Info-ZIP zip is not installed")
+        size = (4 << 30) + (1 << 20)
+        os.makedirs(self.path("big"))
+        with open(self.path("big", "big.bin"), "wb") as f:
+            f.truncate(size)
+        archive = self.path("big.zip")
+        r = run(["zip", "-q", "-1", archive, "big.bin"], cwd=self.path("big"), timeout=3600)
+        self.assertEqual(0, r.returncode, r.stderr)
+        os.remove(self.path("big", "big.bin"))
+        for target_os, target in self.extract_with_both_stubs(archive, "big", timeout=3600):
+            self.assertEqual(size, os.path.getsize(os.path.join(target, "big.bin")), target_os)
+            shutil.rmtree(target)
+
+    def test_count_stored_modulo_65536(self):
+        # More than 65,535 entries without ZIP64 records: the directory that
+        # ends exactly at the end record is whole; a count that is not the
+        # real one modulo 65,536 still lies.
+        entries = [stored("e%05d" % i, b"") for i in range(65537)]
+        for delta, code in ((0, 0), (1, 28080), (-1, 28080)):
+            archive = self.write("many%d.zip" % delta, build_zip(entries, count_delta=delta))
+            r = kvsfx("list", archive, timeout=300)
+            if code:
+                self.assert_error(r, code, 4)
+            else:
+                self.assertEqual(0, r.returncode, r.stderr.decode())
+                self.assertIn(" 65537 entries", r.stdout.decode())
+
     def test_empty_archives(self):
         empty = build_zip([])
         self.assertEqual(22, len(empty))
@@ -399,6 +492,15 @@ class FormatTest(EngineCase):
         self.assertIn("comment: ccc", kvsfx("list", archive).stdout.decode())
         p = self.write("c16363.zip", build_zip(self.ENTRIES, comment=b"c" * 16363))
         self.assert_error(kvsfx("list", p), 28082, 3)
+        # Stored in the OEM code page, shown once converted.
+        archive = self.check_extracts(build_zip(self.ENTRIES, comment=b"Gr\x81\xe1e"), "oem.zip")
+        self.assertIn("comment: Grüße\n", kvsfx("list", archive).stdout.decode())
+        # A comment cut short by the end of the file keeps what is there...
+        archive = self.check_extracts(build_zip(self.ENTRIES, comment=b"Kommentar")[:-4], "cut.zip")
+        self.assertIn("comment: Komme\n", kvsfx("list", archive).stdout.decode())
+        # ...but a signature whose directory would lie behind it is no end record.
+        fake = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, 46, 0x7FFFFFF0, 500)
+        self.check_extracts(build_zip(self.ENTRIES, comment=fake), "fake-cut.zip")
 
     def test_two_end_signatures(self):
         plain = build_zip(self.ENTRIES)

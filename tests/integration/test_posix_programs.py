@@ -1,6 +1,6 @@
 """A program packed on a Unix host stays runnable after extraction, so the
-POSIX self-extractor can start it as its run-after command; data files do
-not become programs."""
+POSIX self-extractor can start it as its run-after command; data files and
+symbolic links do not become programs."""
 
 import os
 import stat
@@ -24,8 +24,11 @@ class ExecutableEntries(kvtest.TempDirTest):
         kvtest.write(os.path.join(src, "bin", "setup.sh"), SCRIPT, executable=True)
         kvtest.write(os.path.join(src, "data.txt"), b"plain data\n")
         os.chmod(os.path.join(src, "data.txt"), 0o644)
+        os.symlink("bin/setup.sh", os.path.join(src, "link.sh"))
         self.archive = self.path("payload.zip")
-        subprocess.run([kvtest.ZIP, "-q", "-r", "-X", self.archive, "bin", "data.txt"], cwd=src, check=True)
+        # -y: the link is stored as a link (mode 0120777), not as its target.
+        subprocess.run([kvtest.ZIP, "-q", "-r", "-X", "-y", self.archive, "bin", "data.txt", "link.sh"], cwd=src,
+                       check=True)
 
     def test_extract_keeps_execute_permission_only_where_it_was(self):
         out = self.path("out")
@@ -33,6 +36,10 @@ class ExecutableEntries(kvtest.TempDirTest):
         self.assertEqual(0, r.returncode, r.stderr)
         self.assertTrue(os.stat(os.path.join(out, "bin", "setup.sh")).st_mode & stat.S_IXUSR)
         self.assertFalse(os.stat(os.path.join(out, "data.txt")).st_mode & 0o111)
+        # A link comes out as a file holding its target: no program either.
+        link = os.path.join(out, "link.sh")
+        self.assertEqual(b"bin/setup.sh", kvtest.read(link))
+        self.assertFalse(os.lstat(link).st_mode & 0o111)
 
     def test_unattended_self_extractor_starts_the_extracted_program(self):
         kvtest.need(os.path.exists(kvtest.POSIX_STUB), "the POSIX stub is not built")

@@ -369,6 +369,26 @@ TEST_F(ArchiveJobTest, EncryptedEntryThatDecodesToOtherData) {
   }
 }
 
+TEST_F(ArchiveJobTest, StreamedTraditionalEntryIsCheckedByTheTimeByte) {
+  // With a data descriptor the writer puts the DOS time's high byte in the
+  // header: a wrong password is caught there and asked again.
+  const std::string data(500, 'd');
+  const unsigned char timeHigh = ((3u << 11) | (4 << 5) | 3) >> 8;
+  Write(P("s.zip"), BuildZip({{"s.txt", data, METHOD_DEFLATE, 9, Encrypt("right", timeHigh, StoredDeflate(data))}}));
+  static int asked;
+  asked = 0;
+  table_.onPassword = {[](uintptr_t, const char *, char *out, const char *) {
+                         asked++;
+                         StrCopy(out, "right", PASSWORD_MAX);
+                         return 1;
+                       },
+                       0};
+  password_ = "wrong";
+  EXPECT_EQ(0, Extract(P("s.zip"), P("out")));
+  EXPECT_EQ(1, asked);
+  EXPECT_EQ(data, Read(P("out\\s.txt")));
+}
+
 TEST_F(ArchiveJobTest, MethodThatDecodesNothing) {
   // 14 is no method of the engine: nothing is written for it, and the entry
   // may only pass when nothing was promised either.

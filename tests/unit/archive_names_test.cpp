@@ -54,6 +54,15 @@ TEST(ArchiveNames, CleanEntryNameKeepsNamesBelowTheFolder) {
   }
 }
 
+// Options that keep the entries' paths below folder.
+void KeepPathsInto(ZipArchiveJob *job, ExtractOptions *o, const char *folder) {
+  memset(o, 0, sizeof *o);
+  o->size = EXTRACT_OPTIONS_SIZE;
+  o->keepPaths = 1;
+  StrCopy(o->destFolder, folder, sizeof o->destFolder);
+  job->SetOptions(2, o);
+}
+
 // Names in a double-byte code page (Japanese: 0x83 0x7C and 0x95 0x5C are
 // single characters whose second byte is '|' or '\'). Only where the platform
 // steps such pairs as one character, i.e. under a Japanese code page.
@@ -76,16 +85,19 @@ TEST(ArchiveNames, CleanEntryNameKeepsDoubleByteCharacters) {
     CleanEntryName(name, sizeof name);
     EXPECT_STREQ(c.want, name) << "input: " << c.in;
   }
+  // The output path keeps them too, into a folder whose last character ends in 0x5C.
+  ZipArchiveJob job;
+  ExtractOptions o;
+  KeepPathsInto(&job, &o, "D:\\\x95\x5C");
+  char out[PATH_BUF_SIZE];
+  EXPECT_EQ(1, job.BuildOutputPath("\x83\x7C.txt", out, sizeof out));
+  EXPECT_STREQ("D:\\\x95\x5C\\\x83\x7C.txt", out);
 }
 
 TEST(ArchiveNames, OutputPathUnderTheFolder) {
   ZipArchiveJob job;
   ExtractOptions o;
-  memset(&o, 0, sizeof o);
-  o.size = EXTRACT_OPTIONS_SIZE;
-  o.keepPaths = 1;
-  StrCopy(o.destFolder, "D:\\out", sizeof o.destFolder);
-  job.SetOptions(2, &o);
+  KeepPathsInto(&job, &o, "D:\\out");
   ASSERT_EQ(0, job.GetError());
   EXPECT_STREQ("D:\\out\\", job.archive.destFolder);
   struct Case {

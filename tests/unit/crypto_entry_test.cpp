@@ -352,6 +352,7 @@ TEST(EntryCryptoBegin, TraditionalPromptingRules) {
     int result;
     size_t asked;
     int32_t error;
+    uint32_t alt = 0;
   } cases[] = {
       {"preset right", kTraditional, sizeof kTraditional, crc, kTraditionalPasswordText, {}, 1, 0, 0},
       {"asked once", kTraditional, sizeof kTraditional, crc, "", {kTraditionalPasswordText}, 1, 1, 0},
@@ -359,6 +360,9 @@ TEST(EntryCryptoBegin, TraditionalPromptingRules) {
       {"wrong, then cancel", kTraditional, sizeof kTraditional, crc, "wrong", {"nope", nullptr}, 0, 2, ERR_CANCELLED},
       {"cancel at the first prompt", kTraditional, sizeof kTraditional, crc, "", {nullptr}, 0, 1, ERR_CANCELLED},
       {"data descriptor: any password", kTraditional, sizeof kTraditional, 0, "wrong", {}, 1, 0, 0},
+      // A streamed entry's header holds the time's high byte or the CRC's.
+      {"second check value matches", kTraditional, sizeof kTraditional, 0x11000000, kTraditionalPasswordText, {}, 1, 0, 0,
+       (crc & 0xFF000000u) | 1},
       // The empty password is tried when it is the first answer...
       {"first answer empty is tried", kEmptyPassword, sizeof kEmptyPassword, 0xA7000000, "", {""}, 1, 1, 0},
       // ...but not after a rejection: "" would pass this header, yet the prompt goes on.
@@ -372,6 +376,7 @@ TEST(EntryCryptoBegin, TraditionalPromptingRules) {
     std::vector<unsigned char> bytes(c.bytes, c.bytes + c.size);
     EntryFixture fx(bytes, (int64_t)bytes.size(), 1, c.preset, &prompt);
     fx.archive.passwordCheck = c.check;
+    fx.archive.passwordCheckAlt = c.alt;
     EXPECT_EQ(c.result, EntryCryptoBegin(&fx.stream, "out/dir/file.txt"));
     EXPECT_EQ(c.asked, prompt.asked);
     EXPECT_EQ(c.error, fx.archive.errorCode);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fileio/path.h"
+#include "fileio/platform.h"
 #include "launcher/lang_table.h"
 #include "launcher/sfx_meta.h"
 #include "launcher_test_files.h"
@@ -218,18 +219,13 @@ TEST(ReadSettings, ZeroLengthTextStaysEmpty) {
 
 // --- SplitCommand and the derivations ---------------------------------------
 
-TEST(SplitCommand, Table) {
-  struct Case {
-    const char *command, *parametersBefore, *wantCommand, *wantParameters;
-  } cases[] = {
-      {"setup.exe|/S", "", "setup.exe", "/S"},
-      {"setup.exe", "kept", "setup.exe", "kept"},
-      {"|/quiet", "", "|/quiet", "/quiet"},
-      {"a b |x|y", "", "a b ", "x|y"},
-      {"run|", "old", "run", ""},
-      {"", "kept", "", "kept"},
-  };
-  for (const Case &c : cases) {
+struct SplitCase {
+  const char *command, *parametersBefore, *wantCommand, *wantParameters;
+};
+
+void CheckSplits(const SplitCase *cases, size_t count) {
+  for (size_t i = 0; i < count; i++) {
+    const SplitCase &c = cases[i];
     char command[PATH_BUF_SIZE], parameters[PATH_BUF_SIZE];
     StrCopy(command, c.command, sizeof command);
     StrCopy(parameters, c.parametersBefore, sizeof parameters);
@@ -237,10 +233,33 @@ TEST(SplitCommand, Table) {
     EXPECT_STREQ(c.wantCommand, command) << c.command;
     EXPECT_STREQ(c.wantParameters, parameters) << c.command;
   }
+}
+
+TEST(SplitCommand, Table) {
+  const SplitCase cases[] = {
+      {"setup.exe|/S", "", "setup.exe", "/S"},
+      {"setup.exe", "kept", "setup.exe", "kept"},
+      {"|/quiet", "", "|/quiet", "/quiet"},
+      {"a b |x|y", "", "a b ", "x|y"},
+      {"run|", "old", "run", ""},
+      {"", "kept", "", "kept"},
+  };
+  CheckSplits(cases, sizeof cases / sizeof cases[0]);
   char command[] = "x|0123456789";
   char small[5];
   SplitCommand(command, small, sizeof small);
   EXPECT_STREQ("0123", small);
+}
+
+// Japanese code page: 0x83 0x7C is one character whose second byte is '|'.
+TEST(SplitCommand, DoubleByteTrailBarIsNoSeparator) {
+  const char probe[] = "\x83\x7C";
+  if (TextNext(probe) != probe + 2) GTEST_SKIP() << "the code page is not double-byte";
+  const SplitCase cases[] = {
+      {"\x83\x7C.exe|/q", "", "\x83\x7C.exe", "/q"},
+      {"\x83\x7C.exe", "kept", "\x83\x7C.exe", "kept"},
+  };
+  CheckSplits(cases, sizeof cases / sizeof cases[0]);
 }
 
 struct DeriveCase {

@@ -348,6 +348,15 @@ TEST(PathWalks, DoubleByteTrailBackslashIsNoSeparator) {
     EXPECT_STREQ(cuts[i], buf);
   }
   EXPECT_EQ(0, PathCutLast(buf));
+  // A folder ending in such a character has no backslash at its end.
+  const char *ends[][3] = {{"C:\\\x95\x5C", "C:\\\x95\x5C\\", "C:\\\x95\x5C"},
+                           {"C:\\\x95\x5C\\", "C:\\\x95\x5C\\", "C:\\\x95\x5C"}};
+  for (const auto &e : ends) {
+    strcpy(buf, e[0]);
+    EXPECT_STREQ(e[1], PathEnsureBackslash(buf)) << e[0];
+    strcpy(buf, e[0]);
+    EXPECT_STREQ(e[2], PathTrimBackslash(buf)) << e[0];
+  }
   EXPECT_EQ(1, PathIsRootOnly("\\\\s\x95\x5C\\share"));
   EXPECT_EQ(0, PathIsRootOnly("\\\\s\x95\x5C\\share\\x"));
   char root[PATH_BUF_SIZE];
