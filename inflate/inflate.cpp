@@ -308,7 +308,6 @@ void InflateBind(InflateDecoder *decoder, EntryStream *stream, unsigned char *wi
   decoder->fixedLiteralTable = nullptr;
   decoder->fixedDistanceTable = nullptr;
   decoder->job = job;
-  if (window) memset(window, 0, WINDOW_SIZE);
 }
 
 void InflateEntry(InflateDecoder *decoder, int method) {

@@ -214,6 +214,22 @@ inline void CopyForward(unsigned char *dst, const unsigned char *src, uint32_t n
 // then set). Returns the new position.
 inline uint32_t CopyMatch(InflateDecoder *d, unsigned char *window, uint32_t position, uint32_t source,
                           uint32_t length, bool *flushed) {
+  if (d->entryFlushed == 0 && source >= position) {
+    // The distance reaches before the entry's first byte: until the entry has
+    // filled a window, everything from source to the window's end belongs to
+    // an earlier entry (or was never written) and reads as zeros.
+    uint32_t zeros = WINDOW_SIZE - source;
+    if (zeros > length) zeros = length;
+    memset(window + position, 0, zeros);
+    position += zeros;
+    source = (source + zeros) & 0xFFFF;
+    length -= zeros;
+    if (position == WINDOW_SIZE) {
+      WindowFlush(d, WINDOW_SIZE);
+      *flushed = true;
+      position = 0;
+    }
+  }
   while (length) {
     uint32_t top = source > position ? source : position;
     uint32_t chunk = WINDOW_SIZE - top;
@@ -678,7 +694,9 @@ int ReadBlock(InflateDecoder *d, int *last) {
     default:
       return 2;
   }
-  if (d->archive->errorCode == ERR_CANCELLED) *last = 1;
+  // Any recorded error ends the entry: after a cancel, a failed write or
+  // output past the declared size, the data that follows is never decoded.
+  if (d->archive->errorCode != 0) *last = 1;
   return r;
 }
 
@@ -692,6 +710,7 @@ int Run(InflateDecoder *d) {
   d->bitBuffer = 0;
   d->bitCount = 0;
   d->overreadBytes = 0;
+  d->entryFlushed = 0;
   int last;
   do {
     last = 0;
