@@ -80,7 +80,7 @@ class InflateDecoder : public DecoderBase {
  public:
   EntryStream *stream = nullptr;
   ZipArchiveJob *job = nullptr;
-  HuffEntry *fixedLiteralTable = nullptr;  // cached from an entry's first fixed block to its end
+  HuffEntry *fixedLiteralTable = nullptr;  // the shared fixed tables, from an entry's first fixed block to its end
   HuffEntry *fixedDistanceTable = nullptr;
   unsigned fixedLiteralBits = 0;
   unsigned fixedDistanceBits = 0;
