@@ -171,11 +171,23 @@ def callgrind(work):
     if not total:
         return None
     parts = []
-    for m in re.finditer(r"^\s*([\d,]+) \(\s*[\d.]+%\)\s+\S*?:(.*?)(?: \[|$)", text, re.M):
-        name = re.sub(r"\(.*", "", m.group(2)).split("::")[-1].split("<")[0].strip()
-        if name:
-            parts.append((name, int(m.group(1).replace(",", ""))))
+    for m in re.finditer(r"^\s*([\d,]+) \(\s*[\d.]+%\)\s+[^:\s]*:(.*?)(?: \[/|$)", text, re.M):
+        parts.append((short_name(m.group(2)), int(m.group(1).replace(",", ""))))
     return int(total.group(1).replace(",", "")), parts[:6]
+
+
+def short_name(signature):
+    """'int ns::FastLoop<ns::Method8>(unsigned char*, ...)' -> 'FastLoop<Method8>'."""
+    s = signature.replace("(anonymous namespace)::", "")
+    s = re.sub(r"\[clone [^]]*\]", "", s)
+    depth, cut = 0, len(s)
+    for i, c in enumerate(s):  # the argument list: the first '(' outside template brackets
+        depth += (c == "<") - (c == ">")
+        if c == "(" and depth == 0:
+            cut = i
+            break
+    s = s[:cut].split(" ")[-1]
+    return re.sub(r"\w+::", "", s) or signature.strip()
 
 
 def main():
