@@ -201,10 +201,6 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     // would pass it when the stored CRC-32 is that of no data (zero, or an
     // AES entry's, which is not compared at all).
     SetError(ERR_CRC);
-  } else if (decoded && progress.bytesProduced != entry->uncompressedSize) {
-    // Data shorter or longer than the directory says: the sizes lie, and the
-    // file is not what the archive describes.
-    SetError(ERR_INVALID_DATA);
   } else if (crcDiffers) {
     SetError(ERR_CRC);
   }

@@ -38,7 +38,7 @@ static int FuzzInflate(const uint8_t *data, size_t size, int method) {
   if (!stream || !StreamInit(stream, &archive, &progress, &callbacks, nullptr)) abort();
   InflateBind(&decoder, stream, window, nullptr, &archive, &progress, &callbacks, nullptr);
   progress.runningCrc = 0xFFFFFFFF;
-  progress.uncompressedSize = 1;
+  progress.uncompressedSize = (uint64_t)1 << 26;  // output past it must stop the entry
   progress.leftToDeliver = progress.leftToRead = (int64_t)size;
   StreamReset(stream);
   InflateEntry(&decoder, method);

@@ -102,10 +102,17 @@ int StreamFillBuffer(EntryStream *stream) {
   uint32_t wanted = left < (int64_t)STREAM_BUF_SIZE ? (left > 0 ? (uint32_t)left : 0) : STREAM_BUF_SIZE;
   int ended = 1;
   uint32_t total = wanted ? ReadPiece(stream, stream->buffer, wanted, &ended) : 0;
-  if (ended) {
+  if (ended && total == 0) {
     progress->leftToDeliver = 0;
     stream->position = 0;
     return 0;
+  }
+  if (ended) {
+    // The file ends before the size the directory gives: the bytes that were
+    // there are still the entry's (a complete stream may well end in them);
+    // the next fetch ends the input.
+    progress->leftToDeliver = total;
+    progress->leftToRead = 0;
   }
   StreamDecrypt(stream, stream->buffer, total);
   stream->position = 0;
@@ -140,6 +147,13 @@ int StreamReadBlock(EntryStream *stream, unsigned char *destination, uint32_t si
 void WindowFlush(InflateDecoder *decoder, uint32_t count) {
   ArchiveContext *archive = decoder->archive;
   EntryProgress *progress = decoder->progress;
+  // Output beyond the size the directory declares is never written: a lying
+  // size must not fill the disk before the CRC check could reject the entry.
+  if (count > progress->uncompressedSize - decoder->entryFlushed) {
+    if (archive->errorCode == 0) archive->errorCode = ERR_INVALID_DATA;
+    return;
+  }
+  decoder->entryFlushed += count;
   progress->runningCrc = Crc32Update(progress->runningCrc, decoder->window, count);
   if (!archive->testOnly) {
     int32_t written = FileWrite(archive->outputHandle, decoder->window, count);

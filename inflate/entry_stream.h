@@ -66,7 +66,9 @@ void StreamDecrypt(EntryStream *stream, unsigned char *data, uint32_t length);
 // Checksums count bytes from the start of the decoder's window, writes them
 // unless testOnly (a short write records ERR_WRITE_FAILED), and, while no
 // error is recorded, advances bytesProduced/lastChunkSize and reports progress
-// (a refusal records ERR_CANCELLED).
+// (a refusal records ERR_CANCELLED). Bytes that would take the entry's output
+// past its uncompressedSize are neither checksummed nor written: the flush
+// records ERR_INVALID_DATA instead.
 void WindowFlush(InflateDecoder *decoder, uint32_t count);
 
 #endif

@@ -211,11 +211,8 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
         block[0].operation = 0;
         block[0].bits = 0;
         block[0].next = nullptr;
-        for (unsigned i = 1; i <= size; i++) {
-          block[i].operation = OP_INVALID;
-          block[i].bits = 0;
-          block[i].value = 0;
-        }
+        // No clearing: the dummy codes complete the code space, so every
+        // entry of every table is written below (a code, a dummy or a link).
         HuffEntry *t = block + 1;
         if (lastHeader)
           lastHeader->next = t;
@@ -293,9 +290,9 @@ void HuffTableFree(HuffEntry *table) {
   }
 }
 
+// The fixed tables are shared by every entry of the process (FixedBlock):
+// an entry only lets go of them.
 void InflateReleaseFixed(InflateDecoder *decoder) {
-  HuffTableFree(decoder->fixedLiteralTable);
-  HuffTableFree(decoder->fixedDistanceTable);
   decoder->fixedLiteralTable = nullptr;
   decoder->fixedDistanceTable = nullptr;
 }
@@ -308,7 +305,6 @@ void InflateBind(InflateDecoder *decoder, EntryStream *stream, unsigned char *wi
   decoder->fixedLiteralTable = nullptr;
   decoder->fixedDistanceTable = nullptr;
   decoder->job = job;
-  if (window) memset(window, 0, WINDOW_SIZE);
 }
 
 void InflateEntry(InflateDecoder *decoder, int method) {

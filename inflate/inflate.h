@@ -80,7 +80,7 @@ class InflateDecoder : public DecoderBase {
  public:
   EntryStream *stream = nullptr;
   ZipArchiveJob *job = nullptr;
-  HuffEntry *fixedLiteralTable = nullptr;  // cached from an entry's first fixed block to its end
+  HuffEntry *fixedLiteralTable = nullptr;  // the shared fixed tables, from an entry's first fixed block to its end
   HuffEntry *fixedDistanceTable = nullptr;
   unsigned fixedLiteralBits = 0;
   unsigned fixedDistanceBits = 0;
@@ -90,11 +90,14 @@ class InflateDecoder : public DecoderBase {
   uint64_t bitBuffer = 0;           // pending input bits, least significant first
   uint32_t bitCount = 0;            // valid bits in bitBuffer
   uint32_t overreadBytes = 0;       // zero bytes added past the end of the input (top of bitBuffer)
+  // Bytes of the current entry handed to WindowFlush. While it is 0 the window
+  // above the position holds another entry's bytes, which read as zeros.
+  uint64_t entryFlushed = 0;
 };
 
 // Stores stream and window, binds the four base links, marks the fixed
-// tables absent and stores the job. Clears the window, so that a distance
-// reaching before the first byte ever written copies zeros, never stale memory.
+// tables absent and stores the job. A distance reaching before the entry's
+// first byte copies zeros, never an earlier entry's bytes or stale memory.
 void InflateBind(InflateDecoder *decoder, EntryStream *stream, unsigned char *window, ExtractOptions *options,
                  ArchiveContext *archive, EntryProgress *progress, ExtractCallbacks *callbacks, ZipArchiveJob *job);
 // Decodes one entry of method 8 or 9 (any other value decodes as 8); the

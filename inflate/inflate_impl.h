@@ -214,6 +214,22 @@ inline void CopyForward(unsigned char *dst, const unsigned char *src, uint32_t n
 // then set). Returns the new position.
 inline uint32_t CopyMatch(InflateDecoder *d, unsigned char *window, uint32_t position, uint32_t source,
                           uint32_t length, bool *flushed) {
+  if (d->entryFlushed == 0 && source >= position) {
+    // The distance reaches before the entry's first byte: until the entry has
+    // filled a window, everything from source to the window's end belongs to
+    // an earlier entry (or was never written) and reads as zeros.
+    uint32_t zeros = WINDOW_SIZE - source;
+    if (zeros > length) zeros = length;
+    memset(window + position, 0, zeros);
+    position += zeros;
+    source = (source + zeros) & 0xFFFF;
+    length -= zeros;
+    if (position == WINDOW_SIZE) {
+      WindowFlush(d, WINDOW_SIZE);
+      *flushed = true;
+      position = 0;
+    }
+  }
   while (length) {
     uint32_t top = source > position ? source : position;
     uint32_t chunk = WINDOW_SIZE - top;
@@ -251,16 +267,18 @@ enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_FLUSH = 3, FA
 // second top-up (at most 7 more bytes) before the distance keeps 32 bits
 // for a distance code (at most 15 bits) and its extra bits (at most 14).
 // Kept out of line and free of calls, so its few live values all stay in
-// registers. Returns at a symbol boundary: FAST_MARGIN when the input runs
-// short, FAST_INVALID for an invalid code, FAST_END after an end-of-block
+// registers. historyFull: the entry has filled a window, so the whole window
+// is its history. Returns at a symbol boundary: FAST_MARGIN when the input
+// runs short, FAST_INVALID for an invalid code, FAST_END after an end-of-block
 // code, FAST_FLUSH when a literal filled the window, FAST_COPY with a match
-// (source, length) that wraps or reaches the window's end.
+// (source, length) that reaches the window's end or, before historyFull,
+// before the entry's first byte.
 template <class M>
 #if defined(__GNUC__)
 __attribute__((noinline))
 #endif
 int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literalTable,
-             const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits) {
+             const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits, bool historyFull) {
   uint64_t bb = s->bb;
   uint32_t bc = s->bc;
   uint32_t pos = s->pos;
@@ -355,6 +373,14 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
       if (source < pos && pos + length < WINDOW_SIZE) {
         CopyForward(window + pos, window + source, length);  // the common case: no wrap, no flush
         pos += length;
+      } else if (historyFull && pos + length < WINDOW_SIZE) {
+        // The source starts in the previous window's tail: copy up to the
+        // window's end, then on from its start.
+        uint32_t first = WINDOW_SIZE - source;
+        if (first > length) first = length;
+        CopyForward(window + pos, window + source, first);
+        CopyForward(window + pos + first, window, length - first);
+        pos += length;
       } else {
         s->source = source;
         s->length = length;
@@ -436,7 +462,8 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
 
   while (!stop) {
     if (fs.inEnd - fs.in >= 16) {
-      int status = FastLoop<M>(d->window, &fs, literalTable, distanceTable, literalBits, distanceBits);
+      int status =
+          FastLoop<M>(d->window, &fs, literalTable, distanceTable, literalBits, distanceBits, d->entryFlushed != 0);
       if (status == FAST_INVALID) {
         result = 1;
         break;
@@ -513,10 +540,15 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   return result;
 }
 
+// The fixed tables of each method are built at the first fixed block of the
+// process and kept: small entries are often a single fixed block, and
+// building the tables for each of them cost more than decoding them.
 template <class M>
 int FixedBlock(InflateDecoder *d) {
-  if (!d->fixedLiteralTable) {
-    static uint8_t lengths[288];  // one work area per method
+  static HuffEntry *sharedLiteral, *sharedDistance;
+  static unsigned sharedLiteralBits, sharedDistanceBits;
+  if (!sharedLiteral) {
+    uint8_t lengths[288];
     unsigned i = 0;
     for (; i < 144; i++) lengths[i] = 8;
     for (; i < 256; i++) lengths[i] = 9;
@@ -537,11 +569,15 @@ int FixedBlock(InflateDecoder *d) {
       HuffTableFree(literal);
       return r;
     }
-    d->fixedLiteralTable = literal;
-    d->fixedLiteralBits = literalBits;
-    d->fixedDistanceTable = distance;
-    d->fixedDistanceBits = distanceBits;
+    sharedLiteral = literal;
+    sharedLiteralBits = literalBits;
+    sharedDistance = distance;
+    sharedDistanceBits = distanceBits;
   }
+  d->fixedLiteralTable = sharedLiteral;
+  d->fixedLiteralBits = sharedLiteralBits;
+  d->fixedDistanceTable = sharedDistance;
+  d->fixedDistanceBits = sharedDistanceBits;
   return M::DecodeData(d, d->fixedLiteralTable, d->fixedDistanceTable, d->fixedLiteralBits, d->fixedDistanceBits) ? 1
                                                                                                                  : 0;
 }
@@ -678,7 +714,9 @@ int ReadBlock(InflateDecoder *d, int *last) {
     default:
       return 2;
   }
-  if (d->archive->errorCode == ERR_CANCELLED) *last = 1;
+  // Any recorded error ends the entry: after a cancel, a failed write or
+  // output past the declared size, the data that follows is never decoded.
+  if (d->archive->errorCode != 0) *last = 1;
   return r;
 }
 
@@ -692,6 +730,7 @@ int Run(InflateDecoder *d) {
   d->bitBuffer = 0;
   d->bitCount = 0;
   d->overreadBytes = 0;
+  d->entryFlushed = 0;
   int last;
   do {
     last = 0;

@@ -2,11 +2,19 @@
 outside the target folder; truncated archives and sizes or offsets that lie
 end with an error line and an exit code, never a crash or a hang."""
 import os
+import subprocess
 import sys
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_engine_extract import EngineCase, build_zip, kvsfx, read, stored  # noqa: E402
+
+
+def deflated(name, plain, dictionary=b"", **kw):
+    """A Deflate entry; a dictionary lets the data point back before its first byte."""
+    c = zlib.compressobj(6, zlib.DEFLATED, -15, zdict=dictionary) if dictionary else zlib.compressobj(6, zlib.DEFLATED, -15)
+    return stored(name, c.compress(plain) + c.flush(), method=8, crc=zlib.crc32(plain), usize=len(plain), **kw)
 
 ERROR_EXITS = {3, 4, 5, 7, 8}
 
@@ -114,16 +122,21 @@ class BrokenArchiveTest(EngineCase):
 
     def test_sizes_and_offsets_past_the_end(self):
         big = 0x7FFFFFF0
+        # (name, last entry, fails): less data than declared is judged by its CRC alone.
         cases = [
-            ("usize", dict(self.ENTRIES[3], usize=big)),
-            ("csize", dict(self.ENTRIES[3], csize=big, usize=big)),
+            ("usize", dict(self.ENTRIES[3], usize=big), False),
+            ("csize", dict(self.ENTRIES[3], csize=big, usize=big), True),
         ]
-        for name, last in cases:
+        for name, last, fails in cases:
             archive = self.write(name + ".zip", build_zip(self.ENTRIES[:3] + [last]))
             target = self.path("out-" + name)
             r = kvsfx("extract", archive, "-d", target, timeout=60)
-            self.assertIn(r.returncode, ERROR_EXITS, r.stderr.decode())
-            self.assertFalse(os.path.exists(os.path.join(target, "c.txt")), "partial file left behind")
+            if fails:
+                self.assertIn(r.returncode, ERROR_EXITS, r.stderr.decode())
+                self.assertFalse(os.path.exists(os.path.join(target, "c.txt")), "partial file left behind")
+            else:
+                self.assertEqual(0, r.returncode, r.stderr.decode())
+                self.assertEqual(read(os.path.join(target, "c.txt")), last["data"])
             self.assertEqual(read(os.path.join(target, "a.txt")), self.ENTRIES[0]["data"])
         # A directory offset and size that point outside the file.
         data = bytearray(build_zip(self.ENTRIES))
@@ -136,6 +149,64 @@ class BrokenArchiveTest(EngineCase):
             self.assert_failed_cleanly(r, target)
             if field == 16:  # an offset that misses the directory (a size alone is not needed to read it)
                 self.assertEqual(4, r.returncode, r.stderr.decode())
+
+
+class DeclaredSizeTest(EngineCase):
+    def test_output_stops_at_the_declared_size(self):
+        # About 1 GB of zeros declared as 1000 bytes, extracted onto a 4 MiB
+        # file system: the entry must fail as invalid data before the disk is
+        # full, so nothing beyond the declared size was ever written.
+        target = self.path("small")
+        os.makedirs(target)
+        if os.geteuid() != 0 or subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", target],
+                                               stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("cannot mount a small tmpfs")
+        self.addCleanup(subprocess.run, ["umount", target])
+        c = zlib.compressobj(1, zlib.DEFLATED, -15)
+        block = bytes(1 << 20)
+        packed = b"".join(c.compress(block) for _ in range(1024)) + c.flush()
+        archive = self.write("bomb.zip", build_zip([
+            deflated("before.txt", b"extracted " * 100),
+            stored("bomb.bin", packed, method=8, crc=0, usize=1000)]))
+        r = kvsfx("extract", archive, "-d", target, timeout=120)
+        err = r.stderr.decode(errors="replace")
+        self.assertNotEqual(0, r.returncode, err)
+        self.assertIn("28080", err)
+        self.assertNotIn("28004", err)
+        self.assertFalse(os.path.exists(os.path.join(target, "bomb.bin")))
+        self.assertEqual(b"extracted " * 100, read(os.path.join(target, "before.txt")))
+
+    def test_short_output_and_overstated_compressed_size_pass_on_their_crc(self):
+        plain = b"the CRC decides " * 500
+        short = deflated("short.txt", plain)
+        short["usize"] = len(plain) + 999
+        over = deflated("over.txt", plain)
+        over["csize"] = len(over["data"]) + 5000
+        # Last in the archive, so its data runs to the directory and beyond the file.
+        archive = self.write("lying.zip", build_zip([short, over]))
+        r = kvsfx("extract", archive, "-d", self.path("out"))
+        self.assertEqual(0, r.returncode, r.stderr.decode(errors="replace"))
+        for name in ("short.txt", "over.txt"):
+            self.assertEqual(plain, read(os.path.join(self.path("out"), name)))
+
+    def test_skip_existing_extracts_what_a_full_run_does(self):
+        # The second entry's data points before its first byte, where the
+        # first entry's last window would lie: it must read zeros either way.
+        first = bytes((i * 7 + i // 251) % 253 for i in range(70000))
+        second = bytes(300) + b"after the zeros"
+        entries = [deflated("first.bin", first), deflated("second.bin", second, dictionary=bytes(4000))]
+        archive = self.write("history.zip", build_zip(entries))
+        full = self.path("full")
+        r = kvsfx("extract", archive, "-d", full)
+        self.assertEqual(0, r.returncode, r.stderr.decode(errors="replace"))
+        again = self.path("again")
+        os.makedirs(again)
+        with open(os.path.join(again, "first.bin"), "wb") as f:
+            f.write(b"kept")
+        r = kvsfx("extract", archive, "-d", again, "--skip-existing")
+        self.assertEqual(0, r.returncode, r.stderr.decode(errors="replace"))
+        self.assertEqual(second, read(os.path.join(full, "second.bin")))
+        self.assertEqual(read(os.path.join(full, "second.bin")), read(os.path.join(again, "second.bin")))
 
 
 if __name__ == "__main__":

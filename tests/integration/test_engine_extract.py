@@ -28,8 +28,8 @@ def dos_date_time(t):
 
 
 def build_zip(entries, prefix=b"", comment=b"", zip64=False, count_delta=0):
-    """entries: dicts with name (bytes), data (bytes), and optionally flags,
-    crc, csize, usize, extra, host. Offsets count from the archive's first
+    """entries: dicts with name (bytes), data (bytes: as stored in the archive),
+    and optionally method, flags, crc, csize, usize, extra, host. Offsets count from the archive's first
     byte, as when an archive is simply appended behind other data."""
     out = bytearray()
     central = bytearray()
@@ -41,14 +41,15 @@ def build_zip(entries, prefix=b"", comment=b"", zip64=False, count_delta=0):
         csize = e.get("csize", len(data))
         usize = e.get("usize", len(data))
         offset = len(out)
-        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, 0, dtime, ddate, crc, len(data), len(data),
+        method = e.get("method", 0)
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, method, dtime, ddate, crc, len(data), len(data),
                            len(name), 0) + name + data
         extra = e.get("extra", b"")
         c_csize, c_usize, c_offset = csize, usize, offset
         if zip64:
             extra = struct.pack("<HHQQQ", 1, 24, usize, csize, offset) + extra
             c_csize = c_usize = c_offset = 0xFFFFFFFF
-        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, (e.get("host", 0) << 8) | 20, 20, flags, 0, dtime,
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, (e.get("host", 0) << 8) | 20, 20, flags, method, dtime,
                                ddate, crc, c_csize, c_usize, len(name), len(extra), 0, 0, 0,
                                e.get("attributes", 0), c_offset) + name + extra
     cd_start = len(out)

@@ -428,19 +428,74 @@ TEST(InflateStreams, CancelAtAFlush) {
   }
 }
 
-TEST(InflateStreams, WindowStartsCleared) {
-  // A distance reaching before the first byte copies zeros, not whatever the
-  // window memory held before the run.
+TEST(InflateStreams, HistoryBeforeTheEntryReadsZeros) {
+  // A distance reaching before the entry's first byte copies zeros, not what
+  // the window held before (an earlier entry's bytes, here 0xAA), also when
+  // the match runs on into the entry's own bytes.
+  struct Case {
+    const char *name;
+    std::function<void(BitWriter &)> body;
+    Bytes expected;
+  } cases[] = {
+      {"all before the entry",
+       [](BitWriter &w) {
+         w.FixedSymbol('x');
+         FixedMatch(w, 258, 0, 0, 4, 0, 1);  // length 4, distance 5
+       },
+       Bytes{'x', 0, 0, 0, 0}},
+      {"into the entry's own bytes",
+       [](BitWriter &w) {
+         w.FixedSymbol('x');
+         w.FixedSymbol('y');
+         FixedMatch(w, 260, 0, 0, 3, 0, 0);  // length 6, distance 4
+       },
+       Bytes{'x', 'y', 0, 0, 'x', 'y', 0, 0}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    BitWriter w;
+    w.Header(1, 1);
+    c.body(w);
+    w.FixedSymbol(256);
+    DecodeOptions opt;
+    opt.windowFill = 0xAA;
+    Decoded r = DecodeEntry(w.Finish(), opt);
+    EXPECT_EQ(0, r.error);
+    EXPECT_EQ(c.expected, r.output);
+  }
+}
+
+TEST(InflateStreams, DeclaredSizesBoundTheOutput) {
+  // Output past the declared size fails the entry before any of it is
+  // written; less output than declared, or a compressed size that runs past
+  // the end of the file, is left to the CRC check.
+  Bytes data = Pattern(200000);
   BitWriter w;
-  w.Header(1, 1);
-  w.FixedSymbol('x');
-  FixedMatch(w, 258, 0, 0, 4, 0, 1);  // length 4, distance 5
-  w.FixedSymbol(256);
-  DecodeOptions opt;
-  opt.windowFill = 0xAA;
-  Decoded r = DecodeEntry(w.Finish(), opt);
-  EXPECT_EQ(0, r.error);
-  EXPECT_EQ((Bytes{'x', 0, 0, 0, 0}), r.output);
+  for (size_t at = 0; at < data.size(); at += 50000)
+    w.Stored(at + 50000 >= data.size(), Bytes(data.begin() + (long)at, data.begin() + (long)at + 50000));
+  const Bytes packed = w.Finish();
+  const struct {
+    uint64_t declared;
+    int64_t missing;
+    int32_t error;
+  } cases[] = {
+      {200000, 0, 0}, {300000, 0, 0}, {200000, 5000, 0}, {199999, 0, ERR_INVALID_DATA},
+      {70000, 0, ERR_INVALID_DATA}, {0, 0, ERR_INVALID_DATA},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << "declared " << c.declared << ", missing " << c.missing);
+    DecodeOptions opt;
+    opt.declared = c.declared;
+    opt.missing = c.missing;
+    Decoded r = DecodeEntry(packed, opt);
+    EXPECT_EQ(c.error, r.error);
+    if (c.error == 0) {
+      EXPECT_TRUE(data == r.output);
+    } else {
+      EXPECT_LE(r.output.size(), c.declared);
+      EXPECT_TRUE(Bytes(data.begin(), data.begin() + (long)r.output.size()) == r.output);
+    }
+  }
 }
 
 TEST(InflateStreams, InputEndingInsideABlock) {

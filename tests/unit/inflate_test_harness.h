@@ -137,6 +137,8 @@ struct DecodeOptions {
   int refuseAt = -1;        // progress report (0-based) that cancels
   int testOnly = 0;
   int windowFill = -1;      // byte the window holds before InflateBind (-1: untouched)
+  uint64_t declared = UINT64_MAX;  // the entry's uncompressed size
+  int64_t missing = 0;      // bytes the compressed size claims beyond the end of the file
 };
 
 // A fresh folder under the temporary folder for the files of one test.
@@ -215,8 +217,8 @@ inline Decoded DecodeEntry(const Bytes &packed, const DecodeOptions &opt = Decod
   if (opt.windowFill >= 0) memset(window, opt.windowFill, sizeof window);
   InflateBind(&decoder, stream, window, nullptr, &archive, &progress, &callbacks, nullptr);
   progress.runningCrc = 0xFFFFFFFF;
-  progress.uncompressedSize = 1;
-  progress.leftToDeliver = progress.leftToRead = (int64_t)file.size();
+  progress.uncompressedSize = opt.declared;
+  progress.leftToDeliver = progress.leftToRead = (int64_t)file.size() + opt.missing;
   StreamReset(stream);
   InflateEntry(&decoder, opt.method);
   EXPECT_EQ(nullptr, decoder.fixedLiteralTable) << "fixed tables outlive the entry";

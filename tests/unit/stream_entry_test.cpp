@@ -189,6 +189,7 @@ TEST(EntryStream, WindowFlushWritesChecksumsReports) {
 
   // A test run writes nothing but checksums and reports.
   f.archive.errorCode = 0;
+  decoder.entryFlushed = 0;  // a new entry
   f.archive.outputHandle = INVALID_FILE;
   f.archive.testOnly = 1;
   f.progress.runningCrc = 0xFFFFFFFF;

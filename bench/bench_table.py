@@ -1,0 +1,268 @@
+#!/usr/bin/env python3
+"""The speed table of kvsfx beside its peers (Info-ZIP unzip, 7-Zip, bsdtar),
+measured in one invocation on the same archives: every row is the best of
+--runs wall-clock times per program, and the ratio is the fastest peer's time
+divided by kvsfx's (above 1: kvsfx is faster). Also the callgrind count of
+`kvsfx test` on one large Deflate file and the Windows stub's size. Asserts
+nothing; never part of the test command.
+
+The corpus is copied at run time from real files of this machine (/usr/share,
+/usr/lib) into --work, and kept there with its archives for the next run
+(--fresh makes them again).
+
+Usage: bench/bench_table.py [--mb 240] [--runs 3] [--work DIR] [--fresh] [--no-callgrind]
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BIN = os.environ.get("KV_BIN", os.path.join(ROOT, "build", "bin"))
+KVSFX = os.path.join(BIN, "kvsfx")
+PASSWORD = "bench-password"
+SMALL_FILES, SMALL_LIMIT = 5000, 16 << 10
+BIG_FILE = 100 << 20
+
+
+def log(*a):
+    print(*a, file=sys.stderr, flush=True)
+
+
+def make_corpus(corpus, mb):
+    """Regular files in a fixed order until mb MiB are copied; returns (files, bytes)."""
+    total, count, limit = 0, 0, mb << 20
+    for top in ("/usr/share", "/usr/lib"):
+        for dirpath, dirs, files in os.walk(top):
+            dirs.sort()
+            for name in sorted(files):
+                src = os.path.join(dirpath, name)
+                try:
+                    if os.path.islink(src) or not os.path.isfile(src) or os.path.getsize(src) > 16 << 20:
+                        continue
+                    dst = os.path.join(corpus, os.path.relpath(src, "/usr"))
+                    os.makedirs(os.path.dirname(dst), exist_ok=True)
+                    shutil.copyfile(src, dst)
+                except OSError:
+                    continue
+                total += os.path.getsize(dst)
+                count += 1
+                if total >= limit:
+                    return count, total
+    return count, total
+
+
+def corpus_files(corpus):
+    out = []
+    for dirpath, dirs, files in os.walk(corpus):
+        dirs.sort()
+        for name in sorted(files):
+            out.append(os.path.relpath(os.path.join(dirpath, name), corpus))
+    return out
+
+
+def quiet(cmd, cwd=None):
+    subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+
+
+def zip_list(archive, cwd, names, level):
+    """Info-ZIP zip over a list of names (read from standard input)."""
+    subprocess.run(["zip", "-q", "-" + str(level), "-@", archive], cwd=cwd, input="\n".join(names).encode(),
+                   stdout=subprocess.DEVNULL, check=True)
+
+
+def prepare(work, mb, fresh):
+    corpus = os.path.join(work, "corpus")
+    stamp = os.path.join(work, "ready-%d" % mb)
+    if fresh or not os.path.exists(stamp):
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(corpus)
+        log("copying a corpus of %d MiB from /usr ..." % mb)
+        make_corpus(corpus, mb)
+        names = corpus_files(corpus)
+        small = [n for n in names if os.path.getsize(os.path.join(corpus, n)) <= SMALL_LIMIT][:SMALL_FILES]
+        big_dir = os.path.join(work, "big")
+        os.makedirs(big_dir)
+        with open(os.path.join(big_dir, "big.bin"), "wb") as out:
+            left = BIG_FILE
+            while left:
+                for n in names:
+                    with open(os.path.join(corpus, n), "rb") as f:
+                        data = f.read(left)
+                    out.write(data)
+                    left -= len(data)
+                    if not left:
+                        break
+        log("making the archives ...")
+        zip_list(os.path.join(work, "deflate.zip"), corpus, names, 6)
+        zip_list(os.path.join(work, "stored.zip"), corpus, names, 0)
+        zip_list(os.path.join(work, "small.zip"), corpus, small, 6)
+        quiet(["zip", "-q", "-6", os.path.join(work, "big.zip"), "big.bin"], cwd=big_dir)
+        quiet(["zip", "-q", "-r", "-6", "-P", PASSWORD, os.path.join(work, "zipcrypto.zip"), "."], cwd=corpus)
+        quiet(["7zz", "a", "-tzip", "-mm=Deflate64", os.path.join(work, "deflate64.zip"), "."], cwd=corpus)
+        quiet(["7zz", "a", "-tzip", "-mem=AES256", "-p" + PASSWORD, os.path.join(work, "aes.zip"), "."], cwd=corpus)
+        open(stamp, "w").close()
+    names = corpus_files(corpus)
+    size = sum(os.path.getsize(os.path.join(corpus, n)) for n in names)
+    return corpus, len(names), size
+
+
+def test_commands(archive, password=None):
+    pw = password is not None
+    return {
+        "kvsfx": [KVSFX, "test", archive, "--quiet"] + (["--password", password] if pw else []),
+        "unzip": ["unzip", "-tqq"] + (["-P", password] if pw else []) + [archive],
+        "7zz": ["7zz", "t", "-bso0", "-bsp0"] + (["-p" + password] if pw else []) + [archive],
+        "bsdtar": ["bsdtar", "-xOf", archive] + (["--passphrase", password] if pw else []),
+    }
+
+
+def extract_commands(archive, target):
+    return {
+        "kvsfx": [KVSFX, "extract", archive, "-d", target, "--quiet", "--overwrite"],
+        "unzip": ["unzip", "-qq", "-o", archive, "-d", target],
+        "7zz": ["7zz", "x", "-y", "-bso0", "-bsp0", "-o" + target, archive],
+        "bsdtar": ["bsdtar", "-xf", archive, "-C", target],
+    }
+
+
+def best_time(cmd, runs, target=None):
+    """Best wall-clock seconds of runs, or None when the program fails or is missing."""
+    if not shutil.which(cmd[0]) and not os.path.exists(cmd[0]):
+        return None
+    best = None
+    for _ in range(runs):
+        if target:
+            shutil.rmtree(target, ignore_errors=True)
+            os.makedirs(target)
+        t0 = time.perf_counter()
+        r = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        t = time.perf_counter() - t0
+        if r.returncode != 0:
+            return None
+        best = t if best is None else min(best, t)
+    return best
+
+
+def ram_disk(work):
+    """A folder on a RAM file system: a tmpfs of our own when we may mount one, else /dev/shm."""
+    mnt = os.path.join(work, "ram")
+    os.makedirs(mnt, exist_ok=True)
+    if os.geteuid() == 0 and subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2g", "tmpfs", mnt],
+                                            stderr=subprocess.DEVNULL).returncode == 0:
+        return mnt, True
+    return os.path.join("/dev/shm", "kvsfx-bench-%d" % os.getpid()), False
+
+
+def callgrind(work):
+    """Instructions per output byte of `kvsfx test` on the large file, in total and for the busiest functions."""
+    if not shutil.which("valgrind"):
+        return None
+    out = os.path.join(work, "callgrind.out")
+    subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out, KVSFX, "test",
+                    os.path.join(work, "big.zip"), "--quiet"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not os.path.exists(out):
+        return None
+    text = subprocess.run(["callgrind_annotate", out], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode()
+    total = re.search(r"([\d,]+) \(100\.0%\)\s+PROGRAM TOTALS", text)
+    if not total:
+        return None
+    parts = []
+    for m in re.finditer(r"^\s*([\d,]+) \(\s*[\d.]+%\)\s+[^:\s]*:(.*?)(?: \[/|$)", text, re.M):
+        parts.append((short_name(m.group(2)), int(m.group(1).replace(",", ""))))
+    return int(total.group(1).replace(",", "")), parts[:6]
+
+
+def short_name(signature):
+    """'int ns::FastLoop<ns::Method8>(unsigned char*, ...)' -> 'FastLoop<Method8>'."""
+    s = signature.replace("(anonymous namespace)::", "")
+    s = re.sub(r"\[clone [^]]*\]", "", s)
+    depth, cut = 0, len(s)
+    for i, c in enumerate(s):  # the argument list: the first '(' outside template brackets
+        depth += (c == "<") - (c == ">")
+        if c == "(" and depth == 0:
+            cut = i
+            break
+    s = s[:cut].split(" ")[-1]
+    return re.sub(r"\w+::", "", s) or signature.strip()
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--mb", type=int, default=240)
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--work", default="/tmp/kvsfx-bench")
+    ap.add_argument("--fresh", action="store_true")
+    ap.add_argument("--no-callgrind", action="store_true")
+    args = ap.parse_args()
+    if not os.path.exists(KVSFX):
+        sys.exit("bench: %s not built" % KVSFX)
+    for tool in ("zip", "7zz"):
+        if not shutil.which(tool):
+            sys.exit("bench: %s is needed to make the archives (scripts/setup.sh installs it)" % tool)
+    work = os.path.abspath(args.work)
+    corpus, count, size = prepare(work, args.mb, args.fresh)
+    a = lambda name: os.path.join(work, name)  # noqa: E731
+    rows = [
+        ("AES-256 archive of many files, test", test_commands(a("aes.zip"), PASSWORD), None, ">= 1.5"),
+        ("Traditional cipher, test", test_commands(a("zipcrypto.zip"), PASSWORD), None, ">= 1.5"),
+        ("Deflate, test, whole corpus", test_commands(a("deflate.zip")), None, ">= 1.5"),
+        ("Deflate, test, one 100 MiB file", test_commands(a("big.zip")), None, ">= 1.5"),
+        ("Deflate, test, %d small files" % SMALL_FILES, test_commands(a("small.zip")), None, ">= 1.5"),
+        ("Deflate, extraction to a RAM disk", None, "deflate.zip", ">= 1.4"),
+        ("Deflate64, test", test_commands(a("deflate64.zip")), None, ">= 1.5"),
+        ("Stored, test", test_commands(a("stored.zip")), None, ">= 2.0"),
+    ]
+    print("corpus: %d files, %.1f MB (from /usr/share, /usr/lib); best of %d wall-clock runs; %d CPUs" %
+          (count, size / 1e6, args.runs, os.cpu_count() or 0))
+    print()
+    peers = ("unzip", "7zz", "bsdtar")
+    print("| Work | kvsfx | " + " | ".join(peers) + " | ratio | goal |")
+    print("|---|---|" + "---|" * len(peers) + "---|---|")
+    ram, mounted = None, False
+    try:
+        for label, commands, extract_from, goal in rows:
+            log("measuring: " + label)
+            if extract_from:
+                if ram is None:
+                    ram, mounted = ram_disk(work)
+                commands = extract_commands(a(extract_from), os.path.join(ram, "out"))
+                times = {n: best_time(c, args.runs, os.path.join(ram, "out")) for n, c in commands.items()}
+            else:
+                times = {n: best_time(c, args.runs) for n, c in commands.items()}
+            k = times["kvsfx"]
+            peer_times = [times[p] for p in peers if times[p] is not None]
+            ratio = "%.2f" % (min(peer_times) / k) if k and peer_times else "-"
+            cell = lambda t: "%.2f s" % t if t is not None else "n/a"  # noqa: E731
+            print("| %s | %s | %s | %s | %s |" % (label, cell(k), " | ".join(cell(times[p]) for p in peers), ratio,
+                                                  goal), flush=True)
+    finally:
+        if ram and mounted:
+            subprocess.run(["umount", ram])
+        elif ram:
+            shutil.rmtree(ram, ignore_errors=True)
+    print()
+    if not args.no_callgrind:
+        log("measuring: callgrind")
+        cg = callgrind(work)
+        if cg:
+            total, parts = cg
+            print("callgrind, `kvsfx test` of one %d MiB `zip -6` file: %.2f instructions per output byte (goal <= 10)"
+                  % (BIG_FILE >> 20, total / BIG_FILE))
+            for name, ir in parts:
+                print("  %-28s %6.2f" % (name, ir / BIG_FILE))
+        else:
+            print("callgrind: not measured (valgrind missing or the run failed)")
+    stub = os.path.join(BIN, "kvsfx-stub.exe")
+    if os.path.exists(stub):
+        print("Windows stub: %d bytes (goal <= 102,400)" % os.path.getsize(stub))
+    else:
+        print("Windows stub: not built")
+    print("n/a: the program is missing or failed on that archive (bsdtar reads no Deflate64).")
+
+
+if __name__ == "__main__":
+    main()
