@@ -165,6 +165,7 @@ void CleanEntryName(char *name, size_t size) {
   for (char *c = len ? (char *)TextNext(out) : out; *c; c = (char *)TextNext(c))
     if (IsReserved((unsigned char)*c)) *c = '_';
   if (len && (unsigned char)out[0] >= 1 && (unsigned char)out[0] <= 31) out[0] = '_';
+  PrefixDeviceNames(out, sizeof out);
   StrCopy(name, out, size);
 }
 
@@ -259,6 +260,11 @@ void ZipArchiveJob::ReadDirectory(EntryList *includes, EntryList *excludes, Entr
   // Whatever ended the directory, it must have held as many headers as the
   // end record promised: fewer means it was cut off or lies.
   if (ok && archive.errorCode == 0 && headersRead != headersExpected) SetError(ERR_INVALID_DATA);
+  // Entries sharing their data would be decoded again and again: invalid.
+  if (archive.errorCode == 0) {
+    int overlap = EntriesOverlap(entries);
+    if (overlap) SetError(overlap < 0 ? ERR_NO_MEMORY : ERR_INVALID_DATA);
+  }
 }
 
 int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, EntryList *entries, int64_t start,

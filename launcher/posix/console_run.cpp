@@ -38,9 +38,17 @@ int RunDialogPath() {
   char text[2048];
   if (g_lastError != 0) {
     EndMessageText(g_lastError, text, sizeof text);
-    PrintText(stderr, text);
+    ConsolePrintFailure(g_lastError, text);
     return ErrorToExitCode(g_lastError);
   }
   if (SummaryText(text, sizeof text)) PrintText(stdout, text);
   return 0;
+}
+
+void ReportUnattendedFailure() {
+  if (g_lastError == 0) return;
+  // Nobody watches an unattended run; the exit code alone would not say why.
+  char text[2048];
+  EndMessageText(g_lastError, text, sizeof text);
+  ConsolePrintFailure(g_lastError, text);
 }

@@ -4,6 +4,7 @@
 #include "../../fileio/platform.h"
 #include "../run_sfx.h"
 #include "../sfx_meta.h"
+#include "../sfx_state.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ void WriteStartupError(const char *text) {
 
 }  // namespace
 
+void ReportUnattendedFailure();  // console_run.cpp
+
 int main() {
   SetStartupErrorSink(WriteStartupError);
   g_programPath[0] = '\0';
@@ -36,5 +39,7 @@ int main() {
   if (length == 0 || length >= PATH_BUF_SIZE) g_programPath[0] = '\0';
   int code = ReadSfxMeta();
   if (code != 0) return code;
-  return RunSfx();
+  code = RunSfx();
+  if (g_settings.unattended) ReportUnattendedFailure();
+  return code;
 }
