@@ -99,7 +99,10 @@ class LinkTest(EngineCase):
                 archive, target, elsewhere = self.prepare("w%d" % i, entries, link, points_to, existing)
                 sfx = self.build_sfx(archive, self.path("w%d.exe" % i), wine_path(target), "windows")
                 r = self.run_sfx(sfx, wine=True)
-                self.assertEqual(5, r.returncode, r.stderr.decode(errors="replace"))
+                # Wine shows a Unix link to a folder as a reparse point but one
+                # to a file as a plain file (a dangling one as nothing): the move
+                # then replaces the link itself, still writing nothing through it.
+                self.assertIn(r.returncode, (5,) if points_to == "" else (0, 5), r.stderr.decode(errors="replace"))
                 self.assert_untouched(elsewhere, existing, points_to, case)
 
     def test_target_folder_itself_may_be_a_link(self):
