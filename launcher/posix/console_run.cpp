@@ -7,6 +7,7 @@
 #include "../../archive/zip_job.h"
 #include "../../ui/console/console_ui.h"
 #include "../dialog_path.h"
+#include "../run_unattended.h"
 #include "../sfx_state.h"
 
 namespace {
@@ -46,8 +47,10 @@ int RunDialogPath() {
 }
 
 void ReportUnattendedFailure() {
-  if (g_lastError == 0) return;
-  // Nobody watches an unattended run; the exit code alone would not say why.
+  // Nobody watches an unattended run; the exit code alone would not say why
+  // extraction failed. A run-after command that can't start stays silent, as
+  // on Windows: its exit code is its own.
+  if (g_lastError == 0 || g_lastError == ERR_RUN_FAILED) return;
   char text[2048];
   EndMessageText(g_lastError, text, sizeof text);
   ConsolePrintFailure(g_lastError, text);

@@ -3,6 +3,7 @@
 
 #include "../../fileio/platform.h"
 #include "../run_sfx.h"
+#include "../run_unattended.h"
 #include "../sfx_meta.h"
 #include "../sfx_state.h"
 
@@ -29,8 +30,6 @@ void WriteStartupError(const char *text) {
 }
 
 }  // namespace
-
-void ReportUnattendedFailure();  // console_run.cpp
 
 int main() {
   SetStartupErrorSink(WriteStartupError);
