@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "../crypto/entry_crypto.h"
+#include "../fileio/output_file.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
 #include "../inflate/crc32.h"
@@ -87,13 +88,35 @@ int ZipArchiveJob::AskOverwrite(const EntryRecord *entry, char *outputPath, size
       StrAppend(outputPath, name, size);
     }
   }
-  if (result == 0 || result == 3) FileSetArchiveOnly(outputPath);
+  // The existing file is left alone here: it is replaced (its read-only
+  // attribute cleared) only once the new one is complete.
   return result;
+}
+
+int ZipArchiveJob::OutputPathBlocked(const EntryRecord *entry, const char *outputPath) {
+  if (archive.testOnly) return 0;
+  // A link below the target folder could lead anywhere on the disk: it is
+  // neither entered nor written through, nor replaced unasked.
+  if (PathHasLinkBelow(archive.destFolder, outputPath)) return 1;
+  // A folder where a file is to go can't be replaced; found before any work.
+  return !(entry->attributes & FILE_ATTRIBUTE_DIRECTORY) && DirExists(outputPath);
+}
+
+void ZipArchiveJob::DiscardOutput() {
+  if (archive.outputHandle != INVALID_FILE) {
+    FileClose(archive.outputHandle);
+    archive.outputHandle = INVALID_FILE;
+  }
+  if (tempPath[0] && !FileDelete(tempPath)) {
+    FileSetArchiveOnly(tempPath);  // a read-only attribute taken from the entry
+    FileDelete(tempPath);
+  }
+  tempPath[0] = '\0';
 }
 
 void ZipArchiveJob::CreateDirectoryEntry(const EntryRecord *entry, const char *outputPath) {
   if (archive.noDirectories) return;
-  if (!DirCreatePath(outputPath)) {
+  if (!DirCreatePath(outputPath) || PathHasLinkBelow(archive.destFolder, outputPath)) {
     SetError(ERR_FILE_ACCESS);
     return;
   }
@@ -105,12 +128,16 @@ void ZipArchiveJob::CreateDirectoryEntry(const EntryRecord *entry, const char *o
 void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outputPath) {
   FileSeek64(archive.volumeHandle, (int64_t)entry->localHeaderOffset, FILE_BEGIN);
   if (!archive.testOnly) {
-    archive.outputHandle = FileCreateWithDirs(outputPath);
+    // The folders first, then a look whether one came in as a link meanwhile;
+    // the data goes to a new file beside the final name.
+    char dir[PATH_BUF_SIZE];
+    PathGetDir(outputPath, dir, sizeof dir);
+    if (DirCreatePath(dir) && !PathHasLinkBelow(archive.destFolder, dir))
+      archive.outputHandle = FileCreateTempBeside(outputPath, tempPath, sizeof tempPath);
     if (archive.outputHandle == INVALID_FILE) {
       SetError(ERR_FILE_ACCESS);
       return;
     }
-    outputCreated = 1;
   }
   unsigned char local[LOCAL_HEADER_SIZE];
   if (FileRead(archive.volumeHandle, local, LOCAL_HEADER_SIZE) != (int32_t)LOCAL_HEADER_SIZE) {
@@ -146,14 +173,7 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     }
     if (!EntryCryptoBegin(stream, outputPath)) {
       SetError(ERR_WRONG_PASSWORD);
-      if (!archive.testOnly) {
-        FileSeek(archive.outputHandle, 0, 0, FILE_BEGIN);
-        FileClose(archive.outputHandle);
-        archive.outputHandle = INVALID_FILE;
-        FileDelete(outputPath);
-        outputCreated = 0;
-      }
-      return;
+      return;  // the loop removes the temporary file
     }
   } else {
     archive.encryptionKind = 0;
@@ -180,13 +200,7 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
       break;
   }
   EntryAuthCheck(stream);
-  if (archive.errorCode != 0) {
-    if (!archive.testOnly) {
-      FileClose(archive.outputHandle);
-      archive.outputHandle = INVALID_FILE;
-    }
-    return;
-  }
+  if (archive.errorCode != 0) return;  // the loop removes the temporary file
   bool decoded = entry->method == METHOD_STORED || entry->method == METHOD_DEFLATE ||
                  entry->method == METHOD_DEFLATE64;
   // AES: the authentication code has already vouched for the data.
@@ -204,18 +218,24 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   } else if (crcDiffers) {
     SetError(ERR_CRC);
   }
-  if (!archive.testOnly) {
+  if (!archive.testOnly && archive.errorCode == 0) {
+    // Times, mode and attributes go on the finished file before it takes its
+    // final name, so that name never shows a half-made file.
     FileSetDosTime(archive.outputHandle, (uint16_t)(entry->dosDateTime >> 16), (uint16_t)entry->dosDateTime);
-    FileClose(archive.outputHandle);
-    archive.outputHandle = INVALID_FILE;
-    if (options.restoreAttributes) FileSetAttributes(outputPath, entry->attributes);
     // A program packed on a Unix host stays runnable (the run-after command
     // of a POSIX self-extractor is usually one); elsewhere this does nothing.
     // Only a regular file's mode counts: a symbolic link, written out as a
     // file holding its target, is no program.
     uint32_t type = entry->unixMode & 0170000;
-    if (archive.errorCode == 0 && (type == 0100000 || type == 0) && (entry->unixMode & 0111))
-      FileSetExecutable(outputPath);
+    if ((type == 0100000 || type == 0) && (entry->unixMode & 0111)) FileSetExecutable(archive.outputHandle);
+    // A file system may report a failed write only when the file is closed.
+    if (!FileClose(archive.outputHandle)) SetError(ERR_WRITE_FAILED);
+    archive.outputHandle = INVALID_FILE;
+    if (archive.errorCode == 0 && options.restoreAttributes) FileSetAttributes(tempPath, entry->attributes);
+    if (archive.errorCode == 0) {
+      if (FileReplace(tempPath, outputPath)) tempPath[0] = '\0';
+      else SetError(ERR_FILE_ACCESS);
+    }
   }
 }
 

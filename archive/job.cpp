@@ -112,8 +112,8 @@ ZipArchiveJob::ZipArchiveJob()
       stream(nullptr),
       directoryEnd(-1),
       shift(0),
-      endedAtEndRecord(0),
-      outputCreated(0) {
+      endedAtEndRecord(0) {
+  tempPath[0] = '\0';
   memset(endRecord, 0, sizeof endRecord);
   memset(zip64Locator, 0, sizeof zip64Locator);
   memset(zip64EndRecord, 0, sizeof zip64EndRecord);
@@ -226,19 +226,23 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
       SetError(ERR_CANCELLED);
       break;
     }
-    if (!archive.noDirectories && options.overwriteMode != 1 && options.overwriteMode != 2) {
-      int reply = AskOverwrite(entry, outputPath, sizeof outputPath);
-      if (reply == 1) continue;
-      if (reply == 2) {
-        SetError(ERR_CANCELLED);
-        break;
+    tempPath[0] = '\0';
+    if (OutputPathBlocked(entry, outputPath)) {
+      SetError(ERR_FILE_ACCESS);
+    } else {
+      if (!archive.noDirectories && options.overwriteMode != 1 && options.overwriteMode != 2) {
+        int reply = AskOverwrite(entry, outputPath, sizeof outputPath);
+        if (reply == 1) continue;
+        if (reply == 2) {
+          SetError(ERR_CANCELLED);
+          break;
+        }
       }
+      HookEntryWrite(entry);
+      if (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) CreateDirectoryEntry(entry, outputPath);
+      else ExtractFileEntry(entry, outputPath);
+      HookEntryDone(entry);
     }
-    HookEntryWrite(entry);
-    outputCreated = 0;
-    if (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) CreateDirectoryEntry(entry, outputPath);
-    else ExtractFileEntry(entry, outputPath);
-    HookEntryDone(entry);
     if (!archive.quietEntries && callbacks.onEntryDone.fn &&
         callbacks.onEntryDone.fn(callbacks.onEntryDone.user, entry->name, outputPath, archive.operation,
                                  (uint32_t)entry->uncompressedSize, (uint32_t)(entry->uncompressedSize >> 32),
@@ -248,16 +252,11 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
     if (archive.errorCode != 0 && archive.errorCode != ERR_CANCELLED && archive.errorCode != ERR_WRITE_FAILED &&
         options.continueOnError)
       archive.errorCode = 0;
-    // A failed entry leaves nothing behind; only a file this entry created
-    // is deleted, never one it did not get to replace.
-    if (archive.errorCode != 0 && !archive.testOnly) {
-      if (archive.outputHandle != INVALID_FILE) {
-        FileClose(archive.outputHandle);
-        archive.outputHandle = INVALID_FILE;
-      }
-      if (outputCreated) FileDelete(outputPath);
-    }
+    // A failed entry leaves nothing behind: its temporary file goes, and
+    // the file it was to replace is as it was.
+    DiscardOutput();
   }
+  DiscardOutput();
   FreeList(entries);
   CloseVolume(&archive);
 }

@@ -195,6 +195,7 @@ void CleanEntryName(char *name, size_t size) {
   for (char *c = len ? (char *)TextNext(out) : out; *c; c = (char *)TextNext(c))
     if (IsReserved((unsigned char)*c)) *c = '_';
   if (len && (unsigned char)out[0] >= 1 && (unsigned char)out[0] <= 31) out[0] = '_';
+  PrefixDeviceNames(out, sizeof out);
   StrCopy(name, out, size);
 }
 
@@ -293,6 +294,11 @@ void ZipArchiveJob::ReadDirectory(EntryList *includes, EntryList *excludes, Entr
   // directory is whole when it ends exactly at the end record.
   bool wrapped = !zip64 && endedAtEndRecord && headersRead > 0xFFFF && (headersRead & 0xFFFF) == headersExpected;
   if (ok && archive.errorCode == 0 && headersRead != headersExpected && !wrapped) SetError(ERR_INVALID_DATA);
+  // Entries sharing their data would be decoded again and again: invalid.
+  if (archive.errorCode == 0) {
+    int overlap = EntriesOverlap(entries);
+    if (overlap) SetError(overlap < 0 ? ERR_NO_MEMORY : ERR_INVALID_DATA);
+  }
 }
 
 int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, EntryList *entries, int64_t start,

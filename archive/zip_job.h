@@ -161,6 +161,8 @@ class ZipArchiveJob : public ArchiveJob {
   int AskOverwrite(const EntryRecord *entry, char *outputPath, size_t size);
   void CreateDirectoryEntry(const EntryRecord *entry, const char *outputPath);
   void ExtractFileEntry(const EntryRecord *entry, const char *outputPath);
+  int OutputPathBlocked(const EntryRecord *entry, const char *outputPath);
+  void DiscardOutput();
   void CopyStored();
   int IsSelected(const EntryRecord *entry, EntryList *includes, EntryList *excludes);
   void SetError(int32_t code) {
@@ -189,9 +191,10 @@ class ZipArchiveJob : public ArchiveJob {
   // Set when the directory's last part ended at the end record, exactly
   // where the directory must end.
   int32_t endedAtEndRecord;
-  // Set once the current entry's output file has been created: only such a
-  // file is deleted when the entry fails.
-  int32_t outputCreated;
+  // The temporary name the current entry is being written under, beside its
+  // final name; empty when no such file exists. Only this file is removed
+  // when the entry fails: the final name's old file is never touched.
+  char tempPath[PATH_BUF_SIZE];
 
   InflateDecoder decoder;
 };
@@ -207,6 +210,13 @@ int PassesFilter(const EntryRecord *entry, const EntryFilter *filter);
 
 // Name rules (zip_directory.cpp), in place on a PATH_BUF_SIZE buffer.
 void CleanEntryName(char *name, size_t size);
+// Gives each component that Windows reserves for a device (CON, NUL, COM1,
+// ... in any case, with any extension, trailing dots or blanks) a '_' in
+// front, so that it names an ordinary file (device_names.cpp).
+void PrefixDeviceNames(char *name, size_t size);
+// 1 when two entries' local data (header and compressed bytes) overlap on
+// the same volume; 0 when none do; -1 when no memory (entry_overlap.cpp).
+int EntriesOverlap(const EntryList *entries);
 int FindExtraBlock(const unsigned char *extra, uint32_t length, uint16_t id, uint32_t minimumSize,
                    const unsigned char **out);
 

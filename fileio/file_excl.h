@@ -9,5 +9,9 @@
 // POSIX. Returns the handle, or -1 when the name exists (as anything at all)
 // or the file can't be created. Close with FileClose.
 FileHandle FileCreateExclusive(const char *path);
+// The same for a file that is to become an extracted file: created with the
+// ordinary permissions a new file gets (POSIX: 0666 less the umask; Windows:
+// the archive attribute).
+FileHandle FileCreateNew(const char *path);
 
 #endif

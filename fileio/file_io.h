@@ -17,6 +17,7 @@ constexpr uint32_t FILE_ATTRIBUTE_HIDDEN = 0x02;
 constexpr uint32_t FILE_ATTRIBUTE_SYSTEM = 0x04;
 constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr uint32_t FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 #endif
 
 #ifndef FILE_BEGIN
@@ -53,11 +54,21 @@ int FileDelete(const char *name);
 uint32_t FileSetAttributes(const char *name, uint32_t attributes);
 uint32_t FileSetArchiveOnly(const char *name);
 uint32_t FileSetDosTime(FileHandle h, uint16_t dosDate, uint16_t dosTime);
+// A link in the way is reported as what it is, never as what it points to:
+// its attributes carry FILE_ATTRIBUTE_REPARSE_POINT (and the directory bit
+// when it leads to a folder); a dangling one still counts as existing.
 int FileFindFirst(const char *name, FindRecord *record);
-// Marks an extracted file as a program where the platform keeps such a mark
-// (POSIX: execute permission wherever read permission is granted); 0 on
+// 1 when the name itself is a symbolic link or another reparse point.
+int FileIsLink(const char *name);
+// Marks an open extracted file as a program where the platform keeps such a
+// mark (POSIX: execute permission wherever read permission is granted); 0 on
 // success, else the platform error code. Windows has no such mark: 0.
-uint32_t FileSetExecutable(const char *name);
+uint32_t FileSetExecutable(FileHandle h);
+// Moves a finished file over its final name in the same folder, replacing a
+// file there (Windows: a read-only one too, whose attribute is put back when
+// the move fails). The final name's old file stays whole until the move.
+// 1 on success, 0 on failure (both names then as they were).
+int FileReplace(const char *from, const char *to);
 
 // Convenience for 64-bit positions: splits into the two halves.
 inline int64_t FileSeek64(FileHandle h, int64_t position, int origin) {

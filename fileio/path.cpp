@@ -267,11 +267,10 @@ FileHandle FileCreateWithDirs(const char *path) {
   return FileOpen(path, "wb");
 }
 
-// Each attempt seeds the generator with the clock, so the first name of a
-// second is always the same one. A taken name does not wait for the clock
-// to tick: within the same second the next number of the same sequence is
-// drawn instead, and the number of attempts is bounded, so the loop neither
-// spins nor runs forever (a stopped clock, a crowded folder).
+// The digits come from the system's random source, so another user can't
+// tell the next name and plant something there first. A taken name is
+// skipped; the number of attempts is bounded, so a crowded folder ends the
+// search instead of spinning.
 int PathMakeTempName(const char *dir, const char *suffix, char *out, size_t size) {
   if (!out || size == 0) return 0;
   char base[PATH_BUF_SIZE];  // taken before out is touched: out may be dir
@@ -279,19 +278,12 @@ int PathMakeTempName(const char *dir, const char *suffix, char *out, size_t size
     out[0] = '\0';
     return 0;
   }
-  const int kMaxAttempts = 100000;
-  time_t lastSeed = (time_t)-1;
-  bool seeded = false;
+  const int kMaxAttempts = 1000;
   for (int attempt = 0; attempt < kMaxAttempts; attempt++) {
-    time_t now = time(nullptr);
-    if (!seeded || now != lastSeed) {
-      srand((unsigned)now);
-      lastSeed = now;
-      seeded = true;
-    }
+    uint64_t draw;
+    if (!SysRandom(&draw, sizeof draw)) break;
     char digits[16];
-    StrPrintf(digits, sizeof digits, "%d", rand());
-    digits[8] = '\0';  // at most eight digits
+    StrPrintf(digits, sizeof digits, "%08u", (unsigned)(draw % 100000000u));
     char name[PATH_BUF_SIZE + 1];
     StrCopy(name, base, sizeof name);
     StrAppend(name, digits, sizeof name);

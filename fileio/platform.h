@@ -34,5 +34,8 @@ int SysSetCurrentDir(const char *path);
 // when it is executable). Returns a value above 32 on success, as ShellExecuteA.
 // A null owner stands for the desktop window.
 intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameters);
+// Fills the buffer from the system's random source (unpredictable to other
+// users). 1 on success, 0 when no such source answers.
+int SysRandom(void *buffer, size_t size);
 
 #endif

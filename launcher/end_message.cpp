@@ -6,9 +6,8 @@
 #include "../fileio/platform.h"
 #include "../ui/ui_shared.h"
 #include "dialog_path.h"
+#include "run_unattended.h"
 #include "sfx_state.h"
-
-constexpr int32_t ERR_RUN_FAILED = 28007;
 
 void EndMessageText(int32_t error, char *out, size_t size) {
   int string = 44;

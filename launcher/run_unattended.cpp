@@ -7,10 +7,6 @@
 #include "dialog_path.h"
 #include "sfx_state.h"
 
-namespace {
-constexpr int32_t ERR_RUN_FAILED = 28007;
-}
-
 int ErrorToExitCode(int32_t code) {
   switch (code) {
     case 0: return 0;

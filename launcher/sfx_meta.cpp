@@ -63,20 +63,15 @@ uint32_t ReadU32(FileHandle h) {
 }
 
 // Creates the temporary copy of the language text under a fresh name in the
-// temporary folder, never through an existing name. The digits repeat within
-// one second, so a retry marks its name with the attempt number.
+// temporary folder, never through an existing name. The names are drawn at
+// random, so one planted by another user is hit only by chance; a few dozen
+// tries outlast any such chance.
 FileHandle CreateLangTemp(char *name) {
   char dir[PATH_BUF_SIZE];
   if (SysGetTempPath(dir, sizeof dir) == 0 || dir[0] == '\0') return INVALID_FILE;
   if (!DirExists(dir)) DirCreatePath(dir);
-  for (int attempt = 0; attempt < 8; ++attempt) {
+  for (int attempt = 0; attempt < 64; ++attempt) {
     if (!PathMakeTempName(dir, ".~cx", name, PATH_BUF_SIZE)) return INVALID_FILE;
-    if (attempt > 0) {
-      char mark[16];
-      PathSetExt(name, nullptr);
-      StrPrintf(mark, sizeof mark, "_%d.~cx", attempt);
-      StrAppend(name, mark, PATH_BUF_SIZE);
-    }
     FileHandle h = FileCreateExclusive(name);
     if (h != INVALID_FILE) return h;
   }

@@ -22,6 +22,7 @@ struct ToolRun {
   uint64_t entries = 0;          // entries done without error
   uint64_t skipped = 0;
   uint64_t bytes = 0;
+  std::string failed;            // the first entry's output path that failed (native)
 };
 
 // The archive argument as a program path: absolute, resolved, backslashes.
@@ -38,7 +39,8 @@ void ToolFillCallbacks(ToolRun *run, ExtractCallbacks *table);
 int32_t ToolRunEngine(ToolRun *run, ArchiveRunRequest *request);
 // Ends an open progress line.
 void ToolEndLine(ToolRun *run);
-// One line "error NNNNN: <text>" on stderr; returns the exit code.
-int ToolReportError(int32_t code, const std::string &archivePath);
+// One line "error NNNNN: <text>" on stderr, with the path of the entry that
+// failed when one did; returns the exit code.
+int ToolReportError(int32_t code, const std::string &archivePath, const std::string &failedPath = std::string());
 
 #endif

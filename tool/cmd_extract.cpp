@@ -168,10 +168,15 @@ int OnPassword(uintptr_t user, const char *lastTried, char *out, const char *) {
   return 1;
 }
 
-int OnEntryDone(uintptr_t user, const char *, const char *, int, uint32_t, uint32_t, uint32_t, uint32_t,
+int OnEntryDone(uintptr_t user, const char *, const char *outputPath, int, uint32_t, uint32_t, uint32_t, uint32_t,
                 int32_t errorCode) {
   ToolRun *run = (ToolRun *)user;
   if (errorCode == 0) run->entries++;
+  if (errorCode != 0 && errorCode != ERR_CANCELLED && run->failed.empty() && outputPath) {
+    run->failed = outputPath;
+    for (char &c : run->failed)
+      if (c == '\\') c = '/';
+  }
   return g_cancelRequested ? 0 : 1;
 }
 
@@ -223,8 +228,9 @@ int32_t ToolRunEngine(ToolRun *run, ArchiveRunRequest *request) {
   return code;
 }
 
-int ToolReportError(int32_t code, const std::string &archivePath) {
-  fprintf(stderr, "error %d: %s\n", (int)code, ErrorText(code, archivePath).c_str());
+int ToolReportError(int32_t code, const std::string &archivePath, const std::string &failedPath) {
+  std::string where = failedPath.empty() ? std::string() : " (" + ToolPrintable(failedPath.c_str()) + ")";
+  fprintf(stderr, "error %d: %s%s\n", (int)code, ErrorText(code, archivePath).c_str(), where.c_str());
   return ErrorToExitCode(code);
 }
 
@@ -265,7 +271,7 @@ int CmdExtract(int argc, char **argv) {
   request.overwriteMode = overwrite ? 1 : 0;
   request.password = password;
   int32_t code = ToolRunEngine(&run, &request);
-  if (code != 0) return ToolReportError(code, archivePath);
+  if (code != 0) return ToolReportError(code, archivePath, run.failed);
   if (!run.quiet)
     fprintf(stderr, "extracted %llu entries (%llu bytes)%s\n", (unsigned long long)run.entries,
             (unsigned long long)run.bytes, run.skipped ? ", existing files skipped" : "");

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -56,7 +57,7 @@ int WildMatch(const char *name, const char *pattern) {
   return *pattern == '\0';
 }
 
-void FillRecord(const struct stat &st, const char *name, FindRecord *record) {
+void FillRecord(const struct stat &st, const char *name, FindRecord *record, bool link) {
   if (!record) return;
   memset(record, 0, sizeof *record);
   if (S_ISDIR(st.st_mode)) {
@@ -64,6 +65,7 @@ void FillRecord(const struct stat &st, const char *name, FindRecord *record) {
   } else {
     record->attributes = FILE_ATTRIBUTE_ARCHIVE;
   }
+  if (link) record->attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) record->attributes |= FILE_ATTRIBUTE_READONLY;
   // POSIX keeps no creation time; the modification time stands in for it, as
   // FileSetDosTime sets both to the same value anyway.
@@ -79,6 +81,20 @@ void FillRecord(const struct stat &st, const char *name, FindRecord *record) {
   record->name[n] = '\0';
 }
 
+// Probes a name as FindFirstFileA sees a directory entry: a link is found
+// (dangling or not) and marked, with what it leads to where that exists.
+int ProbeName(const char *native, const char *last, FindRecord *record) {
+  struct stat st;
+  if (lstat(native, &st) != 0) return 0;
+  bool link = S_ISLNK(st.st_mode);
+  if (link) {
+    struct stat target;
+    if (stat(native, &target) == 0) st = target;
+  }
+  FillRecord(st, last, record, link);
+  return 1;
+}
+
 }  // namespace
 
 FileHandle FileOpen(const char *name, const char *mode) {
@@ -92,6 +108,8 @@ FileHandle FileOpen(const char *name, const char *mode) {
     case 'w': flags = O_WRONLY | O_CREAT | O_TRUNC; break;
     default: return INVALID_FILE;
   }
+  // Nothing is ever written through a link: one planted at the name fails.
+  if (mode[0] != 'r') flags |= O_NOFOLLOW;
   char native[POSIX_PATH_SIZE];
   if (!PosixFromProgramPath(name, native, sizeof native)) return INVALID_FILE;
   // Opened non-blocking so that a FIFO without a writer can't hang the open;
@@ -184,7 +202,9 @@ uint32_t FileSetAttributes(const char *name, uint32_t attributes) {
   char native[POSIX_PATH_SIZE];
   if (!PosixFromProgramPath(name, native, sizeof native)) return name ? ENAMETOOLONG : EINVAL;
   struct stat st;
-  if (stat(native, &st) != 0) return (uint32_t)errno;
+  if (lstat(native, &st) != 0) return (uint32_t)errno;
+  // A link's mode is not the file's to change, and its target's is not ours.
+  if (S_ISLNK(st.st_mode)) return ELOOP;
   mode_t mode = st.st_mode & 07777;
   if (attributes & FILE_ATTRIBUTE_READONLY) {
     mode &= (mode_t) ~(S_IWUSR | S_IWGRP | S_IWOTH);
@@ -203,18 +223,33 @@ uint32_t FileSetAttributes(const char *name, uint32_t attributes) {
 
 uint32_t FileSetArchiveOnly(const char *name) { return FileSetAttributes(name, FILE_ATTRIBUTE_ARCHIVE); }
 
-uint32_t FileSetExecutable(const char *name) {
-  char native[POSIX_PATH_SIZE];
-  if (!PosixFromProgramPath(name, native, sizeof native)) return name ? ENAMETOOLONG : EINVAL;
+uint32_t FileSetExecutable(FileHandle h) {
+  if (h < 0 || h > INT32_MAX) return EBADF;
   struct stat st;
-  if (stat(native, &st) != 0) return (uint32_t)errno;
+  if (fstat((int)h, &st) != 0) return (uint32_t)errno;
   mode_t mode = st.st_mode & 07777;
   // Execute goes only where reading is allowed, so the umask still decides.
   if (mode & S_IRUSR) mode |= S_IXUSR;
   if (mode & S_IRGRP) mode |= S_IXGRP;
   if (mode & S_IROTH) mode |= S_IXOTH;
-  if (mode != (st.st_mode & 07777) && chmod(native, mode) != 0) return (uint32_t)errno;
+  if (mode != (st.st_mode & 07777) && fchmod((int)h, mode) != 0) return (uint32_t)errno;
   return 0;
+}
+
+int FileIsLink(const char *name) {
+  char native[POSIX_PATH_SIZE];
+  if (!PosixFromProgramPath(name, native, sizeof native) || !native[0]) return 0;
+  struct stat st;
+  return lstat(native, &st) == 0 && S_ISLNK(st.st_mode) ? 1 : 0;
+}
+
+int FileReplace(const char *from, const char *to) {
+  char nativeFrom[POSIX_PATH_SIZE], nativeTo[POSIX_PATH_SIZE];
+  if (!PosixFromProgramPath(from, nativeFrom, sizeof nativeFrom) || !PosixFromProgramPath(to, nativeTo, sizeof nativeTo))
+    return 0;
+  // rename replaces the name itself: a link planted there meanwhile is
+  // replaced, never followed, and the old file stays whole until this call.
+  return rename(nativeFrom, nativeTo) == 0 ? 1 : 0;
 }
 
 int DosTimeToUtcFileTime(uint16_t dosDate, uint16_t dosTime, FileTime *out) {
@@ -258,12 +293,7 @@ int FileFindFirst(const char *name, FindRecord *record) {
   const char *last = slash ? slash + 1 : native;
   // A trailing separator names no file: FindFirstFileA fails on it too.
   if (!*last) return 0;
-  struct stat st;
-  if (!strpbrk(last, "*?")) {
-    if (stat(native, &st) != 0) return 0;
-    FillRecord(st, last, record);
-    return 1;
-  }
+  if (!strpbrk(last, "*?")) return ProbeName(native, last, record);
   // Wildcards in the last component: the first matching directory entry. The
   // "." and ".." entries are not reported.
   char dirName[POSIX_PATH_SIZE];
@@ -284,8 +314,7 @@ int FileFindFirst(const char *name, FindRecord *record) {
     if (strcmp(last, "*.*") != 0 && !WildMatch(e->d_name, last)) continue;
     char full[POSIX_PATH_SIZE];
     StrPrintf(full, sizeof full, "%s/%s", dirName, e->d_name);
-    if (stat(full, &st) != 0) continue;  // a dangling link or a file gone meanwhile
-    FillRecord(st, e->d_name, record);
+    if (!ProbeName(full, e->d_name, record)) continue;  // a file gone meanwhile
     found = 1;
     break;
   }

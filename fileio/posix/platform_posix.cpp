@@ -2,6 +2,7 @@
 // UTF-8: characters are whole UTF-8 sequences, archive names in the OEM code
 // page are taken as CP437.
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -258,4 +259,27 @@ intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameter
   free(params);
   free(argv);
   return result;
+}
+
+int SysRandom(void *buffer, size_t size) {
+  unsigned char *out = (unsigned char *)buffer;
+  size_t done = 0;
+  while (done < size) {
+    ssize_t got = getrandom(out + done, size - done, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += (size_t)got;
+  }
+  if (done == size) return 1;
+  // A kernel without the call still has the device.
+  int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  while (done < size) {
+    ssize_t got = read(fd, out + done, size - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += (size_t)got;
+  }
+  close(fd);
+  return done == size ? 1 : 0;
 }

@@ -97,7 +97,27 @@ uint32_t FileSetAttributes(const char *name, uint32_t attributes) {
 
 uint32_t FileSetArchiveOnly(const char *name) { return FileSetAttributes(name, FILE_ATTRIBUTE_ARCHIVE); }
 
-uint32_t FileSetExecutable(const char *) { return 0; }
+uint32_t FileSetExecutable(FileHandle) { return 0; }
+
+int FileIsLink(const char *name) {
+  if (!name) return 0;
+  DWORD attributes = GetFileAttributesA(name);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? 1 : 0;
+}
+
+int FileReplace(const char *from, const char *to) {
+  if (!from || !to) return 0;
+  // The user agreed to replace the file: a read-only one must let the move
+  // through. A reparse point keeps its attributes; the move replaces the
+  // name, never what it points to.
+  DWORD old = GetFileAttributesA(to);
+  bool cleared = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
+                 !(old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                 SetFileAttributesA(to, old & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 1;
+  if (cleared) SetFileAttributesA(to, old);
+  return 0;
+}
 
 int DosTimeToUtcFileTime(uint16_t dosDate, uint16_t dosTime, FileTime *out) {
   FILETIME local, utc;

@@ -93,3 +93,18 @@ intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameter
   HWND owner = ownerWindow ? (HWND)ownerWindow : GetDesktopWindow();
   return (intptr_t)ShellExecuteA(owner, "open", file, parameters, nullptr, SW_SHOW);
 }
+
+// RtlGenRandom is exported by advapi32 as SystemFunction036 (every Windows
+// since XP); declared here, since its header wants extra definitions.
+extern "C" BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
+
+int SysRandom(void *buffer, size_t size) {
+  unsigned char *out = (unsigned char *)buffer;
+  while (size > 0) {
+    ULONG piece = size > 0x10000 ? 0x10000 : (ULONG)size;
+    if (!SystemFunction036(out, piece)) return 0;
+    out += piece;
+    size -= piece;
+  }
+  return 1;
+}

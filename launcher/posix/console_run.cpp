@@ -8,6 +8,7 @@
 #include "../../archive/zip_job.h"
 #include "../../ui/console/console_ui.h"
 #include "../dialog_path.h"
+#include "../run_unattended.h"
 #include "../sfx_state.h"
 
 namespace {
@@ -53,9 +54,19 @@ int RunDialogPath() {
   ConsoleSession();
   if (g_lastError != 0) {
     EndMessageText(g_lastError, text, sizeof text);
-    PrintText(stderr, text);
+    ConsolePrintFailure(g_lastError, text);
     return ErrorToExitCode(g_lastError);
   }
   if (SummaryText(text, sizeof text)) PrintText(stdout, text);
   return 0;
+}
+
+void ReportUnattendedFailure() {
+  // Nobody watches an unattended run; the exit code alone would not say why
+  // extraction failed. A run-after command that can't start stays silent, as
+  // on Windows: its exit code is its own.
+  if (g_lastError == 0 || g_lastError == ERR_RUN_FAILED) return;
+  char text[2048];
+  EndMessageText(g_lastError, text, sizeof text);
+  ConsolePrintFailure(g_lastError, text);
 }

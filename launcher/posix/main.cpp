@@ -3,7 +3,9 @@
 
 #include "../../fileio/platform.h"
 #include "../run_sfx.h"
+#include "../run_unattended.h"
 #include "../sfx_meta.h"
+#include "../sfx_state.h"
 
 namespace {
 
@@ -36,5 +38,7 @@ int main() {
   if (length == 0 || length >= PATH_BUF_SIZE) g_programPath[0] = '\0';
   int code = ReadSfxMeta();
   if (code != 0) return code;
-  return RunSfx();
+  code = RunSfx();
+  if (g_settings.unattended) ReportUnattendedFailure();
+  return code;
 }

@@ -13,6 +13,7 @@
 
 #include "fileio/file_excl.h"
 #include "fileio/file_io.h"
+#include "fileio/output_file.h"
 #include "fileio/path.h"
 #include "fileio/platform.h"
 #include "fileio/posix/posix_path.h"
@@ -25,8 +26,8 @@ static std::string Native(std::string path) {
 }
 
 // A fresh name in the temporary folder, made by create (which must fail on an
-// existing name). Test processes started in the same second draw the same
-// names, so the loser of a race takes the next one.
+// existing name). Should another process take a name first, the next one is
+// drawn.
 static bool ClaimTempName(const char *suffix, char *out, const std::function<bool(const char *)> &create) {
   char tmp[PATH_BUF_SIZE];
   if (!SysGetTempPath(tmp, sizeof tmp)) return false;
@@ -267,4 +268,46 @@ TEST(PosixFiles, FifoWithoutWriterDoesNotHangTheOpen) {
   EXPECT_EQ(0, FileRead(h, &c, 1)) << "no writer: end of file at once";
   FileClose(h);
   EXPECT_EQ(1, FileDelete(fifo));
+}
+
+// A link is seen as what it is (dangling or not) and nothing is ever written
+// or changed through it; a finished file replaces the link itself.
+TEST(PosixFiles, LinksAreSeenAndNeverWrittenThrough) {
+  char dir[PATH_BUF_SIZE];
+  ASSERT_TRUE(ClaimTempName(".lk", dir, [](const char *name) { return DirCreate(name) == 1; }));
+  std::string base = std::string(dir) + "\\";
+  std::string victim = base + "victim", fresh = base + "fresh";
+  for (const std::string &name : {victim, fresh}) {
+    FileHandle h = FileCreateNew(name.c_str());
+    ASSERT_NE(INVALID_FILE, h);
+    ASSERT_EQ(1, FileWrite(h, name == victim ? "v" : "f", 1));
+    FileClose(h);
+  }
+  ASSERT_EQ(0, chmod(Native(victim).c_str(), 0640));
+  const std::string links[] = {base + "to-file", base + "dangling", base + "to-folder"};
+  ASSERT_EQ(0, symlink(Native(victim).c_str(), Native(links[0]).c_str()));
+  ASSERT_EQ(0, symlink(Native(base + "none").c_str(), Native(links[1]).c_str()));
+  ASSERT_EQ(0, symlink(Native(base).c_str(), Native(links[2]).c_str()));
+  for (const std::string &link : links) {
+    FindRecord r;
+    ASSERT_EQ(1, FileFindFirst(link.c_str(), &r)) << link;
+    EXPECT_NE(0u, r.attributes & FILE_ATTRIBUTE_REPARSE_POINT) << link;
+    EXPECT_EQ(1, FileIsLink(link.c_str())) << link;
+    EXPECT_EQ(1, PathHasLinkBelow(base.c_str(), (link + "\\below.txt").c_str())) << link;
+    EXPECT_EQ(INVALID_FILE, FileOpen(link.c_str(), "wb")) << link;
+    EXPECT_EQ(INVALID_FILE, FileCreateNew(link.c_str())) << link;
+    EXPECT_NE(0u, FileSetAttributes(link.c_str(), FILE_ATTRIBUTE_READONLY)) << link;
+  }
+  EXPECT_EQ(0, FileIsLink(victim.c_str()));
+  EXPECT_EQ(0, PathHasLinkBelow(base.c_str(), victim.c_str()));
+  EXPECT_EQ(0, PathHasLinkBelow(links[2].c_str(), (links[2] + "\\victim").c_str())) << "the base itself may be one";
+  EXPECT_EQ(1, FileReplace(fresh.c_str(), links[0].c_str()));
+  EXPECT_EQ(0, FileIsLink(links[0].c_str()));
+  struct stat st;
+  ASSERT_EQ(0, stat(Native(victim).c_str(), &st));
+  EXPECT_EQ(1, st.st_size);
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  EXPECT_NE(0, access(Native(base + "none").c_str(), F_OK));
+  for (const std::string &name : {victim, links[0], links[1], links[2]}) FileDelete(name.c_str());
+  rmdir(Native(dir).c_str());
 }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "fileio/platform.h"
 
@@ -40,6 +41,17 @@ TEST(ArchiveNames, CleanEntryNameKeepsNamesBelowTheFolder) {
       {"c:x", "c_x"},
       {"\x01name\x1f", "_name_"},
       {"..\\..\\..\\", ""},
+      // Names Windows keeps for devices, in any case, with any extension,
+      // trailing dots or blanks, in any component, get a '_' in front.
+      {"NUL", "_NUL"},
+      {"sub/aux.txt", "sub\\_aux.txt"},
+      {"Con .tar.gz", "_Con .tar.gz"},
+      {"com1./lpt9", "_com1.\\_lpt9"},
+      {"CONIN$\\conout$", "_CONIN$\\_conout$"},
+      {"COM\xB9", "_COM\xB9"},
+      {"COM10", "COM10"},
+      {"CONSOLE", "CONSOLE"},
+      {"nul/", "_nul\\"},
   };
   for (const auto &c : cases) {
     char name[PATH_BUF_SIZE];
@@ -239,6 +251,43 @@ TEST(ArchiveSelect, ListsKeepOrderAndOwnTheirCopies) {
   for (ListNode *n = list->first; n; n = n->next, i++) EXPECT_STREQ(names[i], ((EntryRecord *)n->item)->name);
   FreeList(list);
   FreeList(nullptr);
+}
+
+// An entry holds at least its 30-byte local header and its compressed bytes.
+TEST(ArchiveSelect, EntriesOverlapWhereTheirDataMeet) {
+  struct Range {
+    uint32_t disk;
+    uint64_t offset, packed;
+  };
+  struct Case {
+    const char *what;
+    std::vector<Range> ranges;
+    int want;
+  } cases[] = {
+      {"back to back", {{0, 0, 10}, {0, 40, 5}, {0, 75, 0}}, 0},
+      {"one byte into the one before", {{0, 0, 10}, {0, 39, 5}}, 1},
+      {"the same local header", {{0, 100, 0}, {0, 100, 0}}, 1},
+      {"the same offset on other volumes", {{0, 0, 100}, {1, 0, 100}}, 0},
+      {"inside a large one, out of order", {{0, 500, 10}, {0, 2000, 1}, {0, 0, 1000}}, 1},
+      {"a size at the top of the range", {{0, 10, UINT64_MAX}, {0, 100, 0}}, 1},
+      {"one entry", {{0, 0, 0}}, 0},
+  };
+  ZipArchiveJob job;
+  for (const Case &c : cases) {
+    EntryList *list = CreateList(&job, LIST_ENTRIES);
+    ASSERT_NE(nullptr, list);
+    for (const Range &r : c.ranges) {
+      EntryRecord e;
+      memset(&e, 0, sizeof e);
+      e.name = (char *)"x";
+      e.diskStart = r.disk;
+      e.localHeaderOffset = r.offset;
+      e.compressedSize = r.packed;
+      ASSERT_EQ(1, AppendEntryCopy(&job, list, &e));
+    }
+    EXPECT_EQ(c.want, EntriesOverlap(list)) << c.what;
+    FreeList(list);
+  }
 }
 
 TEST(ArchiveSelect, ExtraBlocksStayInsideTheField) {

@@ -351,6 +351,11 @@ TEST_F(TempDirTest, TempNames) {
   EXPECT_GE(digits.size(), 1u);
   EXPECT_LE(digits.size(), 8u);
   EXPECT_EQ(std::string::npos, digits.find_first_not_of("0123456789")) << digits;
+  // Names are drawn at random, not from the clock: asked again at once, the
+  // same free folder gives another name.
+  char again[PATH_BUF_SIZE];
+  ASSERT_EQ(1, PathMakeTempName(base_.c_str(), ".~cx", again, sizeof again));
+  EXPECT_STRNE(first, again);
 
   // Taken names are skipped at once, not after the clock moves on.
   MakeFile(first, "abc");

@@ -11,8 +11,8 @@
 #include "fileio/platform.h"
 
 // Returns the new folder's path with a trailing backslash, or "" if none
-// could be made. Other test processes started in the same second draw the
-// same names; whoever loses the race for a name takes the next one.
+// could be made. Should another process take a name first, the next one is
+// drawn.
 inline std::string MakeTempFolder(const char *suffix) {
   char tmp[PATH_BUF_SIZE], name[PATH_BUF_SIZE];
   if (!SysGetTempPath(tmp, sizeof tmp)) return std::string();

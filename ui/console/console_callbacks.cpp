@@ -116,6 +116,23 @@ int ConsoleNextVolume(uintptr_t, char *path, uint32_t, int32_t volume, int32_t v
   return 1;
 }
 
+static char s_failedPath[PATH_BUF_SIZE];  // the first entry that failed
+
+int ConsoleEntryDone(uintptr_t, const char *, const char *outputPath, int, uint32_t, uint32_t, uint32_t, uint32_t,
+                     int32_t errorCode) {
+  if (errorCode != 0 && errorCode != ERR_CANCELLED && !s_failedPath[0] && outputPath)
+    StrCopy(s_failedPath, outputPath, sizeof s_failedPath);
+  return 1;
+}
+
+void ConsolePrintFailure(int32_t error, const char *text) {
+  ConsolePrint(text);
+  if (error == 0 || error == ERR_CANCELLED || !s_failedPath[0]) return;
+  char shown[PATH_BUF_SIZE];
+  ConsoleShowPath(s_failedPath, shown, sizeof shown);
+  ConsolePrint(shown);
+}
+
 void ConsoleFillCallbacks(ExtractCallbacks *table) {
   memset(table, 0, sizeof *table);
   table->onEntryStart.fn = ConsoleFileStart;
@@ -123,4 +140,5 @@ void ConsoleFillCallbacks(ExtractCallbacks *table) {
   table->onProgress.fn = ConsoleProgress;
   table->onOverwrite.fn = ConsoleOverwrite;
   table->onNextVolume.fn = ConsoleNextVolume;
+  table->onEntryDone.fn = ConsoleEntryDone;
 }

@@ -11,13 +11,16 @@
 #include "../../launcher/sfx_state.h"
 #include "console_ui.h"
 
-// The first Ctrl+C cancels: the engine stops at its next callback and deletes
+// Ctrl+C, a polite kill and a closed terminal all ask the program to stop.
+static const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The first one cancels: the engine stops at its next callback and removes
 // the partial file. A second one, should the program not get there, ends it
 // the ordinary way.
-static void OnInterrupt(int) {
+static void OnInterrupt(int sig) {
   if (g_cancelRequested) {
-    signal(SIGINT, SIG_DFL);
-    raise(SIGINT);
+    signal(sig, SIG_DFL);
+    raise(sig);
     return;
   }
   g_cancelRequested = 1;
@@ -29,7 +32,12 @@ void ConsoleCatchInterrupt() {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no restart: a pending read ends with EINTR
-  sigaction(SIGINT, &action, nullptr);
+  for (int sig : kStopSignals) {
+    // One the caller ignores (nohup, a background job) stays ignored.
+    struct sigaction before;
+    if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(sig, &action, nullptr);
+  }
 }
 
 int ConsoleHasTerminal() { return isatty(STDIN_FILENO); }
@@ -66,10 +74,10 @@ int ConsoleReadLine(const char *prompt, char *out, size_t size, int echo) {
   // flag unseen and leave read() waiting for ever.
   sigset_t interrupt, outside;
   sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
+  for (int sig : kStopSignals) sigaddset(&interrupt, sig);
   sigprocmask(SIG_BLOCK, &interrupt, &outside);
-  sigset_t waiting = outside;  // the wait always lets Ctrl+C in
-  sigdelset(&waiting, SIGINT);
+  sigset_t waiting = outside;  // the wait always lets the stop signals in
+  for (int sig : kStopSignals) sigdelset(&waiting, sig);
   size_t length = 0;
   int ok = 0;
   for (;;) {

@@ -39,9 +39,14 @@ int ConsoleProgress(uintptr_t user, uint32_t percent, uint32_t chunkBytes);
 int ConsoleOverwrite(uintptr_t user, const FindRecord *existing, const FindRecord *incoming);
 int ConsolePassword(uintptr_t user, const char *lastTried, char *out, const char *outputPath);
 int ConsoleNextVolume(uintptr_t user, char *path, uint32_t zero, int32_t volume, int32_t volumeAgain);
+int ConsoleEntryDone(uintptr_t user, const char *entryName, const char *outputPath, int operation, uint32_t sizeLow,
+                     uint32_t sizeHigh, uint32_t packedLow, uint32_t packedHigh, int32_t errorCode);
 // Ends a progress line that is still open (before anything else is printed).
 void ConsoleEndProgressLine();
-// Puts the functions above into slots 2, 4, 6, 7 and 8 of a cleared table.
+// Prints the end message of a failed run on standard error, followed by the
+// path of the entry that failed, when one did.
+void ConsolePrintFailure(int32_t error, const char *text);
+// Puts the functions above into slots 2, 4, 6, 7, 8 and 9 of a cleared table.
 void ConsoleFillCallbacks(ExtractCallbacks *table);
 
 // The interactive session (console_session.cpp): title, start-up message,

@@ -1,0 +1,21 @@
+// Writing an extracted file without harm to what is on disk: no link in the
+// way is followed, and the file is written under a temporary name beside its
+// final one, which it takes only once it is complete.
+#ifndef KV_OUTPUT_FILE_H
+#define KV_OUTPUT_FILE_H
+
+#include <cstddef>
+
+#include "kv_base.h"
+
+// 1 when a component of path below the folder base (which path starts with)
+// is a link or reparse point: the folders between and the last name itself.
+// The base folder is the user's choice and may be reached through links.
+int PathHasLinkBelow(const char *base, const char *path);
+
+// Creates a new file for writing in the folder of finalPath under a fresh
+// temporary name (exclusive: never an existing name, never through a link)
+// and stores that name in tempPath. Returns the handle, or -1.
+FileHandle FileCreateTempBeside(const char *finalPath, char *tempPath, size_t size);
+
+#endif
