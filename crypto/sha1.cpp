@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "cpu_dispatch.h"
 #include "wipe.h"
 
 namespace {
@@ -97,7 +98,89 @@ void CompressBlock(uint32_t hash[5], const unsigned char *block) {
 
 }  // namespace
 
-void Sha1Compress(Sha1State *state) { CompressBlock(state->hash, state->block); }
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KV_SHA1_HW 1
+#define KV_SHA_TARGET __attribute__((target("sha,ssse3,sse4.1")))
+
+namespace {
+
+// The SHA extensions work on four rounds at a time: A..D in one register (A in
+// the top lane), E in the top lane of another, message words four to a
+// register. Quad j of the schedule is msg2(msg1(X[j-4], X[j-3]) ^ X[j-2], X[j-1]),
+// and the E entering a quad is the rotated A of the state one quad earlier
+// (sha1nexte). N lanes hash independent blocks side by side, so that the
+// latency of one lane's rounds hides behind the others'.
+template <int F, int N>
+KV_SHA_TARGET inline void ShaQuad(int j, __m128i (&abcd)[N], __m128i (&prev)[N], const __m128i (&e)[N],
+                                  __m128i (&x)[N][4]) {
+  for (int l = 0; l < N; ++l) {
+    __m128i w = x[l][j & 3];
+    if (j >= 4) {
+      w = _mm_sha1msg2_epu32(
+          _mm_xor_si128(_mm_sha1msg1_epu32(w, x[l][(j + 1) & 3]), x[l][(j + 2) & 3]), x[l][(j + 3) & 3]);
+      x[l][j & 3] = w;
+    }
+    __m128i ew = j == 0 ? _mm_add_epi32(e[l], w) : _mm_sha1nexte_epu32(prev[l], w);
+    prev[l] = abcd[l];
+    abcd[l] = _mm_sha1rnds4_epu32(abcd[l], ew, F);
+  }
+}
+
+// Lane l runs `blocks` consecutive blocks from data[l] into hash[l].
+template <int N>
+KV_SHA_TARGET void ShaBlocksHw(uint32_t *const *hash, const unsigned char *const *data, size_t blocks) {
+  // Big-endian words, word 0 into the top lane.
+  const __m128i order = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
+  __m128i abcd[N], e[N], prev[N], x[N][4];
+  for (int l = 0; l < N; ++l) {
+    abcd[l] = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)hash[l]), 0x1B);
+    e[l] = _mm_set_epi32((int)hash[l][4], 0, 0, 0);
+  }
+  for (size_t n = 0; n < blocks; ++n) {
+    __m128i abcdSave[N], eSave[N];
+    for (int l = 0; l < N; ++l) {
+      abcdSave[l] = abcd[l];
+      eSave[l] = e[l];
+      for (int k = 0; k < 4; ++k) {
+        x[l][k] = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i *)(data[l] + 64 * n + 16 * k)), order);
+      }
+    }
+    for (int j = 0; j < 5; ++j) ShaQuad<0>(j, abcd, prev, e, x);
+    for (int j = 5; j < 10; ++j) ShaQuad<1>(j, abcd, prev, e, x);
+    for (int j = 10; j < 15; ++j) ShaQuad<2>(j, abcd, prev, e, x);
+    for (int j = 15; j < 20; ++j) ShaQuad<3>(j, abcd, prev, e, x);
+    for (int l = 0; l < N; ++l) {
+      e[l] = _mm_sha1nexte_epu32(prev[l], eSave[l]);
+      abcd[l] = _mm_add_epi32(abcd[l], abcdSave[l]);
+    }
+  }
+  for (int l = 0; l < N; ++l) {
+    _mm_storeu_si128((__m128i *)hash[l], _mm_shuffle_epi32(abcd[l], 0x1B));
+    hash[l][4] = (uint32_t)_mm_extract_epi32(e[l], 3);
+  }
+}
+
+}  // namespace
+#endif
+
+namespace {
+
+void CompressBlocks(uint32_t hash[5], const unsigned char *data, size_t blocks) {
+#ifdef KV_SHA1_HW
+  if (CpuFeatures() & CPU_SHA) {
+    uint32_t *const h[1] = {hash};
+    const unsigned char *const d[1] = {data};
+    ShaBlocksHw<1>(h, d, blocks);
+    return;
+  }
+#endif
+  for (; blocks > 0; --blocks, data += SHA1_BLOCK_SIZE) CompressBlock(hash, data);
+}
+
+}  // namespace
+
+void Sha1Compress(Sha1State *state) { CompressBlocks(state->hash, state->block, 1); }
 
 void Sha1Hash(const void *data, uint32_t length, Sha1State *state) {
   if (length == 0) return;  // data may then be null
@@ -117,7 +200,9 @@ void Sha1Hash(const void *data, uint32_t length, Sha1State *state) {
     Sha1Compress(state);
   }
   // Whole blocks straight from the input; the rest waits in the buffer.
-  for (; length >= SHA1_BLOCK_SIZE; p += SHA1_BLOCK_SIZE, length -= SHA1_BLOCK_SIZE) CompressBlock(state->hash, p);
+  CompressBlocks(state->hash, p, length / SHA1_BLOCK_SIZE);
+  p += length & ~(SHA1_BLOCK_SIZE - 1);
+  length &= SHA1_BLOCK_SIZE - 1;
   if (length > 0) memcpy(state->block, p, length);
 }
 
@@ -185,35 +270,97 @@ void HmacSha1End(unsigned char *mac, uint32_t length, HmacSha1State *state) {
   memcpy(mac, digest, length);
 }
 
+namespace {
+
+constexpr int PBKDF2_LANES = 4;
+
+// One block into each of n chaining values (n <= PBKDF2_LANES), side by side
+// where the hardware path allows.
+void CompressLanes(uint32_t (*hash)[5], unsigned char (*block)[SHA1_BLOCK_SIZE], int n) {
+#ifdef KV_SHA1_HW
+  if (n > 1 && (CpuFeatures() & CPU_SHA)) {
+    // Fewer blocks still take all lanes: the spare ones hash a throwaway copy.
+    uint32_t spare[5];
+    memcpy(spare, hash[0], sizeof spare);
+    uint32_t *h[PBKDF2_LANES];
+    const unsigned char *d[PBKDF2_LANES];
+    for (int l = 0; l < PBKDF2_LANES; ++l) {
+      h[l] = l < n ? hash[l] : spare;
+      d[l] = l < n ? block[l] : block[0];
+    }
+    ShaBlocksHw<PBKDF2_LANES>(h, d, 1);
+    return;
+  }
+#endif
+  for (int l = 0; l < n; ++l) CompressBlocks(hash[l], block[l], 1);
+}
+
+}  // namespace
+
 void Pbkdf2HmacSha1(const void *password, uint32_t passwordLength, const void *salt, uint32_t saltLength,
                     uint32_t iterations, unsigned char *output, uint32_t outputLength) {
-  // Key the password once; every iteration starts from a byte copy of it.
+  // Key the password once. Its inner and outer states after the padded key
+  // block are kept, so that every iteration after the first hashes one block
+  // into each: U (20 bytes) and the padding of a 84-byte message.
   HmacSha1State passwordState, saltState, work;
   HmacSha1Begin(&passwordState);
   HmacSha1Key(password, passwordLength, &passwordState);
   saltState = passwordState;
   HmacSha1Data(salt, saltLength, &saltState);
+  work = passwordState;
+  HmacSha1Data(nullptr, 0, &work);
+  uint32_t inner[5], outer[5];
+  memcpy(inner, work.hash.hash, sizeof inner);
+  for (uint32_t i = 0; i < SHA1_BLOCK_SIZE; ++i) work.keyBlock[i] ^= 0x6A;  // inner pad to outer pad
+  Sha1Begin(&work.hash);
+  Sha1Hash(work.keyBlock, SHA1_BLOCK_SIZE, &work.hash);
+  memcpy(outer, work.hash.hash, sizeof outer);
+
+  // Output blocks are independent: up to four run together.
   uint32_t blocks = outputLength == 0 ? 0 : (outputLength - 1) / SHA1_DIGEST_SIZE + 1;
-  for (uint32_t i = 1; i <= blocks; ++i) {
-    unsigned char acc[SHA1_DIGEST_SIZE] = {0};
-    unsigned char u[SHA1_DIGEST_SIZE];
-    StoreBe32(u, i);
-    uint32_t uLength = 4;
-    work = saltState;
-    for (uint32_t n = 0; n < iterations; ++n) {
-      HmacSha1Data(u, uLength, &work);
-      HmacSha1End(u, SHA1_DIGEST_SIZE, &work);
-      uLength = SHA1_DIGEST_SIZE;
-      for (uint32_t j = 0; j < SHA1_DIGEST_SIZE; ++j) acc[j] ^= u[j];
-      work = passwordState;
+  unsigned char acc[PBKDF2_LANES][SHA1_DIGEST_SIZE];
+  unsigned char u[PBKDF2_LANES][SHA1_BLOCK_SIZE];
+  uint32_t h[PBKDF2_LANES][5];
+  for (uint32_t first = 1; first <= blocks; first += PBKDF2_LANES) {
+    int lanes = blocks - first + 1 < (uint32_t)PBKDF2_LANES ? (int)(blocks - first + 1) : PBKDF2_LANES;
+    for (int l = 0; l < lanes; ++l) {
+      // The first iteration hashes salt and block number: the general path.
+      unsigned char index[4];
+      StoreBe32(index, first + l);
+      work = saltState;
+      HmacSha1Data(index, 4, &work);
+      if (iterations > 0) HmacSha1End(acc[l], SHA1_DIGEST_SIZE, &work);
+      else memset(acc[l], 0, SHA1_DIGEST_SIZE);
+      memcpy(u[l], acc[l], SHA1_DIGEST_SIZE);
+      u[l][SHA1_DIGEST_SIZE] = 0x80;
+      memset(u[l] + SHA1_DIGEST_SIZE + 1, 0, SHA1_BLOCK_SIZE - SHA1_DIGEST_SIZE - 1 - 4);
+      StoreBe32(u[l] + SHA1_BLOCK_SIZE - 4, (SHA1_BLOCK_SIZE + SHA1_DIGEST_SIZE) * 8);
     }
-    uint32_t offset = SHA1_DIGEST_SIZE * (i - 1);
-    uint32_t take = outputLength - offset;
-    if (take > SHA1_DIGEST_SIZE) take = SHA1_DIGEST_SIZE;
-    memcpy(output + offset, acc, take);
-    CryptoWipe(acc, sizeof(acc));
-    CryptoWipe(u, sizeof(u));
+    for (uint32_t n = 1; n < iterations; ++n) {
+      for (int l = 0; l < lanes; ++l) memcpy(h[l], inner, sizeof inner);
+      CompressLanes(h, u, lanes);
+      for (int l = 0; l < lanes; ++l) {
+        for (int k = 0; k < 5; ++k) StoreBe32(u[l] + 4 * k, h[l][k]);
+        memcpy(h[l], outer, sizeof outer);
+      }
+      CompressLanes(h, u, lanes);
+      for (int l = 0; l < lanes; ++l) {
+        for (int k = 0; k < 5; ++k) StoreBe32(u[l] + 4 * k, h[l][k]);
+        for (uint32_t j = 0; j < SHA1_DIGEST_SIZE; ++j) acc[l][j] ^= u[l][j];
+      }
+    }
+    for (int l = 0; l < lanes; ++l) {
+      uint32_t offset = SHA1_DIGEST_SIZE * (first + l - 1);
+      uint32_t take = outputLength - offset;
+      if (take > SHA1_DIGEST_SIZE) take = SHA1_DIGEST_SIZE;
+      memcpy(output + offset, acc[l], take);
+    }
   }
+  CryptoWipe(acc, sizeof acc);
+  CryptoWipe(u, sizeof u);
+  CryptoWipe(h, sizeof h);
+  CryptoWipe(inner, sizeof inner);
+  CryptoWipe(outer, sizeof outer);
   CryptoWipe(&passwordState, sizeof(passwordState));
   CryptoWipe(&saltState, sizeof(saltState));
   CryptoWipe(&work, sizeof(work));
