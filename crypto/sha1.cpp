@@ -71,6 +71,18 @@ inline void Step(uint32_t a, uint32_t &b, uint32_t c, uint32_t d, uint32_t &e, u
 template <typename Group>
 inline void TwentySteps(uint32_t v[5], uint32_t w[16], int first) {
   uint32_t a = v[0], b = v[1], c = v[2], d = v[3], e = v[4];
+#ifdef __OPTIMIZE_SIZE__
+  // Builds for size take one step per pass and move the variables along.
+  for (int i = first; i < first + 20; ++i) {
+    Step<Group>(a, b, c, d, e, Schedule(w, i));
+    uint32_t t = e;
+    e = d;
+    d = c;
+    c = b;
+    b = a;
+    a = t;
+  }
+#else
   for (int i = first; i < first + 20; i += 5) {
     Step<Group>(a, b, c, d, e, Schedule(w, i));
     Step<Group>(e, a, b, c, d, Schedule(w, i + 1));
@@ -78,6 +90,7 @@ inline void TwentySteps(uint32_t v[5], uint32_t w[16], int first) {
     Step<Group>(c, d, e, a, b, Schedule(w, i + 3));
     Step<Group>(b, c, d, e, a, Schedule(w, i + 4));
   }
+#endif
   v[0] = a;
   v[1] = b;
   v[2] = c;
