@@ -12,6 +12,12 @@
 #include "cpu_dispatch.h"
 #include "wipe.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KV_AES_HW 1
+#define KV_AES_TARGET __attribute__((target("aes,sse4.1")))
+#endif
+
 namespace {
 
 constexpr uint8_t GfMul2(uint8_t x) { return (uint8_t)((x << 1) ^ ((x & 0x80) ? 0x1B : 0)); }
@@ -172,11 +178,7 @@ void EncryptBlocksT(const unsigned char *in, unsigned char *out, const AesKeySch
 
 }  // namespace
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define KV_AES_HW 1
-#define KV_AES_TARGET __attribute__((target("aes,sse4.1")))
-
+#ifdef KV_AES_HW
 namespace {
 
 constexpr int AES_HW_RUN = 8;  // blocks in flight: enough to keep the round unit busy

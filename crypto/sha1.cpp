@@ -1,10 +1,17 @@
-// SHA-1, HMAC-SHA1 and PBKDF2. No allocation, no global state.
+// SHA-1, HMAC-SHA1 and PBKDF2. No allocation; whole blocks go through the
+// SHA extensions where the processor has them (cpu_dispatch.h).
 #include "sha1.h"
 
 #include <cstring>
 
 #include "cpu_dispatch.h"
 #include "wipe.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KV_SHA1_HW 1
+#define KV_SHA_TARGET __attribute__((target("sha,ssse3,sse4.1")))
+#endif
 
 namespace {
 
@@ -111,11 +118,7 @@ void CompressBlock(uint32_t hash[5], const unsigned char *block) {
 
 }  // namespace
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define KV_SHA1_HW 1
-#define KV_SHA_TARGET __attribute__((target("sha,ssse3,sse4.1")))
-
+#ifdef KV_SHA1_HW
 namespace {
 
 // The SHA extensions work on four rounds at a time: A..D in one register (A in
@@ -140,37 +143,90 @@ KV_SHA_TARGET inline void ShaQuad(int j, __m128i (&abcd)[N], __m128i (&prev)[N],
   }
 }
 
-// Lane l runs `blocks` consecutive blocks from data[l] into hash[l].
+// One block into each lane's state: the message in x (clobbered), the state
+// in abcd and e, fed forward.
 template <int N>
-KV_SHA_TARGET void ShaBlocksHw(uint32_t *const *hash, const unsigned char *const *data, size_t blocks) {
-  // Big-endian words, word 0 into the top lane.
-  const __m128i order = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
-  __m128i abcd[N], e[N], prev[N], x[N][4];
+KV_SHA_TARGET inline void ShaRoundsHw(__m128i (&abcd)[N], __m128i (&e)[N], __m128i (&x)[N][4]) {
+  __m128i abcdSave[N], eSave[N], prev[N];
   for (int l = 0; l < N; ++l) {
-    abcd[l] = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)hash[l]), 0x1B);
-    e[l] = _mm_set_epi32((int)hash[l][4], 0, 0, 0);
+    abcdSave[l] = abcd[l];
+    eSave[l] = e[l];
   }
-  for (size_t n = 0; n < blocks; ++n) {
-    __m128i abcdSave[N], eSave[N];
+  for (int j = 0; j < 5; ++j) ShaQuad<0>(j, abcd, prev, e, x);
+  for (int j = 5; j < 10; ++j) ShaQuad<1>(j, abcd, prev, e, x);
+  for (int j = 10; j < 15; ++j) ShaQuad<2>(j, abcd, prev, e, x);
+  for (int j = 15; j < 20; ++j) ShaQuad<3>(j, abcd, prev, e, x);
+  for (int l = 0; l < N; ++l) {
+    e[l] = _mm_sha1nexte_epu32(prev[l], eSave[l]);
+    abcd[l] = _mm_add_epi32(abcd[l], abcdSave[l]);
+  }
+}
+
+// Reverses the 16 bytes: big-endian words in memory to word 0 in the top
+// lane, and back.
+KV_SHA_TARGET inline __m128i ByteOrder() { return _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL); }
+
+KV_SHA_TARGET void ShaBlocksHw(uint32_t hash[5], const unsigned char *data, size_t blocks) {
+  __m128i abcd[1] = {_mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)hash), 0x1B)};
+  __m128i e[1] = {_mm_set_epi32((int)hash[4], 0, 0, 0)};
+  for (; blocks > 0; --blocks, data += SHA1_BLOCK_SIZE) {
+    __m128i x[1][4];
+    for (int k = 0; k < 4; ++k) x[0][k] = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i *)(data + 16 * k)), ByteOrder());
+    ShaRoundsHw(abcd, e, x);
+  }
+  _mm_storeu_si128((__m128i *)hash, _mm_shuffle_epi32(abcd[0], 0x1B));
+  hash[4] = (uint32_t)_mm_extract_epi32(e[0], 3);
+}
+
+constexpr int PBKDF2_LANES = 4;
+
+// PBKDF2 iterations 2..iterations for four output blocks side by side, every
+// value in registers. acc holds U1 on entry and the XOR of all U on return.
+// Each message is U (five words) and the padding of an 84-byte message.
+KV_SHA_TARGET void Pbkdf2IterateHw(const uint32_t inner[5], const uint32_t outer[5],
+                                   unsigned char (*acc)[SHA1_DIGEST_SIZE], uint32_t iterations) {
+  const int N = PBKDF2_LANES;
+  const __m128i innerAbcd = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)inner), 0x1B);
+  const __m128i innerE = _mm_set_epi32((int)inner[4], 0, 0, 0);
+  const __m128i outerAbcd = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)outer), 0x1B);
+  const __m128i outerE = _mm_set_epi32((int)outer[4], 0, 0, 0);
+  const __m128i pad = _mm_set_epi32(0, (int)0x80000000u, 0, 0);
+  const __m128i bits = _mm_set_epi32(0, 0, 0, (SHA1_BLOCK_SIZE + SHA1_DIGEST_SIZE) * 8);
+  __m128i uAbcd[N], uE[N], accAbcd[N], accE[N];
+  for (int l = 0; l < N; ++l) {
+    uAbcd[l] = accAbcd[l] = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i *)acc[l]), ByteOrder());
+    uE[l] = accE[l] = _mm_set_epi32((int)LoadBe32(acc[l] + 16), 0, 0, 0);
+  }
+  for (uint32_t n = 1; n < iterations; ++n) {
+    __m128i abcd[N], e[N], x[N][4];
     for (int l = 0; l < N; ++l) {
-      abcdSave[l] = abcd[l];
-      eSave[l] = e[l];
-      for (int k = 0; k < 4; ++k) {
-        x[l][k] = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i *)(data[l] + 64 * n + 16 * k)), order);
-      }
+      x[l][0] = uAbcd[l];
+      x[l][1] = _mm_or_si128(uE[l], pad);
+      x[l][2] = _mm_setzero_si128();
+      x[l][3] = bits;
+      abcd[l] = innerAbcd;
+      e[l] = innerE;
     }
-    for (int j = 0; j < 5; ++j) ShaQuad<0>(j, abcd, prev, e, x);
-    for (int j = 5; j < 10; ++j) ShaQuad<1>(j, abcd, prev, e, x);
-    for (int j = 10; j < 15; ++j) ShaQuad<2>(j, abcd, prev, e, x);
-    for (int j = 15; j < 20; ++j) ShaQuad<3>(j, abcd, prev, e, x);
+    ShaRoundsHw(abcd, e, x);
     for (int l = 0; l < N; ++l) {
-      e[l] = _mm_sha1nexte_epu32(prev[l], eSave[l]);
-      abcd[l] = _mm_add_epi32(abcd[l], abcdSave[l]);
+      x[l][0] = abcd[l];
+      x[l][1] = _mm_or_si128(e[l], pad);
+      x[l][2] = _mm_setzero_si128();
+      x[l][3] = bits;
+      abcd[l] = outerAbcd;
+      e[l] = outerE;
+    }
+    ShaRoundsHw(abcd, e, x);
+    for (int l = 0; l < N; ++l) {
+      uAbcd[l] = abcd[l];
+      uE[l] = e[l];
+      accAbcd[l] = _mm_xor_si128(accAbcd[l], abcd[l]);
+      accE[l] = _mm_xor_si128(accE[l], e[l]);
     }
   }
   for (int l = 0; l < N; ++l) {
-    _mm_storeu_si128((__m128i *)hash[l], _mm_shuffle_epi32(abcd[l], 0x1B));
-    hash[l][4] = (uint32_t)_mm_extract_epi32(e[l], 3);
+    _mm_storeu_si128((__m128i *)acc[l], _mm_shuffle_epi8(accAbcd[l], ByteOrder()));
+    StoreBe32(acc[l] + 16, (uint32_t)_mm_extract_epi32(accE[l], 3));
   }
 }
 
@@ -182,9 +238,7 @@ namespace {
 void CompressBlocks(uint32_t hash[5], const unsigned char *data, size_t blocks) {
 #ifdef KV_SHA1_HW
   if (CpuFeatures() & CPU_SHA) {
-    uint32_t *const h[1] = {hash};
-    const unsigned char *const d[1] = {data};
-    ShaBlocksHw<1>(h, d, blocks);
+    ShaBlocksHw(hash, data, blocks);
     return;
   }
 #endif
@@ -283,32 +337,9 @@ void HmacSha1End(unsigned char *mac, uint32_t length, HmacSha1State *state) {
   memcpy(mac, digest, length);
 }
 
-namespace {
-
+#ifndef KV_SHA1_HW
 constexpr int PBKDF2_LANES = 4;
-
-// One block into each of n chaining values (n <= PBKDF2_LANES), side by side
-// where the hardware path allows.
-void CompressLanes(uint32_t (*hash)[5], unsigned char (*block)[SHA1_BLOCK_SIZE], int n) {
-#ifdef KV_SHA1_HW
-  if (n > 1 && (CpuFeatures() & CPU_SHA)) {
-    // Fewer blocks still take all lanes: the spare ones hash a throwaway copy.
-    uint32_t spare[5];
-    memcpy(spare, hash[0], sizeof spare);
-    uint32_t *h[PBKDF2_LANES];
-    const unsigned char *d[PBKDF2_LANES];
-    for (int l = 0; l < PBKDF2_LANES; ++l) {
-      h[l] = l < n ? hash[l] : spare;
-      d[l] = l < n ? block[l] : block[0];
-    }
-    ShaBlocksHw<PBKDF2_LANES>(h, d, 1);
-    return;
-  }
 #endif
-  for (int l = 0; l < n; ++l) CompressBlocks(hash[l], block[l], 1);
-}
-
-}  // namespace
 
 void Pbkdf2HmacSha1(const void *password, uint32_t passwordLength, const void *salt, uint32_t saltLength,
                     uint32_t iterations, unsigned char *output, uint32_t outputLength) {
@@ -332,34 +363,39 @@ void Pbkdf2HmacSha1(const void *password, uint32_t passwordLength, const void *s
   // Output blocks are independent: up to four run together.
   uint32_t blocks = outputLength == 0 ? 0 : (outputLength - 1) / SHA1_DIGEST_SIZE + 1;
   unsigned char acc[PBKDF2_LANES][SHA1_DIGEST_SIZE];
-  unsigned char u[PBKDF2_LANES][SHA1_BLOCK_SIZE];
-  uint32_t h[PBKDF2_LANES][5];
+  unsigned char u[SHA1_BLOCK_SIZE];
+  uint32_t h[5];
   for (uint32_t first = 1; first <= blocks; first += PBKDF2_LANES) {
     int lanes = blocks - first + 1 < (uint32_t)PBKDF2_LANES ? (int)(blocks - first + 1) : PBKDF2_LANES;
-    for (int l = 0; l < lanes; ++l) {
+    memset(acc, 0, sizeof acc);
+    for (int l = 0; l < lanes && iterations > 0; ++l) {
       // The first iteration hashes salt and block number: the general path.
       unsigned char index[4];
       StoreBe32(index, first + l);
       work = saltState;
       HmacSha1Data(index, 4, &work);
-      if (iterations > 0) HmacSha1End(acc[l], SHA1_DIGEST_SIZE, &work);
-      else memset(acc[l], 0, SHA1_DIGEST_SIZE);
-      memcpy(u[l], acc[l], SHA1_DIGEST_SIZE);
-      u[l][SHA1_DIGEST_SIZE] = 0x80;
-      memset(u[l] + SHA1_DIGEST_SIZE + 1, 0, SHA1_BLOCK_SIZE - SHA1_DIGEST_SIZE - 1 - 4);
-      StoreBe32(u[l] + SHA1_BLOCK_SIZE - 4, (SHA1_BLOCK_SIZE + SHA1_DIGEST_SIZE) * 8);
+      HmacSha1End(acc[l], SHA1_DIGEST_SIZE, &work);
     }
-    for (uint32_t n = 1; n < iterations; ++n) {
-      for (int l = 0; l < lanes; ++l) memcpy(h[l], inner, sizeof inner);
-      CompressLanes(h, u, lanes);
+#ifdef KV_SHA1_HW
+    if (CpuFeatures() & CPU_SHA) {
+      Pbkdf2IterateHw(inner, outer, acc, iterations);
+    } else
+#endif
+    {
       for (int l = 0; l < lanes; ++l) {
-        for (int k = 0; k < 5; ++k) StoreBe32(u[l] + 4 * k, h[l][k]);
-        memcpy(h[l], outer, sizeof outer);
-      }
-      CompressLanes(h, u, lanes);
-      for (int l = 0; l < lanes; ++l) {
-        for (int k = 0; k < 5; ++k) StoreBe32(u[l] + 4 * k, h[l][k]);
-        for (uint32_t j = 0; j < SHA1_DIGEST_SIZE; ++j) acc[l][j] ^= u[l][j];
+        memcpy(u, acc[l], SHA1_DIGEST_SIZE);
+        u[SHA1_DIGEST_SIZE] = 0x80;
+        memset(u + SHA1_DIGEST_SIZE + 1, 0, SHA1_BLOCK_SIZE - SHA1_DIGEST_SIZE - 1 - 4);
+        StoreBe32(u + SHA1_BLOCK_SIZE - 4, (SHA1_BLOCK_SIZE + SHA1_DIGEST_SIZE) * 8);
+        for (uint32_t n = 1; n < iterations; ++n) {
+          memcpy(h, inner, sizeof h);
+          CompressBlocks(h, u, 1);
+          for (int k = 0; k < 5; ++k) StoreBe32(u + 4 * k, h[k]);
+          memcpy(h, outer, sizeof h);
+          CompressBlocks(h, u, 1);
+          for (int k = 0; k < 5; ++k) StoreBe32(u + 4 * k, h[k]);
+          for (uint32_t j = 0; j < SHA1_DIGEST_SIZE; ++j) acc[l][j] ^= u[j];
+        }
       }
     }
     for (int l = 0; l < lanes; ++l) {
