@@ -180,9 +180,17 @@ KV_SHA_TARGET void ShaBlocksHw(uint32_t hash[5], const unsigned char *data, size
 
 constexpr int PBKDF2_LANES = 4;
 
+// The last block of an HMAC half after a 64-byte key block: a digest (A..D
+// and E, as the rounds leave them) and the padding of an 84-byte message.
+KV_SHA_TARGET inline void DigestMessage(__m128i (&x)[4], __m128i abcd, __m128i e) {
+  x[0] = abcd;
+  x[1] = _mm_or_si128(e, _mm_set_epi32(0, (int)0x80000000u, 0, 0));
+  x[2] = _mm_setzero_si128();
+  x[3] = _mm_set_epi32(0, 0, 0, (SHA1_BLOCK_SIZE + SHA1_DIGEST_SIZE) * 8);
+}
+
 // PBKDF2 iterations 2..iterations for four output blocks side by side, every
 // value in registers. acc holds U1 on entry and the XOR of all U on return.
-// Each message is U (five words) and the padding of an 84-byte message.
 KV_SHA_TARGET void Pbkdf2IterateHw(const uint32_t inner[5], const uint32_t outer[5],
                                    unsigned char (*acc)[SHA1_DIGEST_SIZE], uint32_t iterations) {
   const int N = PBKDF2_LANES;
@@ -190,8 +198,6 @@ KV_SHA_TARGET void Pbkdf2IterateHw(const uint32_t inner[5], const uint32_t outer
   const __m128i innerE = _mm_set_epi32((int)inner[4], 0, 0, 0);
   const __m128i outerAbcd = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)outer), 0x1B);
   const __m128i outerE = _mm_set_epi32((int)outer[4], 0, 0, 0);
-  const __m128i pad = _mm_set_epi32(0, (int)0x80000000u, 0, 0);
-  const __m128i bits = _mm_set_epi32(0, 0, 0, (SHA1_BLOCK_SIZE + SHA1_DIGEST_SIZE) * 8);
   __m128i uAbcd[N], uE[N], accAbcd[N], accE[N];
   for (int l = 0; l < N; ++l) {
     uAbcd[l] = accAbcd[l] = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i *)acc[l]), ByteOrder());
@@ -200,19 +206,13 @@ KV_SHA_TARGET void Pbkdf2IterateHw(const uint32_t inner[5], const uint32_t outer
   for (uint32_t n = 1; n < iterations; ++n) {
     __m128i abcd[N], e[N], x[N][4];
     for (int l = 0; l < N; ++l) {
-      x[l][0] = uAbcd[l];
-      x[l][1] = _mm_or_si128(uE[l], pad);
-      x[l][2] = _mm_setzero_si128();
-      x[l][3] = bits;
+      DigestMessage(x[l], uAbcd[l], uE[l]);
       abcd[l] = innerAbcd;
       e[l] = innerE;
     }
     ShaRoundsHw(abcd, e, x);
     for (int l = 0; l < N; ++l) {
-      x[l][0] = abcd[l];
-      x[l][1] = _mm_or_si128(e[l], pad);
-      x[l][2] = _mm_setzero_si128();
-      x[l][3] = bits;
+      DigestMessage(x[l], abcd[l], e[l]);
       abcd[l] = outerAbcd;
       e[l] = outerE;
     }
