@@ -258,6 +258,12 @@ TEST(Aes, RefusedKeyLengthsAndMissingKey) {
     memset(out4, 0xC3, sizeof out4);
     EXPECT_EQ(0, AesEncryptBlocks4(in4, out4, &ks));
     for (unsigned char b : out4) EXPECT_EQ(0xC3, b) << "wrote without a key";
+    unsigned char counter[16] = {0}, last[16];
+    memset(last, 0xC3, sizeof last);
+    EXPECT_EQ(0, AesCtrXorBlocks(out4, 4, counter, last, &ks));
+    for (unsigned char b : out4) EXPECT_EQ(0xC3, b) << "wrote without a key";
+    for (unsigned char b : last) EXPECT_EQ(0xC3, b) << "wrote without a key";
+    EXPECT_EQ(0, counter[0]) << "counted without a key";
   }
   AesKeySchedule zero;
   memset(&zero, 0, sizeof zero);
