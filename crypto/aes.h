@@ -3,6 +3,7 @@
 #ifndef KV_AES_H
 #define KV_AES_H
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t AES_BLOCK_SIZE = 16;
@@ -25,5 +26,14 @@ int AesEncryptBlock(const unsigned char in[AES_BLOCK_SIZE], unsigned char out[AE
 // Four independent blocks at once (faster than four single calls); same result and refusal.
 int AesEncryptBlocks4(const unsigned char in[4 * AES_BLOCK_SIZE], unsigned char out[4 * AES_BLOCK_SIZE],
                       const AesKeySchedule *schedule);
+
+// Counter mode over whole blocks, as AES entries use it: before each block
+// the 64-bit little-endian counter in bytes 0..7 of the counter block is
+// incremented (bytes 8..15 are left alone), the counter block is encrypted
+// and the result XORed into the block of data. The counter block is left at
+// the last counter, last at its encryption. 1, or 0 without writing anything
+// when no key is set.
+int AesCtrXorBlocks(unsigned char *data, size_t blocks, unsigned char counter[AES_BLOCK_SIZE],
+                    unsigned char last[AES_BLOCK_SIZE], const AesKeySchedule *schedule);
 
 #endif

@@ -38,28 +38,19 @@ inline void CounterIncrement(unsigned char counter[AES_BLOCK_SIZE]) {
 }  // namespace
 
 void AesCtrXor(unsigned char *data, uint32_t length, AesEntryState *state) {
-  const uint32_t kRun = 4 * AES_BLOCK_SIZE;
   uint32_t pos = state->keystreamPosition;
   while (length > 0) {
-    if (pos >= AES_BLOCK_SIZE && length >= kRun) {
-      // Four whole blocks at once, the common case inside a piece. The state
-      // is left as after four single steps: the last counter and its block.
-      unsigned char counters[kRun], stream[kRun];
-      for (uint32_t b = 0; b < 4; ++b) {
-        CounterIncrement(state->counterBlock);
-        memcpy(counters + b * AES_BLOCK_SIZE, state->counterBlock, AES_BLOCK_SIZE);
+    if (pos >= AES_BLOCK_SIZE && length >= AES_BLOCK_SIZE) {
+      // Whole blocks at once, the common case inside a piece. The state is
+      // left as after single steps: the last counter and its block. Without
+      // a key nothing is written and the byte-wise steps below take over.
+      uint32_t whole = length & ~(AES_BLOCK_SIZE - 1);
+      if (AesCtrXorBlocks(data, whole / AES_BLOCK_SIZE, state->counterBlock, state->keystreamBlock,
+                          &state->keySchedule)) {
+        data += whole;
+        length -= whole;
+        continue;
       }
-      if (AesEncryptBlocks4(counters, stream, &state->keySchedule)) {
-        memcpy(state->keystreamBlock, stream + kRun - AES_BLOCK_SIZE, AES_BLOCK_SIZE);
-      } else {
-        // No key: as with single blocks, the old keystream block stays.
-        for (uint32_t b = 0; b < 4; ++b) memcpy(stream + b * AES_BLOCK_SIZE, state->keystreamBlock, AES_BLOCK_SIZE);
-      }
-      for (uint32_t j = 0; j < kRun; ++j) data[j] ^= stream[j];
-      CryptoWipe(stream, sizeof stream);
-      data += kRun;
-      length -= kRun;
-      continue;
     }
     if (pos >= AES_BLOCK_SIZE) {
       CounterIncrement(state->counterBlock);

@@ -29,6 +29,8 @@ uint32_t IniGetString(const char *section, const char *key, const char *defaultV
 uint32_t SysGetModulePath(char *out, uint32_t size);  // own executable
 uint32_t SysGetTempPath(char *out, uint32_t size);    // ends in a backslash
 uint32_t SysGetCurrentDir(char *out, uint32_t size);
+// An environment variable's value; 0 (out empty) when it is unset or does not fit.
+uint32_t SysGetEnv(const char *name, char *out, uint32_t size);
 int SysSetCurrentDir(const char *path);
 // Starts a program with the shell's "open" verb (POSIX: executes it directly
 // when it is executable). Returns a value above 32 on success, as ShellExecuteA.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: native unit and integration tests (Windows stub under Wine,
-# dialogs under Xvfb), the Windows unit tests under Wine, the suite again under
+# dialogs under Xvfb), the native suite again with the portable checksum and
+# cipher paths forced (KVSFX_CPU=portable), the Windows unit tests under Wine, the suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of every
 # fuzz target. Ends with one line "N passed, N failed".
 set -uo pipefail
@@ -27,6 +28,10 @@ stage() {  # stage NAME COMMAND...: runs one stage and counts it
 KV_WERROR=ON bash scripts/build.sh || { echo "build failed"; echo "stages: 0 passed, 1 failed"; exit 1; }
 
 stage "native tests" ctest --test-dir build/native --output-on-failure -j2 --timeout 1200
+# Once more with the portable checksum and cipher paths forced, so that the
+# fallback stays as tested as the hardware paths.
+stage "native tests, portable paths" env KVSFX_CPU=portable \
+  ctest --test-dir build/native --output-on-failure -j2 --timeout 1200
 if [ -x build/bin/kvsfx-tests.exe ] && command -v wine >/dev/null 2>&1; then
   stage "windows unit tests (wine)" ctest --test-dir build/win --output-on-failure --timeout 1200
 fi
@@ -65,6 +70,17 @@ fuzz_run() {
       tail -40 "$fz/$name.log"
       ok=1
     fi
+    # Targets that reach the ciphers run again on the portable paths.
+    case $name in
+      fuzz_crypto_header | fuzz_archive)
+        echo "-- $name, portable paths (${fuzz_seconds}s)"
+        if ! KVSFX_CPU=portable "$t" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+            -print_final_stats=0 "$corpus" >"$fz/$name.portable.log" 2>&1; then
+          tail -40 "$fz/$name.portable.log"
+          ok=1
+        fi
+        ;;
+    esac
     rm -rf "$corpus"
   done
   rm -rf "$seeds"

@@ -177,6 +177,17 @@ uint32_t SysGetTempPath(char *out, uint32_t size) {
   return (uint32_t)n;
 }
 
+uint32_t SysGetEnv(const char *name, char *out, uint32_t size) {
+  if (!out || size == 0) return 0;
+  out[0] = '\0';
+  const char *value = name ? getenv(name) : nullptr;
+  if (!value) return 0;
+  size_t n = strlen(value);
+  if (n >= size) return 0;
+  memcpy(out, value, n + 1);
+  return (uint32_t)n;
+}
+
 uint32_t SysGetCurrentDir(char *out, uint32_t size) {
   if (!out || size == 0) return 0;
   out[0] = '\0';

@@ -71,6 +71,18 @@ uint32_t SysGetTempPath(char *out, uint32_t size) {
   return n;
 }
 
+uint32_t SysGetEnv(const char *name, char *out, uint32_t size) {
+  if (!out || size == 0) return 0;
+  out[0] = '\0';
+  if (!name) return 0;
+  DWORD n = GetEnvironmentVariableA(name, out, size);
+  if (n == 0 || n >= size) {
+    out[0] = '\0';
+    return 0;
+  }
+  return n;
+}
+
 uint32_t SysGetCurrentDir(char *out, uint32_t size) {
   if (!out || size == 0) return 0;
   DWORD n = GetCurrentDirectoryA(size, out);

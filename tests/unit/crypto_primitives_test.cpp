@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "crypto/aes.h"
+#include "crypto/cpu_dispatch.h"
 #include "crypto/sha1.h"
 
 namespace {
@@ -257,9 +258,121 @@ TEST(Aes, RefusedKeyLengthsAndMissingKey) {
     memset(out4, 0xC3, sizeof out4);
     EXPECT_EQ(0, AesEncryptBlocks4(in4, out4, &ks));
     for (unsigned char b : out4) EXPECT_EQ(0xC3, b) << "wrote without a key";
+    unsigned char counter[16] = {0}, last[16];
+    memset(last, 0xC3, sizeof last);
+    EXPECT_EQ(0, AesCtrXorBlocks(out4, 4, counter, last, &ks));
+    for (unsigned char b : out4) EXPECT_EQ(0xC3, b) << "wrote without a key";
+    for (unsigned char b : last) EXPECT_EQ(0xC3, b) << "wrote without a key";
+    EXPECT_EQ(0, counter[0]) << "counted without a key";
   }
   AesKeySchedule zero;
   memset(&zero, 0, sizeof zero);
   unsigned char in[16] = {0}, out[16] = {0};
   EXPECT_EQ(0, AesEncryptBlock(in, out, &zero));
+}
+
+// The hardware paths against the portable ones, in one process: every length
+// from 0 to a few blocks past the widest hardware run, at every alignment.
+namespace {
+
+// Runs fn once with the portable paths and once with every detected one.
+template <typename Fn>
+void BothPaths(Fn fn) {
+  uint32_t saved = CpuLimitFeatures(0);
+  fn(0u);
+  CpuLimitFeatures(~0u);
+  fn(1u);
+  CpuLimitFeatures(saved);
+}
+
+std::vector<unsigned char> Random(size_t n, uint32_t seed) {
+  std::vector<unsigned char> v(n);
+  for (auto &b : v) {
+    seed = seed * 1664525u + 1013904223u;
+    b = (unsigned char)(seed >> 24);
+  }
+  return v;
+}
+
+// PBKDF2 as RFC 2898 writes it, through the HMAC operations alone.
+std::vector<unsigned char> TextbookPbkdf2(const std::vector<unsigned char> &pw, const std::vector<unsigned char> &salt,
+                                          uint32_t iterations, uint32_t length) {
+  std::vector<unsigned char> out;
+  for (uint32_t block = 1; out.size() < length; ++block) {
+    std::vector<unsigned char> u = salt;
+    for (int s = 24; s >= 0; s -= 8) u.push_back((unsigned char)(block >> s));
+    unsigned char acc[20] = {0};
+    for (uint32_t n = 0; n < iterations; ++n) {
+      HmacSha1State st;
+      HmacSha1Begin(&st);
+      HmacSha1Key(pw.data(), (uint32_t)pw.size(), &st);
+      HmacSha1Data(u.data(), (uint32_t)u.size(), &st);
+      u.resize(20);
+      HmacSha1End(u.data(), 20, &st);
+      for (int j = 0; j < 20; ++j) acc[j] ^= u[j];
+    }
+    out.insert(out.end(), acc, acc + std::min<size_t>(20, length - out.size()));
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(CpuPaths, HardwareAndPortableAgreeOnEveryLengthAndAlignment) {
+  if (CpuFeatures() == 0) GTEST_SKIP() << "portable paths only (no hardware support, or forced)";
+  const std::vector<unsigned char> noise = Random(4096, 7);
+  AesKeySchedule ks;
+  AesSetEncryptKey(noise.data(), 32, &ks);
+  for (size_t length = 0; length <= 300; ++length) {
+    for (size_t align = 0; align < 16; ++align) {
+      SCOPED_TRACE(testing::Message() << "length " << length << " alignment " << align);
+      std::string digest[2];
+      std::vector<unsigned char> ctr[2];
+      unsigned char counter[2][16], last[2][16];
+      BothPaths([&](uint32_t path) {
+        Sha1State st;
+        Sha1Begin(&st);
+        Sha1Hash(noise.data() + align, (uint32_t)length, &st);
+        unsigned char out[20];
+        Sha1End(out, &st);
+        digest[path] = ToHex(out, 20);
+        // Counters chosen so that runs carry across bytes and wrap at 2^64;
+        // bytes 8..15 must come through untouched.
+        std::vector<unsigned char> buf(noise.begin() + 1000, noise.begin() + 1000 + length + align);
+        memset(counter[path], 0xFF, 8);
+        counter[path][0] = (unsigned char)(0xF0 + align);
+        memset(counter[path] + 8, (int)align, 8);
+        memset(last[path], 0, 16);
+        ASSERT_EQ(1, AesCtrXorBlocks(buf.data() + align, length / 16, counter[path], last[path], &ks));
+        ctr[path] = buf;
+      });
+      EXPECT_EQ(digest[0], digest[1]) << "SHA-1";
+      EXPECT_EQ(ctr[0], ctr[1]) << "AES-CTR";
+      EXPECT_EQ(0, memcmp(counter[0], counter[1], 16)) << "counter block";
+      EXPECT_EQ(0, memcmp(last[0], last[1], 16)) << "last keystream block";
+    }
+  }
+}
+
+TEST(Pbkdf2, EqualsTheTextbookDerivationOnBothPaths) {
+  struct Case {
+    size_t password, salt;
+    uint32_t iterations, length;
+  } cases[] = {
+      {0, 0, 1, 1},   {8, 16, 2, 66},  {64, 8, 3, 34},  {65, 12, 3, 50}, {130, 70, 2, 81},
+      {20, 4, 0, 20}, {1, 1, 5, 21},   {63, 55, 4, 101}, {128, 16, 1000, 66},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.password << "-byte password, " << c.salt << "-byte salt, " << c.iterations
+                                    << " iterations, " << c.length << " bytes");
+    std::vector<unsigned char> pw = Random(c.password, 11), salt = Random(c.salt, 13);
+    std::vector<unsigned char> want = TextbookPbkdf2(pw, salt, c.iterations, c.length);
+    BothPaths([&](uint32_t path) {
+      std::vector<unsigned char> out(c.length + 1, 0xEE);
+      Pbkdf2HmacSha1(pw.data(), (uint32_t)pw.size(), salt.data(), (uint32_t)salt.size(), c.iterations, out.data(),
+                     c.length);
+      EXPECT_EQ(ToHex(want.data(), want.size()), ToHex(out.data(), c.length)) << "path " << path;
+      EXPECT_EQ(0xEE, out[c.length]) << "wrote past the output";
+    });
+  }
 }

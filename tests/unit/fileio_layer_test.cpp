@@ -392,3 +392,17 @@ TEST(PlatformQuestions, OsIsNtAndDriveIsRemovable) {
   EXPECT_EQ(0, DriveIsRemovable(nullptr));
   EXPECT_EQ(0, DriveIsRemovable(""));
 }
+
+TEST(PlatformQuestions, EnvironmentValueWholeOrNothing) {
+  // PATH is set on every system the tests run on, and longer than 3 bytes.
+  char out[4096], small[4];
+  uint32_t n = SysGetEnv("PATH", out, sizeof out);
+  ASSERT_GT(n, 3u);
+  EXPECT_EQ(n, strlen(out));
+  memset(small, 'x', sizeof small);
+  EXPECT_EQ(0u, SysGetEnv("PATH", small, sizeof small));
+  EXPECT_STREQ("", small) << "a value that does not fit is not cut";
+  memset(out, 'x', sizeof out);
+  EXPECT_EQ(0u, SysGetEnv("KV_NEVER_SET_3F9A", out, sizeof out));
+  EXPECT_STREQ("", out);
+}
