@@ -8,18 +8,14 @@
 #include "../archive/job_types.h"
 #include "../archive/zip_job.h"
 
-int CmdExtract(int argc, char **argv);
-int CmdTest(int argc, char **argv);
-int CmdList(int argc, char **argv);
-
 // What the callbacks of one run know.
 struct ToolRun {
   int quiet = 0;
-  int skipExisting = 0;          // answer every overwrite question with skip
-  int progressLine = 0;          // stderr is a terminal and not quiet
-  int lineOpen = 0;              // a progress line waits for its end
-  std::string entry;             // name of the entry being processed
-  uint64_t entries = 0;          // entries done without error
+  int skipExisting = 0;  // answer every overwrite question with skip
+  int progressLine = 0;  // stderr is a terminal and not quiet
+  int lineOpen = 0;      // a progress line waits for its end
+  std::string entry;     // name of the entry being processed
+  uint64_t entries = 0;  // entries done without error
   uint64_t skipped = 0;
   uint64_t bytes = 0;
 };

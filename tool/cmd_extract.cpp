@@ -11,10 +11,11 @@
 
 #include "../archive/zip_job.h"
 #include "../fileio/ini_reader.h"
-#include "../launcher/sfx_state.h"
 #include "../launcher/dialog_path.h"
+#include "../launcher/sfx_state.h"
 #include "../ui/console/console_ui.h"
 #include "archive_cmd.h"
+#include "args.h"
 #include "tool.h"
 
 namespace {
@@ -175,11 +176,6 @@ int OnEntryDone(uintptr_t user, const char *, const char *, int, uint32_t, uint3
   return g_cancelRequested ? 0 : 1;
 }
 
-void Usage() {
-  fprintf(stderr,
-          "usage: kvsfx extract ARCHIVE -d DIR [--password PW] [--overwrite | --skip-existing] [--quiet]\n");
-}
-
 }  // namespace
 
 std::string ToolArchivePath(const char *native) {
@@ -228,32 +224,26 @@ int ToolReportError(int32_t code, const std::string &archivePath) {
   return ErrorToExitCode(code);
 }
 
-int CmdExtract(int argc, char **argv) {
-  const char *archiveArg = nullptr, *folderArg = nullptr, *password = nullptr;
+namespace {
+
+int RunExtract(const ToolArgs &args) {
   ToolRun run;
-  int overwrite = 0;
-  for (int i = 1; i < argc; i++) {
-    const char *a = argv[i];
-    if (!strcmp(a, "-d") && i + 1 < argc) folderArg = argv[++i];
-    else if (!strcmp(a, "--password") && i + 1 < argc) password = argv[++i];
-    else if (!strcmp(a, "--overwrite")) overwrite = 1;
-    else if (!strcmp(a, "--skip-existing")) run.skipExisting = 1;
-    else if (!strcmp(a, "--quiet")) run.quiet = 1;
-    else if (!strcmp(a, "--help")) {
-      Usage();
-      return TOOL_OK;
-    } else if (a[0] != '-' && !archiveArg) archiveArg = a;
-    else {
-      Usage();
-      return TOOL_USAGE;
-    }
-  }
-  if (!archiveArg || !folderArg || (overwrite && run.skipExisting)) {
-    Usage();
+  run.quiet = args.Verbosity() < 0;
+  int overwrite = args.Has("overwrite");
+  run.skipExisting = args.Has("skip-existing");
+  if (overwrite && run.skipExisting) {
+    fprintf(stderr, "kvsfx extract: --overwrite and --skip-existing exclude each other\n");
     return TOOL_USAGE;
   }
+  const std::string *folderArg = args.Value("dir");
+  if (!folderArg) {
+    fprintf(stderr, "kvsfx extract: the target folder (-d DIR) is required\n");
+    return TOOL_USAGE;
+  }
+  const char *archiveArg = args.operands[0].c_str();
+  const char *password = args.Has("password") ? args.Value("password")->c_str() : nullptr;
   std::string archivePath = ToolArchivePath(archiveArg);
-  std::string folder = ToolFolderPath(folderArg);
+  std::string folder = ToolFolderPath(folderArg->c_str());
   if (folder.empty()) return ToolReportError(ERR_FILE_ACCESS, archivePath);
   if (archivePath.size() >= PATH_BUF_SIZE || folder.size() >= PATH_BUF_SIZE) {
     fprintf(stderr, "kvsfx: path longer than %u characters\n", (unsigned)(PATH_BUF_SIZE - 1));
@@ -270,4 +260,30 @@ int CmdExtract(int argc, char **argv) {
     fprintf(stderr, "extracted %llu entries (%llu bytes)%s\n", (unsigned long long)run.entries,
             (unsigned long long)run.bytes, run.skipped ? ", existing files skipped" : "");
   return 0;
+}
+
+const ToolOption kExtractOptions[] = {
+    {"dir", 'd', "DIR", "the folder to extract into (required; made when missing)", nullptr},
+    {"overwrite", 0, nullptr, "replace existing files without asking", nullptr},
+    {"skip-existing", 0, nullptr,
+     "keep existing files without asking (the default without a\n"
+     "terminal; with one, each is asked about)",
+     nullptr},
+};
+
+}  // namespace
+
+const ToolVerb &ExtractVerb() {
+  static const ToolVerb verb = {"extract",
+                                "ARCHIVE -d DIR",
+                                1,
+                                1,
+                                "extract a ZIP archive or self-extractor into a folder",
+                                "Extracts every entry of ARCHIVE (a ZIP archive, a self-extractor, or the\n"
+                                "last volume of a split set) into DIR, on the same engine as the\n"
+                                "self-extractor.\n",
+                                ToolWithPasswords(kExtractOptions, sizeof kExtractOptions / sizeof *kExtractOptions),
+                                kToolExitsEngine,
+                                RunExtract};
+  return verb;
 }

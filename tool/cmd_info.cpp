@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "args.h"
 #include "fileio/file_io.h"
 #include "fileio/ini_reader.h"
 #include "launcher/lang_table.h"
@@ -12,9 +13,7 @@
 
 namespace {
 
-const char kInfoHelp[] =
-    "usage: kvsfx info FILE\n"
-    "\n"
+const char kInfoAbout[] =
     "Reads the metadata block of the self-extractor FILE the way its stub does\n"
     "at start-up and prints the block's place, revision, language name and every\n"
     "setting, then the values the stub derives from them. If the stub would fail\n"
@@ -44,32 +43,23 @@ void PrintSettings(SfxSettings *s) {
   }
 }
 
-}  // namespace
-
-int CmdInfo(int argc, char **argv) {
-  if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
-    fputs(kInfoHelp, stdout);
-    return TOOL_OK;
-  }
-  if (argc != 2 || argv[1][0] == '-') {
-    fprintf(stderr, "kvsfx info: expected exactly one FILE (see kvsfx info --help)\n");
-    return TOOL_USAGE;
-  }
-  std::string path = ToolProgramPath(argv[1]);
+int RunInfo(const ToolArgs &args) {
+  const char *file = args.operands[0].c_str();
+  std::string path = ToolProgramPath(file);
   if (path.empty() || path.size() >= PATH_BUF_SIZE) {
-    fprintf(stderr, "kvsfx info: cannot open '%s'\n", argv[1]);
+    fprintf(stderr, "kvsfx info: cannot open '%s'\n", file);
     return TOOL_FAILED;
   }
   StrCopy(g_programPath, path.c_str(), sizeof g_programPath);
   SfxBlockInfo block;
   int code = SfxReadBlock(&block);
   if (code != 0) {
-    printf("%s: the stub would fail to start: code %d\n  %s\n", argv[1], code,
+    printf("%s: the stub would fail to start: code %d\n  %s\n", file, code,
            ToolPrintable(StartupErrorText(code)).c_str());
     return TOOL_FAILED;
   }
   std::string language = LanguageName(path, block);
-  printf("%s\n", argv[1]);
+  printf("%s\n", file);
   printf("  block at offset    %lld\n", (long long)block.blockOffset);
   printf("  format version     %u\n", SFX_FORMAT_VERSION);
   printf("  revision           %u\n", block.revision);
@@ -86,4 +76,13 @@ int CmdInfo(int argc, char **argv) {
   printf("  %-18s %d\n", "premessagePending", g_premessagePending);
   LangTableFree(g_langTable);
   return TOOL_OK;
+}
+
+}  // namespace
+
+const ToolVerb &InfoVerb() {
+  static const ToolVerb verb = {
+      "info", "FILE",          1,      1, "show the block and settings of a self-extractor", kInfoAbout,
+      {},     kToolExitsPlain, RunInfo};
+  return verb;
 }

@@ -4,6 +4,7 @@
 
 #include "../archive/zip_job.h"
 #include "archive_cmd.h"
+#include "args.h"
 #include "tool.h"
 
 namespace {
@@ -29,14 +30,8 @@ int PrintEntry(void *, const EntryRecord *e) {
   return 1;
 }
 
-}  // namespace
-
-int CmdList(int argc, char **argv) {
-  if (argc != 2 || argv[1][0] == '-') {
-    fprintf(stderr, "usage: kvsfx list ARCHIVE\n");
-    return argc == 2 && !strcmp(argv[1], "--help") ? TOOL_OK : TOOL_USAGE;
-  }
-  std::string archivePath = ToolArchivePath(argv[1]);
+int RunList(const ToolArgs &args) {
+  std::string archivePath = ToolArchivePath(args.operands[0].c_str());
   if (archivePath.size() >= PATH_BUF_SIZE) {
     fprintf(stderr, "kvsfx: path longer than %u characters\n", (unsigned)(PATH_BUF_SIZE - 1));
     return TOOL_USAGE;
@@ -52,4 +47,20 @@ int CmdList(int argc, char **argv) {
          (unsigned long long)summary.directories);
   if (comment[0]) printf("comment: %s\n", ToolPrintable(comment).c_str());
   return 0;
+}
+
+}  // namespace
+
+const ToolVerb &ListVerb() {
+  static const ToolVerb verb = {"list",
+                                "ARCHIVE",
+                                1,
+                                1,
+                                "list the entries of a ZIP archive or self-extractor",
+                                "Lists the entries of ARCHIVE in the order of its central directory:\n"
+                                "sizes, time, CRC-32, method, encryption and name.\n",
+                                {},
+                                kToolExitsEngine,
+                                RunList};
+  return verb;
 }

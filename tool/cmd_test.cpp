@@ -8,25 +8,16 @@
 #include "../archive/zip_job.h"
 #include "../ui/console/console_ui.h"
 #include "archive_cmd.h"
+#include "args.h"
 #include "tool.h"
 
-int CmdTest(int argc, char **argv) {
-  const char *archiveArg = nullptr, *password = nullptr;
+namespace {
+
+int RunTest(const ToolArgs &args) {
   ToolRun run;
-  for (int i = 1; i < argc; i++) {
-    const char *a = argv[i];
-    if (!strcmp(a, "--password") && i + 1 < argc) password = argv[++i];
-    else if (!strcmp(a, "--quiet")) run.quiet = 1;
-    else if (a[0] != '-' && !archiveArg) archiveArg = a;
-    else {
-      fprintf(stderr, "usage: kvsfx test ARCHIVE [--password PW] [--quiet]\n");
-      return strcmp(a, "--help") ? TOOL_USAGE : TOOL_OK;
-    }
-  }
-  if (!archiveArg) {
-    fprintf(stderr, "usage: kvsfx test ARCHIVE [--password PW] [--quiet]\n");
-    return TOOL_USAGE;
-  }
+  run.quiet = args.Verbosity() < 0;
+  const char *archiveArg = args.operands[0].c_str();
+  const char *password = args.Has("password") ? args.Value("password")->c_str() : nullptr;
   std::string archivePath = ToolArchivePath(archiveArg);
   if (archivePath.size() >= PATH_BUF_SIZE) {
     fprintf(stderr, "kvsfx: path longer than %u characters\n", (unsigned)(PATH_BUF_SIZE - 1));
@@ -40,7 +31,21 @@ int CmdTest(int argc, char **argv) {
   int32_t code = ToolRunEngine(&run, &request);
   if (code != 0) return ToolReportError(code, archivePath);
   if (!run.quiet)
-    printf("ok: %llu entries, %llu bytes checked\n", (unsigned long long)run.entries,
-           (unsigned long long)run.bytes);
+    printf("ok: %llu entries, %llu bytes checked\n", (unsigned long long)run.entries, (unsigned long long)run.bytes);
   return 0;
+}
+
+}  // namespace
+
+const ToolVerb &TestVerb() {
+  static const ToolVerb verb = {"test",
+                                "ARCHIVE",
+                                1,
+                                1,
+                                "check every entry of a ZIP archive or self-extractor",
+                                "Decodes every entry of ARCHIVE and checks its CRC-32, writing nothing.\n",
+                                ToolWithPasswords(nullptr, 0),
+                                kToolExitsEngine,
+                                RunTest};
+  return verb;
 }
