@@ -345,9 +345,9 @@ int RunBuild(const ToolArgs &args) {
   }
   if (opt.stub.empty()) {
     if (opt.targetOs.empty() || opt.targetOs == "windows")
-      opt.stub = ToolSelfDir() + "/kvsfx-stub.exe";
+      opt.stub = ToolFindStub("kvsfx-stub.exe");
     else if (opt.targetOs == "posix")
-      opt.stub = ToolSelfDir() + "/kvsfx-stub";
+      opt.stub = ToolFindStub("kvsfx-stub");
     else {
       Refuse("--target-os must be windows or posix, not '" + opt.targetOs + "'");
       return TOOL_USAGE;
@@ -444,9 +444,12 @@ int RunBuild(const ToolArgs &args) {
   }
 
   if (!WriteOutput(opt.output, head, opt.archive, archiveSize)) return TOOL_FAILED;
-  printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
-         blockOffset, head.size() - blockOffset, (long long)archiveSize);
-  if (others > 0) {
+  if (args.Verbosity() > 0)
+    printf("stub %s, language %s%s\n", opt.stub.c_str(), builtin ? "built-in " : "", opt.lang.c_str());
+  if (args.Verbosity() >= 0)
+    printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
+           blockOffset, head.size() - blockOffset, (long long)archiveSize);
+  if (others > 0 && args.Verbosity() >= 0) {
     printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s\n",
            opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(), others > 1 ? " to " : "",
            others > 1 ? ("'" + VolumeName(opt.output, others - 1) + "'").c_str() : "");

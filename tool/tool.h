@@ -27,6 +27,9 @@ extern const char kToolExitsEngine[];
 bool ToolReadFile(const std::string &path, std::string *data, std::string *error);
 // The folder that holds the running tool (no trailing slash).
 std::string ToolSelfDir();
+// The stub of that name beside the tool, else in the share/kvsfx folder of
+// an installation (bin/../share/kvsfx); the first path when neither exists.
+std::string ToolFindStub(const char *name);
 // A native path as the program's own path functions expect it: absolute,
 // with backslashes. Empty if it can't be made.
 std::string ToolProgramPath(const std::string &nativePath);

@@ -37,6 +37,14 @@ std::string ToolSelfDir() {
   return buffer;
 }
 
+std::string ToolFindStub(const char *name) {
+  const std::string self = ToolSelfDir();
+  const std::string beside = self + "/" + name;
+  const std::string installed = self + "/../share/kvsfx/" + name;
+  if (access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
+  return beside;
+}
+
 std::string ToolProgramPath(const std::string &nativePath) {
   char *full = realpath(nativePath.c_str(), nullptr);
   if (!full) return std::string();
