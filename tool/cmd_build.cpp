@@ -1,8 +1,4 @@
 // kvsfx build: stub, metadata block and ZIP archive written into one file.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +12,7 @@
 #include "launcher/lang_table.h"
 #include "launcher/sfx_meta.h"
 #include "tool.h"
+#include "tool_os.h"
 
 namespace {
 
@@ -179,12 +176,12 @@ bool FindEndRecord(const std::string &path, int64_t *size, unsigned *disk) {
   FILE *f = fopen(path.c_str(), "rb");
   if (!f) return false;
   bool found = false;
-  if (fseeko(f, 0, SEEK_END) == 0) {
-    off_t end = ftello(f);
+  if (ToolSeek(f, 0, SEEK_END)) {
+    int64_t end = ToolTell(f);
     *size = end;
-    off_t start = end > 65557 ? end - 65557 : 0;
+    int64_t start = end > 65557 ? end - 65557 : 0;
     std::vector<unsigned char> tail((size_t)(end - start));
-    if (fseeko(f, start, SEEK_SET) == 0 && fread(tail.data(), 1, tail.size(), f) == tail.size()) {
+    if (ToolSeek(f, start, SEEK_SET) && fread(tail.data(), 1, tail.size(), f) == tail.size()) {
       for (size_t i = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; i-- > 0;)
         if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
           *disk = tail[i + 4] | (unsigned)tail[i + 5] << 8;
@@ -199,7 +196,7 @@ bool FindEndRecord(const std::string &path, int64_t *size, unsigned *disk) {
 
 // path with its file name's extension replaced by that of volume n (0-based).
 std::string VolumeName(const std::string &path, unsigned n) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(kToolSeparator == '/' ? "/" : "/\\");
   size_t dot = path.find_last_of('.');
   std::string base =
       dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
@@ -246,31 +243,17 @@ void PutU32(std::string *out, uint32_t v) {
   out->append((const char *)b, 4);
 }
 
-bool WriteAll(int fd, const char *data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= (size_t)n;
-  }
-  return true;
-}
-
 // Writes head then the archive's bytes into a fresh file beside out, and
-// renames it over out only when everything arrived.
+// moves it over out only when everything arrived.
 bool WriteOutput(const std::string &out, const std::string &head, const std::string &archive, int64_t archiveSize) {
-  std::string temp = out + ".kvsfx-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) {
-    Refuse("cannot create a file beside '" + out + "': " + strerror(errno));
+  std::string name, error;
+  FILE *f = ToolCreateTemp(out, &name, &error);
+  if (!f) {
+    Refuse("cannot create a file beside '" + out + "': " + error);
     return false;
   }
-  std::string error;
-  bool ok = WriteAll(fd, head.data(), head.size());
-  if (!ok) error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+  bool ok = fwrite(head.data(), 1, head.size(), f) == head.size();
+  if (!ok) error = "cannot write '" + name + "': " + strerror(errno);
   if (ok) {
     FILE *in = fopen(archive.c_str(), "rb");
     int64_t copied = 0;
@@ -281,10 +264,10 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
       char buffer[65536];
       size_t got;
       while (ok && (got = fread(buffer, 1, sizeof buffer, in)) > 0) {
-        ok = WriteAll(fd, buffer, got);
+        ok = fwrite(buffer, 1, got, f) == got;
         copied += (int64_t)got;
       }
-      if (!ok) error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+      if (!ok) error = "cannot write '" + name + "': " + strerror(errno);
       if (ok && (ferror(in) || copied != archiveSize)) {
         ok = false;
         error = "the archive '" + archive + "' changed or could not be read while copying";
@@ -292,29 +275,13 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
       fclose(in);
     }
   }
-  // An executable for its owner and whoever the umask lets run it.
-  mode_t mask = umask(0);
-  umask(mask);
-  if (ok && fchmod(fd, 0777 & ~mask) != 0) {
-    ok = false;
-    error = std::string("cannot set the mode of '") + name.data() + "': " + strerror(errno);
-  }
-  if (ok && fsync(fd) != 0) {
-    ok = false;
-    error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
-  }
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
-  }
-  if (ok && rename(name.data(), out.c_str()) != 0) {
-    ok = false;
-    error = "cannot create '" + out + "': " + strerror(errno);
-  }
   if (!ok) {
-    unlink(name.data());
-    Refuse(error);
+    fclose(f);
+    remove(name.c_str());
+  } else {
+    ok = ToolCommitTemp(f, name, out, &error);
   }
+  if (!ok) Refuse(error);
   return ok;
 }
 
@@ -391,7 +358,9 @@ int RunBuild(const ToolArgs &args) {
   // Archive.
   int64_t archiveSize = 0;
   unsigned others = 0;  // volumes before this one
-  if (access(opt.archive.c_str(), R_OK) != 0) {
+  if (FILE *probe = fopen(opt.archive.c_str(), "rb")) {
+    fclose(probe);
+  } else {
     Refuse("cannot read the archive '" + opt.archive + "': " + strerror(errno));
     return TOOL_FAILED;
   }
@@ -454,7 +423,7 @@ int RunBuild(const ToolArgs &args) {
            opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(), others > 1 ? " to " : "",
            others > 1 ? ("'" + VolumeName(opt.output, others - 1) + "'").c_str() : "");
     for (unsigned v = 0; v < others; v++)
-      if (access(VolumeName(opt.archive, v).c_str(), R_OK) != 0)
+      if (ToolKindOf(VolumeName(opt.archive, v), &error) != TOOL_FILE)
         fprintf(stderr, "kvsfx build: note: '%s' is not beside the archive\n", VolumeName(opt.archive, v).c_str());
   }
   return TOOL_OK;

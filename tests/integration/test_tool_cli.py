@@ -128,6 +128,35 @@ class ToolCli(TempDirTest):
         self.assertEqual(0, r.returncode)
         self.assertEqual(b"", r.stderr)
 
+    def test_windows_tool_under_wine(self):
+        tool = os.path.join(kvtest.KV_WIN_BIN, "kvsfx.exe")
+        kvtest.need(kvtest.WINE and os.path.exists(tool) and os.path.exists(kvtest.WINDOWS_STUB),
+                    "Wine, kvsfx.exe or the Windows stub missing")
+        files = {"hello.txt": b"from the Windows tool\n", "sub/data.bin": bytes(range(256)) * 40}
+        archive = kvtest.make_zip(self.dir, files)
+
+        def wine(*args):
+            win = ["Z:" + a.replace("/", "\\") if a.startswith("/") else a for a in args]
+            return kvtest.run([kvtest.WINE, tool] + win, env=kvtest.wine_env(), timeout=300)
+
+        # No stub named: kvsfx.exe takes kvsfx-stub.exe from beside itself.
+        sfx, target = self.path("setup.exe"), self.path("target")
+        r = wine("build", "--archive", archive, "-o", sfx, "--unattended", "--target", "Z:" + target.replace("/", "\\"))
+        self.assertEqual(0, r.returncode, r.stderr)
+        self.assertEqual(0, kvtest.run_wine(sfx).returncode)
+        out = self.path("out")
+        r = wine("extract", sfx, "-d", out, "--quiet")
+        self.assertEqual(0, r.returncode, r.stderr)
+        for name, data in files.items():
+            self.assertEqual(data, kvtest.read(os.path.join(target, name)), name)
+            self.assertEqual(data, kvtest.read(os.path.join(out, name)), name)
+        r = wine("list", "--json", sfx)
+        self.assertEqual(sorted(files), sorted(e["name"] for e in json.loads(r.stdout)["entries"]))
+        r = wine("extract", self.path("none.zip"), "-d", self.path("no"))
+        self.assertEqual(5, r.returncode)
+        self.assertIn(b"No such file or directory", r.stderr)
+        self.assertFalse(os.path.exists(self.path("no")))
+
 
 if __name__ == "__main__":
     unittest.main()
