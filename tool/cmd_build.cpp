@@ -1,60 +1,73 @@
 // kvsfx build: stub, metadata block and ZIP archive written into one file.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "args.h"
 #include "fileio/ini_reader.h"
 #include "launcher/lang_table.h"
 #include "launcher/sfx_meta.h"
 #include "tool.h"
+#include "tool_os.h"
 
 namespace {
 
-const char kBuildHelp[] =
-    "usage: kvsfx build --archive ZIP -o OUT [options]\n"
-    "\n"
+// One row per option; rows with a setting fill that field of the block, and
+// the settings file accepts their names as keys beside the field's own.
+const ToolOption kBuildOptions[] = {
+    {"archive", 0, "ZIP",
+     "the ZIP archive to append (required); of a split set its last\n"
+     "volume (.zip), the other volumes then travel beside OUT as OUT's\n"
+     "name with .z01, .z02...",
+     nullptr},
+    {"output", 'o', "OUT", "the self-extractor to write (required)", nullptr},
+    {"target-os", 0, "windows|posix",
+     "which stub beside the tool (or in its share/kvsfx folder) to use:\n"
+     "windows (default) kvsfx-stub.exe, posix kvsfx-stub",
+     nullptr},
+    {"stub", 0, "PATH", "use this stub instead (not with --target-os)", nullptr},
+    {"lang", 0, "de|en|FILE",
+     "language text: built-in German (default) or English, or an INI\n"
+     "file of your own",
+     nullptr},
+    {"settings", 0, "FILE.ini",
+     "settings from the [settings] section of an INI file, keys named\n"
+     "as the settings or as these options (message = premessageText);\n"
+     "\\n and \\t in its texts become line breaks and tabs. Options on\n"
+     "the command line override it.",
+     nullptr},
+    {"mode", 0, "N",
+     "mode (0: split run command, default folder; 2: use\n"
+     "--mode2-command; other values: no derivations)",
+     "mode"},
+    {"caption", 0, "TEXT", "premessageCaption, at most 255 bytes", "premessageCaption"},
+    {"message", 0, "TEXT", "premessageText, at most 4095 bytes; shown at start", "premessageText"},
+    {"message-type", 0, "N", "premessageType: 0 OK, 1 Yes/No, 2 OK/Cancel", "premessageType"},
+    {"info", 0, "TEXT", "infoText, at most 255 bytes", "infoText"},
+    {"target", 0, "DIR",
+     "targetFolder, at most 255 bytes (may start with a folder macro\n"
+     "such as %Temp%)",
+     "targetFolder"},
+    {"run", 0, "CMD",
+     "runCommand, at most 255 bytes: a path relative to the target\n"
+     "folder, optionally '|' and parameters",
+     "runCommand"},
+    {"overwrite-option", 0, nullptr, "overwriteOption = 1", "overwriteOption"},
+    {"unattended", 0, nullptr, "unattended = 1 (no dialog)", "unattended"},
+    {"mode2-command", 0, "TEXT", "mode2Command, at most 255 bytes", "mode2Command"},
+};
+
+const char kBuildAbout[] =
     "Writes OUT: the stub (padded with zero bytes to 50000 bytes when shorter),\n"
     "the metadata block (language text and settings), then ZIP byte for byte.\n"
-    "\n"
-    "  --archive ZIP          the ZIP archive to append (required); of a split\n"
-    "                         set its last volume (.zip), the other volumes then\n"
-    "                         travel beside OUT as OUT's name with .z01, .z02...\n"
-    "  -o, --output OUT       the self-extractor to write (required)\n"
-    "  --target-os windows|posix\n"
-    "                         which stub beside the tool to use (default windows:\n"
-    "                         kvsfx-stub.exe; posix: kvsfx-stub)\n"
-    "  --stub PATH            use this stub instead (not with --target-os)\n"
-    "  --lang de|en|FILE      language text: built-in German (default) or\n"
-    "                         English, or an INI file of your own\n"
-    "  --settings FILE.ini    settings from the [settings] section of an INI file,\n"
-    "                         keys named as the settings below; \\n and \\t in its\n"
-    "                         texts become line breaks and tabs. Options given on\n"
-    "                         the command line override it.\n"
-    "  --mode N               mode (0: split run command, default folder; 2: use\n"
-    "                         --mode2-command; other values: no derivations)\n"
-    "  --caption TEXT         premessageCaption, at most 255 bytes\n"
-    "  --message TEXT         premessageText, at most 4095 bytes; shown at start\n"
-    "  --message-type N       premessageType: 0 OK, 1 Yes/No, 2 OK/Cancel\n"
-    "  --info TEXT            infoText, at most 255 bytes\n"
-    "  --target DIR           targetFolder, at most 255 bytes (may start with a\n"
-    "                         folder macro such as %Temp%)\n"
-    "  --run CMD              runCommand, at most 255 bytes: a path relative to\n"
-    "                         the target folder, optionally '|' and parameters\n"
-    "  --overwrite-option     overwriteOption = 1\n"
-    "  --unattended           unattended = 1 (no dialog)\n"
-    "  --mode2-command TEXT   mode2Command, at most 255 bytes\n"
-    "\n"
     "Refuses (exit 1, no file written) an archive without an end-of-central-\n"
     "directory record, a language text the stub would reject, a text longer\n"
     "than its limit, and a stub so large that the stub would not find the\n"
-    "block. Unknown options exit with 2.\n";
+    "block.\n";
 
 // The settings that a builder may set, by name; reserved ones stay zero.
 bool IsSettableField(const SfxField &f) { return strncmp(f.name, "reserved", 8) != 0; }
@@ -94,9 +107,18 @@ struct KeyCheck {
   std::string unknown;
 };
 
+// The option whose name is also a settings-file key for field, or null.
+const ToolOption *FieldOption(const SfxField &f) {
+  for (const ToolOption &o : kBuildOptions)
+    if (o.setting && strcmp(o.setting, f.name) == 0 && strcmp(o.name, f.name) != 0) return &o;
+  return nullptr;
+}
+
 int CheckSettingsKey(void *user, const char *name, size_t length) {
   if (length > 0 && (name[0] == ';' || name[0] == '#')) return 1;  // comment lines
   if (FindField(name, length)) return 1;
+  for (const ToolOption &o : kBuildOptions)
+    if (o.setting && strlen(o.name) == length && strncmp(o.name, name, length) == 0) return 1;
   ((KeyCheck *)user)->unknown.assign(name, length);
   return 0;
 }
@@ -119,6 +141,18 @@ bool LoadSettingsFile(const std::string &path, BuildSettings *settings) {
     std::vector<char> value(16384);
     const char absent[] = "\x01";
     IniLookup(data.data(), data.size(), "settings", f.name, absent, value.data(), (uint32_t)value.size());
+    const ToolOption *alias = FieldOption(f);
+    if (alias) {
+      std::vector<char> other(value.size());
+      IniLookup(data.data(), data.size(), "settings", alias->name, absent, other.data(), (uint32_t)other.size());
+      if (strcmp(other.data(), absent) != 0) {
+        if (strcmp(value.data(), absent) != 0) {
+          Refuse(std::string("both ") + f.name + " and " + alias->name + " are set in " + path);
+          return false;
+        }
+        value.swap(other);
+      }
+    }
     if (strcmp(value.data(), absent) == 0) continue;
     if (f.kind == SFX_FIELD_U32) {
       if (!ParseU32(value.data(), &settings->number[i])) {
@@ -142,12 +176,12 @@ bool FindEndRecord(const std::string &path, int64_t *size, unsigned *disk) {
   FILE *f = fopen(path.c_str(), "rb");
   if (!f) return false;
   bool found = false;
-  if (fseeko(f, 0, SEEK_END) == 0) {
-    off_t end = ftello(f);
+  if (ToolSeek(f, 0, SEEK_END)) {
+    int64_t end = ToolTell(f);
     *size = end;
-    off_t start = end > 65557 ? end - 65557 : 0;
+    int64_t start = end > 65557 ? end - 65557 : 0;
     std::vector<unsigned char> tail((size_t)(end - start));
-    if (fseeko(f, start, SEEK_SET) == 0 && fread(tail.data(), 1, tail.size(), f) == tail.size()) {
+    if (ToolSeek(f, start, SEEK_SET) && fread(tail.data(), 1, tail.size(), f) == tail.size()) {
       for (size_t i = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; i-- > 0;)
         if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
           *disk = tail[i + 4] | (unsigned)tail[i + 5] << 8;
@@ -162,9 +196,10 @@ bool FindEndRecord(const std::string &path, int64_t *size, unsigned *disk) {
 
 // path with its file name's extension replaced by that of volume n (0-based).
 std::string VolumeName(const std::string &path, unsigned n) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(kToolSeparator == '/' ? "/" : "/\\");
   size_t dot = path.find_last_of('.');
-  std::string base = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
+  std::string base =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
   char ext[32];
   unsigned k = n + 1;
   snprintf(ext, sizeof ext, k < 10 ? ".z0%u" : k < 100 ? ".z%u" : ".%u", k);
@@ -208,31 +243,17 @@ void PutU32(std::string *out, uint32_t v) {
   out->append((const char *)b, 4);
 }
 
-bool WriteAll(int fd, const char *data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= (size_t)n;
-  }
-  return true;
-}
-
 // Writes head then the archive's bytes into a fresh file beside out, and
-// renames it over out only when everything arrived.
+// moves it over out only when everything arrived.
 bool WriteOutput(const std::string &out, const std::string &head, const std::string &archive, int64_t archiveSize) {
-  std::string temp = out + ".kvsfx-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) {
-    Refuse("cannot create a file beside '" + out + "': " + strerror(errno));
+  std::string name, error;
+  FILE *f = ToolCreateTemp(out, &name, &error);
+  if (!f) {
+    Refuse("cannot create a file beside '" + out + "': " + error);
     return false;
   }
-  std::string error;
-  bool ok = WriteAll(fd, head.data(), head.size());
-  if (!ok) error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+  bool ok = fwrite(head.data(), 1, head.size(), f) == head.size();
+  if (!ok) error = "cannot write '" + name + "': " + strerror(errno);
   if (ok) {
     FILE *in = fopen(archive.c_str(), "rb");
     int64_t copied = 0;
@@ -243,10 +264,10 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
       char buffer[65536];
       size_t got;
       while (ok && (got = fread(buffer, 1, sizeof buffer, in)) > 0) {
-        ok = WriteAll(fd, buffer, got);
+        ok = fwrite(buffer, 1, got, f) == got;
         copied += (int64_t)got;
       }
-      if (!ok) error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+      if (!ok) error = "cannot write '" + name + "': " + strerror(errno);
       if (ok && (ferror(in) || copied != archiveSize)) {
         ok = false;
         error = "the archive '" + archive + "' changed or could not be read while copying";
@@ -254,29 +275,13 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
       fclose(in);
     }
   }
-  // An executable for its owner and whoever the umask lets run it.
-  mode_t mask = umask(0);
-  umask(mask);
-  if (ok && fchmod(fd, 0777 & ~mask) != 0) {
-    ok = false;
-    error = std::string("cannot set the mode of '") + name.data() + "': " + strerror(errno);
-  }
-  if (ok && fsync(fd) != 0) {
-    ok = false;
-    error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
-  }
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
-  }
-  if (ok && rename(name.data(), out.c_str()) != 0) {
-    ok = false;
-    error = "cannot create '" + out + "': " + strerror(errno);
-  }
   if (!ok) {
-    unlink(name.data());
-    Refuse(error);
+    fclose(f);
+    remove(name.c_str());
+  } else {
+    ok = ToolCommitTemp(f, name, out, &error);
   }
+  if (!ok) Refuse(error);
   return ok;
 }
 
@@ -286,63 +291,17 @@ struct BuildOptions {
   std::vector<std::pair<int, std::string>> fields;
 };
 
-}  // namespace
-
-int CmdBuild(int argc, char **argv) {
+int RunBuild(const ToolArgs &args) {
   BuildOptions opt;
-  // Options that take a value, and the setting each one fills (or -1).
-  struct ValueOption {
-    const char *name;
-    std::string *target;
-    const char *field;
-  };
-  const ValueOption valueOptions[] = {
-      {"--archive", &opt.archive, nullptr},       {"-o", &opt.output, nullptr},
-      {"--output", &opt.output, nullptr},         {"--target-os", &opt.targetOs, nullptr},
-      {"--stub", &opt.stub, nullptr},             {"--lang", &opt.lang, nullptr},
-      {"--settings", &opt.settingsFile, nullptr}, {"--mode", nullptr, "mode"},
-      {"--caption", nullptr, "premessageCaption"}, {"--message", nullptr, "premessageText"},
-      {"--message-type", nullptr, "premessageType"}, {"--info", nullptr, "infoText"},
-      {"--target", nullptr, "targetFolder"},      {"--run", nullptr, "runCommand"},
-      {"--mode2-command", nullptr, "mode2Command"},
-  };
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      fputs(kBuildHelp, stdout);
-      return TOOL_OK;
-    }
-    if (arg == "--overwrite-option" || arg == "--unattended") {
-      opt.fields.emplace_back(FieldIndex(arg == "--unattended" ? "unattended" : "overwriteOption"), "1");
-      continue;
-    }
-    std::string name = arg, value;
-    bool inlineValue = false;
-    size_t eq = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      inlineValue = true;
-    }
-    const ValueOption *match = nullptr;
-    for (const ValueOption &v : valueOptions)
-      if (name == v.name) match = &v;
-    if (!match) {
-      Refuse("unknown option '" + arg + "' (see kvsfx build --help)");
-      return TOOL_USAGE;
-    }
-    if (!inlineValue) {
-      if (i + 1 >= argc) {
-        Refuse("option " + name + " needs a value");
-        return TOOL_USAGE;
-      }
-      value = argv[++i];
-    }
-    if (match->target)
-      *match->target = value;
-    else
-      opt.fields.emplace_back(FieldIndex(match->field), value);
+  for (const auto &given : args.given) {
+    const ToolOption &o = *given.first;
+    if (o.setting) opt.fields.emplace_back(FieldIndex(o.setting), o.value ? given.second : "1");
   }
+  const char *const pathOptions[] = {"archive", "output", "target-os", "stub", "lang", "settings"};
+  std::string *const pathTargets[] = {&opt.archive, &opt.output, &opt.targetOs,
+                                      &opt.stub,    &opt.lang,   &opt.settingsFile};
+  for (size_t i = 0; i < sizeof pathOptions / sizeof *pathOptions; i++)
+    if (const std::string *v = args.Value(pathOptions[i])) *pathTargets[i] = *v;
   if (opt.archive.empty() || opt.output.empty()) {
     Refuse("--archive and -o are required (see kvsfx build --help)");
     return TOOL_USAGE;
@@ -353,9 +312,9 @@ int CmdBuild(int argc, char **argv) {
   }
   if (opt.stub.empty()) {
     if (opt.targetOs.empty() || opt.targetOs == "windows")
-      opt.stub = ToolSelfDir() + "/kvsfx-stub.exe";
+      opt.stub = ToolFindStub("kvsfx-stub.exe");
     else if (opt.targetOs == "posix")
-      opt.stub = ToolSelfDir() + "/kvsfx-stub";
+      opt.stub = ToolFindStub("kvsfx-stub");
     else {
       Refuse("--target-os must be windows or posix, not '" + opt.targetOs + "'");
       return TOOL_USAGE;
@@ -399,7 +358,9 @@ int CmdBuild(int argc, char **argv) {
   // Archive.
   int64_t archiveSize = 0;
   unsigned others = 0;  // volumes before this one
-  if (access(opt.archive.c_str(), R_OK) != 0) {
+  if (FILE *probe = fopen(opt.archive.c_str(), "rb")) {
+    fclose(probe);
+  } else {
     Refuse("cannot read the archive '" + opt.archive + "': " + strerror(errno));
     return TOOL_FAILED;
   }
@@ -443,8 +404,8 @@ int CmdBuild(int argc, char **argv) {
            " bytes): the block must start by offset " + std::to_string(SFX_SCAN_OFFSET + SFX_SCAN_WINDOW - 19));
     return TOOL_FAILED;
   }
-  int64_t first = SfxScanBlock((const unsigned char *)head.data() + SFX_SCAN_OFFSET,
-                               (size_t)index + SFX_HEADER_SIZE + 1);
+  int64_t first =
+      SfxScanBlock((const unsigned char *)head.data() + SFX_SCAN_OFFSET, (size_t)index + SFX_HEADER_SIZE + 1);
   if (first != (int64_t)index) {
     Refuse("the stub '" + opt.stub + "' holds a block header of its own at offset " +
            std::to_string(SFX_SCAN_OFFSET + first) + "; the stub would read that one");
@@ -452,15 +413,33 @@ int CmdBuild(int argc, char **argv) {
   }
 
   if (!WriteOutput(opt.output, head, opt.archive, archiveSize)) return TOOL_FAILED;
-  printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
-         blockOffset, head.size() - blockOffset, (long long)archiveSize);
-  if (others > 0) {
+  if (args.Verbosity() > 0)
+    printf("stub %s, language %s%s\n", opt.stub.c_str(), builtin ? "built-in " : "", opt.lang.c_str());
+  if (args.Verbosity() >= 0)
+    printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
+           blockOffset, head.size() - blockOffset, (long long)archiveSize);
+  if (others > 0 && args.Verbosity() >= 0) {
     printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s\n",
-           opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(),
-           others > 1 ? " to " : "", others > 1 ? ("'" + VolumeName(opt.output, others - 1) + "'").c_str() : "");
+           opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(), others > 1 ? " to " : "",
+           others > 1 ? ("'" + VolumeName(opt.output, others - 1) + "'").c_str() : "");
     for (unsigned v = 0; v < others; v++)
-      if (access(VolumeName(opt.archive, v).c_str(), R_OK) != 0)
+      if (ToolKindOf(VolumeName(opt.archive, v), &error) != TOOL_FILE)
         fprintf(stderr, "kvsfx build: note: '%s' is not beside the archive\n", VolumeName(opt.archive, v).c_str());
   }
   return TOOL_OK;
+}
+
+}  // namespace
+
+const ToolVerb &BuildVerb() {
+  static const ToolVerb verb = {"build",
+                                "--archive ZIP -o OUT",
+                                0,
+                                0,
+                                "make a self-extractor from a ZIP archive",
+                                kBuildAbout,
+                                {std::begin(kBuildOptions), std::end(kBuildOptions)},
+                                kToolExitsPlain,
+                                RunBuild};
+  return verb;
 }

@@ -1,13 +1,10 @@
 // Helpers shared by the tool's verbs.
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "kv_lang_embedded.h"
 #include "tool.h"
+#include "tool_os.h"
 
 bool ToolReadFile(const std::string &path, std::string *data, std::string *error) {
   FILE *f = fopen(path.c_str(), "rb");
@@ -25,26 +22,14 @@ bool ToolReadFile(const std::string &path, std::string *data, std::string *error
   return ok;
 }
 
-std::string ToolSelfDir() {
-  char buffer[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return ".";
-  buffer[n] = '\0';
-  char *slash = strrchr(buffer, '/');
-  if (!slash) return ".";
-  if (slash == buffer) return "/";
-  *slash = '\0';
-  return buffer;
-}
-
-std::string ToolProgramPath(const std::string &nativePath) {
-  char *full = realpath(nativePath.c_str(), nullptr);
-  if (!full) return std::string();
-  std::string path = full;
-  free(full);
-  for (char &c : path)
-    if (c == '/') c = '\\';
-  return path;
+std::string ToolFindStub(const char *name) {
+  const std::string self = ToolSelfDir();
+  const std::string beside = self + kToolSeparator + name;
+  const std::string installed =
+      self + kToolSeparator + ".." + kToolSeparator + "share" + kToolSeparator + "kvsfx" + kToolSeparator + name;
+  std::string why;
+  if (ToolKindOf(beside, &why) == TOOL_MISSING && ToolKindOf(installed, &why) != TOOL_MISSING) return installed;
+  return beside;
 }
 
 const std::string *ToolBuiltinLanguage(const std::string &name) {
@@ -82,3 +67,19 @@ std::string ToolPrintable(const char *text, size_t length) {
 }
 
 std::string ToolPrintable(const char *text) { return ToolPrintable(text, strlen(text)); }
+
+const char kToolExitsPlain[] =
+    "  0  done\n"
+    "  1  refused or failed (one line on standard error says why; no file written)\n"
+    "  2  bad command line\n";
+
+const char kToolExitsEngine[] =
+    "  0  done\n"
+    "  2  bad command line\n"
+    "  3  not a ZIP archive, or its end record is damaged\n"
+    "  4  damaged data: CRC error, invalid or unsupported compressed data\n"
+    "  5  a file or folder cannot be opened or created\n"
+    "  6  writing failed (disk full?)\n"
+    "  7  out of memory\n"
+    "  8  other errors, among them a wrong or missing password\n"
+    "  9  cancelled (Ctrl+C or 'quit' at a question)\n";
