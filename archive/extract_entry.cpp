@@ -200,6 +200,10 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
       break;
   }
   EntryAuthCheck(stream);
+  // A streamed entry's header check lets a wrong password through now and
+  // then; the data it decrypts then fails to decode: still a wrong password.
+  if (descriptorCase && archive.encryptionKind == 1 && archive.errorCode == ERR_INVALID_DATA)
+    archive.errorCode = ERR_WRONG_PASSWORD;
   if (archive.errorCode != 0) return;  // the loop removes the temporary file
   bool decoded = entry->method == METHOD_STORED || entry->method == METHOD_DEFLATE ||
                  entry->method == METHOD_DEFLATE64;

@@ -163,7 +163,7 @@ class ReplaceOnlyOnSuccessTest(EngineCase):
                     self.assertNotEqual(0, r.returncode, r.stderr.decode())
                 else:
                     self.assertEqual(exit_code, r.returncode, r.stderr.decode())
-                self.assertIn(os.path.join(out, "f.txt"), r.stderr.decode())
+                self.assertIn("'f.txt'", r.stderr.decode())
                 self.assert_kept(out, kind)
 
     def test_disk_full_keeps_the_old_file(self):
@@ -264,7 +264,7 @@ class SharedDataTest(EngineCase):
         self.assert_error(kvsfx("test", archive, timeout=60), 28080, 4)
         out = self.path("out")
         self.assert_error(kvsfx("extract", archive, "-d", out, timeout=60), 28080, 4)
-        self.assertEqual([], os.listdir(out))
+        self.assertFalse(os.path.exists(out))  # the directory is read before the folder is made
 
 
 class DeviceNameTest(EngineCase):
