@@ -34,5 +34,8 @@ int SysSetCurrentDir(const char *path);
 // when it is executable). Returns a value above 32 on success, as ShellExecuteA.
 // A null owner stands for the desktop window.
 intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameters);
+// The same, then waits for the program to end, however long it takes, and
+// gives its exit code (0 when the shell started no process to wait for).
+intptr_t SysShellOpenWait(void *ownerWindow, const char *file, const char *parameters, uint32_t *exitCode);
 
 #endif

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -12,13 +14,18 @@
 
 #include "fileio/ini_reader.h"
 #include "launcher/lang_table.h"
+#include "launcher/run_after.h"
 #include "launcher/sfx_meta.h"
+#include "archive_cmd.h"
+#include "build_checks.h"
+#include "cp1252.h"
 #include "tool.h"
+#include "zip_writer.h"
 
 namespace {
 
 const char kBuildHelp[] =
-    "usage: kvsfx build --archive ZIP -o OUT [options]\n"
+    "usage: kvsfx build (--archive ZIP | --from DIR) -o OUT [options]\n"
     "\n"
     "Writes OUT: the stub (padded with zero bytes to 50000 bytes when shorter),\n"
     "the metadata block (language text and settings), then ZIP byte for byte.\n"
@@ -26,6 +33,13 @@ const char kBuildHelp[] =
     "  --archive ZIP          the ZIP archive to append (required); of a split\n"
     "                         set its last volume (.zip), the other volumes then\n"
     "                         travel beside OUT as OUT's name with .z01, .z02...\n"
+    "  --from DIR             or: write the ZIP archive of DIR's contents (entries\n"
+    "                         in byte order of their paths, Unix modes kept, times\n"
+    "                         from SOURCE_DATE_EPOCH when set: reproducible);\n"
+    "                         symbolic links are skipped with a warning\n"
+    "  --level N              with --from: 0 stores, 1-12 Deflate (default 6)\n"
+    "  --exclude PATTERN      with --from, repeatable: leave out paths or names\n"
+    "                         matching the shell pattern (a folder with its contents)\n"
     "  -o, --output OUT       the self-extractor to write (required)\n"
     "  --target-os windows|posix\n"
     "                         which stub beside the tool to use (default windows:\n"
@@ -50,11 +64,24 @@ const char kBuildHelp[] =
     "  --overwrite-option     overwriteOption = 1\n"
     "  --unattended           unattended = 1 (no dialog)\n"
     "  --mode2-command TEXT   mode2Command, at most 255 bytes\n"
+    "  --verify, --no-verify  test every entry through the engine before writing\n"
+    "                         (default: on with --from, off with --archive)\n"
+    "  --no-check-run         allow a --run program that is not in the archive\n"
+    "  --wait                 the stub waits for the run program and ends with its\n"
+    "                         exit code (one that never ends is waited for)\n"
+    "  --cleanup              with --wait and a target under %Temp%: remove the\n"
+    "                         extracted files when the program has ended\n"
+    "  --force                replace existing split-set volumes beside OUT\n"
+    "\n"
+    "Texts in UTF-8 (command line, settings and language files) are written\n"
+    "in Windows-1252, the stubs' code page; text that is not UTF-8 is taken as\n"
+    "Windows-1252 already.\n"
     "\n"
     "Refuses (exit 1, no file written) an archive without an end-of-central-\n"
-    "directory record, a language text the stub would reject, a text longer\n"
-    "than its limit, and a stub so large that the stub would not find the\n"
-    "block. Unknown options exit with 2.\n";
+    "directory record or with an entry the stub cannot decode, a --run program\n"
+    "missing from it, a language text the stub would reject, a text longer than\n"
+    "its limit or with a character Windows-1252 lacks, and a stub so large that\n"
+    "the stub would not find the block. Unknown options exit with 2.\n";
 
 // The settings that a builder may set, by name; reserved ones stay zero.
 bool IsSettableField(const SfxField &f) { return strncmp(f.name, "reserved", 8) != 0; }
@@ -158,17 +185,6 @@ bool FindEndRecord(const std::string &path, int64_t *size, unsigned *disk) {
   }
   fclose(f);
   return found;
-}
-
-// path with its file name's extension replaced by that of volume n (0-based).
-std::string VolumeName(const std::string &path, unsigned n) {
-  size_t slash = path.find_last_of('/');
-  size_t dot = path.find_last_of('.');
-  std::string base = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
-  char ext[32];
-  unsigned k = n + 1;
-  snprintf(ext, sizeof ext, k < 10 ? ".z0%u" : k < 100 ? ".z%u" : ".%u", k);
-  return base + ext;
 }
 
 struct LangSource {
@@ -281,10 +297,66 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
 }
 
 struct BuildOptions {
-  std::string archive, output, targetOs, stub, lang = "de", settingsFile;
+  std::string archive, from, output, targetOs, stub, lang = "de", settingsFile, level;
+  std::vector<std::string> excludes;
+  int verify = -1;  // -1: on for --from, off for --archive
+  bool checkRun = true, wait = false, cleanup = false, force = false;
   // Command-line settings, applied over the settings file: index -> value.
   std::vector<std::pair<int, std::string>> fields;
 };
+
+// A temporary file removed when the build ends, whatever the outcome.
+struct RemoveOnExit {
+  std::string path;
+  ~RemoveOnExit() {
+    if (!path.empty()) unlink(path.c_str());
+  }
+};
+
+// Writes the ZIP archive of opt.from into a fresh file beside the output.
+bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
+  struct stat st;
+  int statError = stat(opt.from.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (statError) {
+    Refuse("--from needs a folder: '" + opt.from + "': " + strerror(statError));
+    return false;
+  }
+  std::string temp = opt.output + ".kvsfx-zip-XXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) {
+    Refuse("cannot create a file beside '" + opt.output + "': " + strerror(errno));
+    return false;
+  }
+  *path = name.data();
+  ZipWriterOptions options;
+  options.level = level;
+  options.excludes = opt.excludes;
+  options.progress = isatty(STDERR_FILENO) != 0;
+  // Reproducible builds give every entry the same time.
+  const char *epoch = getenv("SOURCE_DATE_EPOCH");
+  uint32_t seconds = 0;
+  if (epoch && *epoch) {
+    if (!ParseU32(epoch, &seconds)) {
+      Refuse(std::string("SOURCE_DATE_EPOCH is not a number of seconds: '") + epoch + "'");
+      close(fd);
+      return false;
+    }
+    options.fixedTime = seconds;
+  }
+  std::vector<std::string> warnings;
+  std::string error;
+  uint64_t entries = 0;
+  bool ok = ZipWriteFolder(opt.from, fd, options, &warnings, &error, &entries);
+  for (const std::string &w : warnings) fprintf(stderr, "kvsfx build: warning: %s\n", w.c_str());
+  if (close(fd) != 0 && ok) {
+    ok = false;
+    error = "cannot write '" + *path + "': " + strerror(errno);
+  }
+  if (!ok) Refuse(error);
+  return ok;
+}
 
 }  // namespace
 
@@ -304,13 +376,31 @@ int CmdBuild(int argc, char **argv) {
       {"--caption", nullptr, "premessageCaption"}, {"--message", nullptr, "premessageText"},
       {"--message-type", nullptr, "premessageType"}, {"--info", nullptr, "infoText"},
       {"--target", nullptr, "targetFolder"},      {"--run", nullptr, "runCommand"},
-      {"--mode2-command", nullptr, "mode2Command"},
+      {"--mode2-command", nullptr, "mode2Command"}, {"--from", &opt.from, nullptr},
+      {"--level", &opt.level, nullptr},           {"--exclude", nullptr, nullptr},
   };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       fputs(kBuildHelp, stdout);
       return TOOL_OK;
+    }
+    struct Flag {
+      const char *name;
+      bool *target;
+      bool value;
+    };
+    bool verifyOn = false, verifyOff = false;
+    const Flag flags[] = {{"--no-check-run", &opt.checkRun, false}, {"--wait", &opt.wait, true},
+                          {"--cleanup", &opt.cleanup, true},        {"--force", &opt.force, true},
+                          {"--verify", &verifyOn, true},            {"--no-verify", &verifyOff, true}};
+    const Flag *flag = nullptr;
+    for (const Flag &f : flags)
+      if (arg == f.name) flag = &f;
+    if (flag) {
+      *flag->target = flag->value;
+      if (verifyOn || verifyOff) opt.verify = verifyOn ? 1 : 0;
+      continue;
     }
     if (arg == "--overwrite-option" || arg == "--unattended") {
       opt.fields.emplace_back(FieldIndex(arg == "--unattended" ? "unattended" : "overwriteOption"), "1");
@@ -340,11 +430,30 @@ int CmdBuild(int argc, char **argv) {
     }
     if (match->target)
       *match->target = value;
-    else
+    else if (match->field)
       opt.fields.emplace_back(FieldIndex(match->field), value);
+    else
+      opt.excludes.push_back(value);
   }
-  if (opt.archive.empty() || opt.output.empty()) {
-    Refuse("--archive and -o are required (see kvsfx build --help)");
+  if (opt.archive.empty() == opt.from.empty() || opt.output.empty()) {
+    Refuse("one of --archive and --from, and -o, are required (see kvsfx build --help)");
+    return TOOL_USAGE;
+  }
+  int level = 6;
+  if (!opt.level.empty()) {
+    uint32_t v = 0;
+    if (!ParseU32(opt.level, &v) || v > 12) {
+      Refuse("--level takes 0 to 12, not '" + opt.level + "'");
+      return TOOL_USAGE;
+    }
+    level = (int)v;
+  }
+  if (opt.from.empty() && (!opt.level.empty() || !opt.excludes.empty())) {
+    Refuse("--level and --exclude belong to --from");
+    return TOOL_USAGE;
+  }
+  if (opt.cleanup && !opt.wait) {
+    Refuse("--cleanup needs --wait: files can only be removed once the program has ended");
     return TOOL_USAGE;
   }
   if (!opt.stub.empty() && !opt.targetOs.empty()) {
@@ -377,6 +486,19 @@ int CmdBuild(int argc, char **argv) {
     }
   }
   for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
+    Cp1252Failure bad;
+    if (kSfxFields[i].kind == SFX_FIELD_TEXT && !Utf8ToCp1252(&settings.text[i], &bad)) {
+      Refuse(std::string(kSfxFields[i].name) + ": " + Cp1252FailureText(bad) + " has no Windows-1252 form");
+      return TOOL_FAILED;
+    }
+  }
+  const int targetIndex = FieldIndex("targetFolder");
+  if (opt.cleanup && strncasecmp(settings.text[targetIndex].c_str(), "%Temp%", 6) != 0) {
+    Refuse("--cleanup needs a target folder that starts with %Temp%, not '" + settings.text[targetIndex] + "'");
+    return TOOL_FAILED;
+  }
+  settings.number[FieldIndex("reservedC")] = (opt.wait ? SFX_FLAG_WAIT : 0) | (opt.cleanup ? SFX_FLAG_CLEANUP : 0);
+  for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
     const SfxField &f = kSfxFields[i];
     if (f.kind == SFX_FIELD_TEXT && settings.text[i].size() > f.limit) {
       Refuse(std::string(f.name) + " is " + std::to_string(settings.text[i].size()) + " bytes long; at most " +
@@ -394,9 +516,17 @@ int CmdBuild(int argc, char **argv) {
     Refuse(error + " (--lang takes de, en or a file)");
     return TOOL_FAILED;
   }
+  Cp1252Failure bad;
+  if (!builtin && !Utf8ToCp1252(&langText, &bad)) {
+    Refuse("language text '" + opt.lang + "': " + Cp1252FailureText(bad) + " has no Windows-1252 form");
+    return TOOL_FAILED;
+  }
   if (!CheckLanguage(langText, "'" + opt.lang + "'")) return TOOL_FAILED;
 
-  // Archive.
+  // Archive: the one given, or one written from the folder beside OUT.
+  RemoveOnExit zipFromFolder;
+  if (!opt.from.empty() && !WriteFolderArchive(opt, level, &zipFromFolder.path)) return TOOL_FAILED;
+  if (!opt.from.empty()) opt.archive = zipFromFolder.path;
   int64_t archiveSize = 0;
   unsigned others = 0;  // volumes before this one
   if (access(opt.archive.c_str(), R_OK) != 0) {
@@ -406,6 +536,19 @@ int CmdBuild(int argc, char **argv) {
   if (!FindEndRecord(opt.archive, &archiveSize, &others)) {
     Refuse("'" + opt.archive + "' is not a ZIP archive: no end-of-central-directory record");
     return TOOL_FAILED;
+  }
+  std::string archiveProgramPath = ToolArchivePath(opt.archive.c_str());
+  std::string runProgram = opt.checkRun ? RunProgramOf(settings.text[FieldIndex("runCommand")],
+                                                       settings.number[FieldIndex("mode")]) : std::string();
+  if (!CheckArchiveEntries(archiveProgramPath, runProgram, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  if (opt.verify == 1 || (opt.verify == -1 && !opt.from.empty())) {
+    if (!VerifyArchive(archiveProgramPath, &error)) {
+      Refuse(error);
+      return TOOL_FAILED;
+    }
   }
 
   // Stub, padded, then the block.
@@ -451,16 +594,26 @@ int CmdBuild(int argc, char **argv) {
     return TOOL_FAILED;
   }
 
-  if (!WriteOutput(opt.output, head, opt.archive, archiveSize)) return TOOL_FAILED;
+  // The other volumes of a split set go beside OUT under the names the stub
+  // looks for; they are in place before OUT appears, and go again if it fails.
+  std::vector<std::string> volumes;
+  if (others > 0 && !CopySplitVolumes(opt.archive, opt.output, others, opt.force, &volumes, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  if (!WriteOutput(opt.output, head, opt.archive, archiveSize)) {
+    for (const std::string &v : volumes) unlink(v.c_str());
+    return TOOL_FAILED;
+  }
   printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
          blockOffset, head.size() - blockOffset, (long long)archiveSize);
-  if (others > 0) {
-    printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s\n",
+  if (others > 0)
+    printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s"
+           " (written there)\n",
            opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(),
            others > 1 ? " to " : "", others > 1 ? ("'" + VolumeName(opt.output, others - 1) + "'").c_str() : "");
-    for (unsigned v = 0; v < others; v++)
-      if (access(VolumeName(opt.archive, v).c_str(), R_OK) != 0)
-        fprintf(stderr, "kvsfx build: note: '%s' is not beside the archive\n", VolumeName(opt.archive, v).c_str());
-  }
+  if (head.size() + (uint64_t)archiveSize > SIGNABLE_MAX)
+    fprintf(stderr, "kvsfx build: warning: %s is larger than 4 GiB; Authenticode cannot sign it\n",
+            opt.output.c_str());
   return TOOL_OK;
 }

@@ -7,6 +7,7 @@
 #include "fileio/file_io.h"
 #include "fileio/ini_reader.h"
 #include "launcher/lang_table.h"
+#include "launcher/run_after.h"
 #include "launcher/sfx_meta.h"
 #include "tool.h"
 
@@ -33,6 +34,28 @@ std::string LanguageName(const std::string &programPath, const SfxBlockInfo &blo
   char name[LANG_VALUE_BUF];
   IniLookup(text.data(), (size_t)got, "description", "0", "", name, sizeof name);
   return name;
+}
+
+// The Authenticode signature of a PE file: its certificate table (data
+// directory 4). Returns false for a file without one or that is no PE file.
+bool FindSignature(const std::string &programPath, uint32_t *offset, uint32_t *size) {
+  FileHandle h = FileOpen(programPath.c_str(), "rb");
+  if (h == INVALID_FILE) return false;
+  unsigned char head[4096];
+  int32_t got = FileRead(h, head, sizeof head);
+  FileClose(h);
+  auto u16 = [&](uint32_t at) { return (uint32_t)(head[at] | head[at + 1] << 8); };
+  auto u32 = [&](uint32_t at) { return u16(at) | u16(at + 2) << 16; };
+  if (got < 64 || head[0] != 'M' || head[1] != 'Z') return false;
+  uint32_t pe = u32(0x3C);
+  if (pe > (uint32_t)got - 24 || memcmp(head + pe, "PE\0\0", 4) != 0) return false;
+  uint32_t optional = pe + 24, magic = u16(optional);
+  uint32_t directories = optional + (magic == 0x20B ? 112 : magic == 0x10B ? 96 : 0);
+  if (directories == optional || directories + 5 * 8 > (uint32_t)got) return false;
+  if (u32(directories - 4) < 5) return false;  // fewer data directories than the table needs
+  *offset = u32(directories + 4 * 8);
+  *size = u32(directories + 4 * 8 + 4);
+  return *offset != 0 && *size != 0;
 }
 
 void PrintSettings(SfxSettings *s) {
@@ -84,6 +107,14 @@ int CmdInfo(int argc, char **argv) {
   printf("  %-18s \"%s\"\n", "targetFolder", ToolPrintable(g_settings.targetFolder).c_str());
   printf("  %-18s %d\n", "overwriteAll", g_overwriteAll);
   printf("  %-18s %d\n", "premessagePending", g_premessagePending);
+  uint32_t flags = g_settings.reservedC;
+  printf("  %-18s %s\n", "wait for program", flags & SFX_FLAG_WAIT ? "yes (exit code of the run program)" : "no");
+  printf("  %-18s %s\n", "clean up", (flags & SFX_FLAG_CLEANUP) && (flags & SFX_FLAG_WAIT) ? "yes" : "no");
+  uint32_t signatureOffset = 0, signatureSize = 0;
+  if (FindSignature(path, &signatureOffset, &signatureSize))
+    printf("  %-18s Authenticode, %u bytes at offset %u\n", "signature", signatureSize, signatureOffset);
+  else
+    printf("  %-18s none\n", "signature");
   LangTableFree(g_langTable);
   return TOOL_OK;
 }

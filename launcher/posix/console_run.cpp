@@ -7,6 +7,7 @@
 #include "../../archive/zip_job.h"
 #include "../../ui/console/console_ui.h"
 #include "../dialog_path.h"
+#include "../run_after.h"
 #include "../sfx_state.h"
 
 namespace {
@@ -42,5 +43,5 @@ int RunDialogPath() {
     return ErrorToExitCode(g_lastError);
   }
   if (SummaryText(text, sizeof text)) PrintText(stdout, text);
-  return 0;
+  return RunAfterExitCode();
 }

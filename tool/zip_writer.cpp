@@ -1,0 +1,290 @@
+// The ZIP writer behind kvsfx build --from.
+#include "zip_writer.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "../inflate/crc32.h"
+#include "deflate/deflater.h"
+
+namespace {
+
+struct Item {
+  std::string name;  // relative, slashes; folders end in one
+  bool folder;
+  uint32_t mode;  // permission and type bits as stat gives them
+  int64_t mtime;
+};
+
+void Put16(std::string *out, uint32_t v) {
+  out->push_back((char)(v & 0xFF));
+  out->push_back((char)((v >> 8) & 0xFF));
+}
+void Put32(std::string *out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+void Put64(std::string *out, uint64_t v) {
+  Put32(out, (uint32_t)v);
+  Put32(out, (uint32_t)(v >> 32));
+}
+
+bool Collect(const std::string &root, const std::string &rel, const ZipWriterOptions &options,
+             std::vector<Item> *items, std::vector<std::string> *warnings, std::string *error) {
+  std::string dirPath = rel.empty() ? root : root + "/" + rel;
+  DIR *dir = opendir(dirPath.c_str());
+  if (!dir) {
+    *error = "cannot read the folder '" + dirPath + "': " + strerror(errno);
+    return false;
+  }
+  std::vector<std::string> names;
+  while (dirent *d = readdir(dir))
+    if (strcmp(d->d_name, ".") != 0 && strcmp(d->d_name, "..") != 0) names.push_back(d->d_name);
+  closedir(dir);
+  for (const std::string &n : names) {
+    std::string path = rel.empty() ? n : rel + "/" + n;
+    std::string full = root + "/" + path;
+    if (ZipPathExcluded(path, options.excludes)) continue;
+    struct stat st;
+    if (lstat(full.c_str(), &st) != 0) {
+      *error = "cannot read '" + full + "': " + strerror(errno);
+      return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      warnings->push_back("skipped the symbolic link '" + full + "'");
+      continue;
+    }
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+      warnings->push_back("skipped '" + full + "': neither a file nor a folder");
+      continue;
+    }
+    Item item = {path, S_ISDIR(st.st_mode), (uint32_t)st.st_mode, (int64_t)st.st_mtime};
+    if (item.folder) item.name += '/';
+    if (item.name.size() > ZIP_NAME_MAX) {
+      *error = "the name '" + item.name + "' is " + std::to_string(item.name.size()) + " bytes long; at most " +
+               std::to_string(ZIP_NAME_MAX) + " are allowed";
+      return false;
+    }
+    items->push_back(item);
+    if (item.folder && !Collect(root, path, options, items, warnings, error)) return false;
+  }
+  return true;
+}
+
+bool ReadWhole(const std::string &path, std::string *data, std::string *error) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    *error = "cannot read '" + path + "': " + strerror(errno);
+    return false;
+  }
+  data->clear();
+  char buffer[1 << 16];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = "cannot read '" + path + "': " + strerror(errno);
+      close(fd);
+      return false;
+    }
+    data->append(buffer, (size_t)n);
+  }
+  close(fd);
+  return true;
+}
+
+class Output {
+ public:
+  explicit Output(int fd) : fd_(fd) {}
+  bool Write(const std::string &data) { return Write(data.data(), data.size()); }
+  bool Write(const char *data, size_t size) {
+    offset_ += size;
+    while (size > 0) {
+      ssize_t n = write(fd_, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      data += n;
+      size -= (size_t)n;
+    }
+    return true;
+  }
+  uint64_t offset() const { return offset_; }
+
+ private:
+  int fd_;
+  uint64_t offset_ = 0;
+};
+
+bool NeedsUtf8Flag(const std::string &name) {
+  for (unsigned char c : name)
+    if (c >= 0x80) return true;
+  return false;
+}
+
+}  // namespace
+
+bool ZipPathExcluded(const std::string &path, const std::vector<std::string> &patterns) {
+  size_t slash = path.rfind('/');
+  const char *last = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+  for (const std::string &p : patterns)
+    if (fnmatch(p.c_str(), path.c_str(), 0) == 0 || fnmatch(p.c_str(), last, 0) == 0) return true;
+  return false;
+}
+
+uint32_t ZipDosTime(int64_t unixTime) {
+  const int64_t kFirst = 315532800;      // 1980-01-01 00:00:00
+  const int64_t kLast = 4354819198;      // 2107-12-31 23:59:58
+  if (unixTime < kFirst) unixTime = kFirst;
+  if (unixTime > kLast) unixTime = kLast;
+  time_t t = (time_t)unixTime;
+  struct tm tm;
+  gmtime_r(&t, &tm);
+  uint32_t date = (uint32_t)((tm.tm_year - 80) << 9 | (tm.tm_mon + 1) << 5 | tm.tm_mday);
+  uint32_t time = (uint32_t)(tm.tm_hour << 11 | tm.tm_min << 5 | tm.tm_sec / 2);
+  return date << 16 | time;
+}
+
+bool ZipWriteFolder(const std::string &folder, int fd, const ZipWriterOptions &options,
+                    std::vector<std::string> *warnings, std::string *error, uint64_t *entries) {
+  std::vector<Item> items;
+  if (!Collect(folder, "", options, &items, warnings, error)) return false;
+  std::sort(items.begin(), items.end(), [](const Item &a, const Item &b) { return a.name < b.name; });
+
+  std::unique_ptr<Deflater> deflater;
+  if (options.level > 0) {
+    deflater = MakeDeflater(options.level);
+    if (!deflater) {
+      *error = "out of memory for the compressor";
+      return false;
+    }
+  }
+  Output out(fd);
+  std::string central, data, packed;
+  const std::string writeError = std::string("cannot write the archive: ");
+  size_t done = 0;
+  for (const Item &item : items) {
+    uint32_t crc = 0;
+    uint64_t size = 0, packedSize = 0;
+    int method = 0;
+    const std::string *body = &data;
+    data.clear();
+    if (!item.folder) {
+      if (!ReadWhole(folder + "/" + item.name, &data, error)) return false;
+      size = data.size();
+      crc = ~Crc32Update(0xFFFFFFFFu, data.data(), data.size());
+      if (deflater && deflater->Compress((const unsigned char *)data.data(), data.size(), &packed)) {
+        method = 8;
+        body = &packed;
+      }
+      packedSize = body->size();
+    }
+    uint64_t offset = out.offset();
+    bool bigSizes = size >= 0xFFFFFFFFu || packedSize >= 0xFFFFFFFFu;
+    bool bigOffset = offset >= 0xFFFFFFFFu;
+    uint32_t needed = bigSizes || bigOffset ? 45 : 20;
+    uint32_t flags = NeedsUtf8Flag(item.name) ? 0x800 : 0;
+    uint32_t dosTime = ZipDosTime(options.fixedTime >= 0 ? options.fixedTime : item.mtime);
+
+    std::string local;
+    Put32(&local, 0x04034b50);
+    Put16(&local, needed);
+    Put16(&local, flags);
+    Put16(&local, (uint32_t)method);
+    Put32(&local, dosTime);
+    Put32(&local, crc);
+    Put32(&local, bigSizes ? 0xFFFFFFFFu : (uint32_t)packedSize);
+    Put32(&local, bigSizes ? 0xFFFFFFFFu : (uint32_t)size);
+    Put16(&local, (uint32_t)item.name.size());
+    Put16(&local, bigSizes ? 20 : 0);
+    local += item.name;
+    if (bigSizes) {
+      Put16(&local, 1);
+      Put16(&local, 16);
+      Put64(&local, size);
+      Put64(&local, packedSize);
+    }
+    if (!out.Write(local) || !out.Write(*body)) {
+      *error = writeError + strerror(errno);
+      return false;
+    }
+
+    std::string extra;
+    if (bigSizes || bigOffset) {
+      Put16(&extra, 1);
+      Put16(&extra, (bigSizes ? 16 : 0) + (bigOffset ? 8 : 0));
+      if (bigSizes) {
+        Put64(&extra, size);
+        Put64(&extra, packedSize);
+      }
+      if (bigOffset) Put64(&extra, offset);
+    }
+    Put32(&central, 0x02014b50);
+    Put16(&central, 3 << 8 | needed);  // made on Unix, so the mode below counts
+    Put16(&central, needed);
+    Put16(&central, flags);
+    Put16(&central, (uint32_t)method);
+    Put32(&central, dosTime);
+    Put32(&central, crc);
+    Put32(&central, bigSizes ? 0xFFFFFFFFu : (uint32_t)packedSize);
+    Put32(&central, bigSizes ? 0xFFFFFFFFu : (uint32_t)size);
+    Put16(&central, (uint32_t)item.name.size());
+    Put16(&central, (uint32_t)extra.size());
+    Put16(&central, 0);  // comment
+    Put16(&central, 0);  // disk
+    Put16(&central, 0);  // internal attributes
+    Put32(&central, (item.mode & 0xFFFF) << 16 | (item.folder ? 0x10 : 0));
+    Put32(&central, bigOffset ? 0xFFFFFFFFu : (uint32_t)offset);
+    central += item.name;
+    central += extra;
+
+    ++done;
+    if (options.progress) {
+      fprintf(stderr, "\r\033[K%zu/%zu %s", done, items.size(), item.name.c_str());
+      fflush(stderr);
+    }
+  }
+  if (options.progress) fprintf(stderr, "\r\033[K");
+
+  uint64_t count = items.size(), cdOffset = out.offset(), cdSize = central.size();
+  bool zip64 = count >= 0xFFFF || cdOffset >= 0xFFFFFFFFu || cdSize >= 0xFFFFFFFFu;
+  std::string tail;
+  if (zip64) {
+    uint64_t recordOffset = cdOffset + cdSize;
+    Put32(&tail, 0x06064b50);
+    Put64(&tail, 44);
+    Put16(&tail, 3 << 8 | 45);
+    Put16(&tail, 45);
+    Put32(&tail, 0);
+    Put32(&tail, 0);
+    Put64(&tail, count);
+    Put64(&tail, count);
+    Put64(&tail, cdSize);
+    Put64(&tail, cdOffset);
+    Put32(&tail, 0x07064b50);
+    Put32(&tail, 0);
+    Put64(&tail, recordOffset);
+    Put32(&tail, 1);
+  }
+  Put32(&tail, 0x06054b50);
+  Put16(&tail, 0);
+  Put16(&tail, 0);
+  Put16(&tail, zip64 ? 0xFFFF : (uint32_t)count);
+  Put16(&tail, zip64 ? 0xFFFF : (uint32_t)count);
+  Put32(&tail, zip64 ? 0xFFFFFFFFu : (uint32_t)cdSize);
+  Put32(&tail, zip64 ? 0xFFFFFFFFu : (uint32_t)cdOffset);
+  Put16(&tail, 0);
+  if (!out.Write(central) || !out.Write(tail)) {
+    *error = writeError + strerror(errno);
+    return false;
+  }
+  *entries = count;
+  return true;
+}
