@@ -19,6 +19,7 @@
 #include "archive_cmd.h"
 #include "build_checks.h"
 #include "cp1252.h"
+#include "pe_resources.h"
 #include "tool.h"
 #include "zip_writer.h"
 
@@ -237,7 +238,12 @@ bool WriteAll(int fd, const char *data, size_t size) {
 
 // Writes head then the archive's bytes into a fresh file beside out, and
 // renames it over out only when everything arrived.
-bool WriteOutput(const std::string &out, const std::string &head, const std::string &archive, int64_t archiveSize) {
+// With checksumAt (the PE checksum field of the stub, zero in head) the
+// checksum over the whole file is filled in at the end.
+bool WriteOutput(const std::string &out, const std::string &head, const std::string &archive, int64_t archiveSize,
+                 size_t checksumAt) {
+  PeChecksum checksum;
+  checksum.Add(head.data(), head.size());
   std::string temp = out + ".kvsfx-XXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
@@ -260,6 +266,7 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
       size_t got;
       while (ok && (got = fread(buffer, 1, sizeof buffer, in)) > 0) {
         ok = WriteAll(fd, buffer, got);
+        checksum.Add(buffer, got);
         copied += (int64_t)got;
       }
       if (!ok) error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
@@ -276,6 +283,15 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
   if (ok && fchmod(fd, 0777 & ~mask) != 0) {
     ok = false;
     error = std::string("cannot set the mode of '") + name.data() + "': " + strerror(errno);
+  }
+  if (ok && checksumAt) {
+    unsigned char field[4];
+    uint32_t sum = checksum.Finish();
+    for (int i = 0; i < 4; ++i) field[i] = (unsigned char)(sum >> (8 * i));
+    if (pwrite(fd, field, 4, (off_t)checksumAt) != 4) {
+      ok = false;
+      error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+    }
   }
   if (ok && fsync(fd) != 0) {
     ok = false;
@@ -298,7 +314,8 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
 
 struct BuildOptions {
   std::string archive, from, output, targetOs, stub, lang = "de", settingsFile, level;
-  std::vector<std::string> excludes;
+  std::vector<std::string> excludes, versionInfo;
+  std::string icon, manifestLevel;
   int verify = -1;  // -1: on for --from, off for --archive
   bool checkRun = true, wait = false, cleanup = false, force = false;
   // Command-line settings, applied over the settings file: index -> value.
@@ -378,6 +395,8 @@ int CmdBuild(int argc, char **argv) {
       {"--target", nullptr, "targetFolder"},      {"--run", nullptr, "runCommand"},
       {"--mode2-command", nullptr, "mode2Command"}, {"--from", &opt.from, nullptr},
       {"--level", &opt.level, nullptr},           {"--exclude", nullptr, nullptr},
+      {"--icon", &opt.icon, nullptr},             {"--version-info", nullptr, nullptr},
+      {"--manifest-level", &opt.manifestLevel, nullptr},
   };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -433,7 +452,7 @@ int CmdBuild(int argc, char **argv) {
     else if (match->field)
       opt.fields.emplace_back(FieldIndex(match->field), value);
     else
-      opt.excludes.push_back(value);
+      (name == "--exclude" ? opt.excludes : opt.versionInfo).push_back(value);
   }
   if (opt.archive.empty() == opt.from.empty() || opt.output.empty()) {
     Refuse("one of --archive and --from, and -o, are required (see kvsfx build --help)");
@@ -470,6 +489,32 @@ int CmdBuild(int argc, char **argv) {
       return TOOL_USAGE;
     }
   }
+
+  // Resource edits of a Windows stub, checked before any work.
+  PeResourceEdits edits;
+  edits.manifestLevel = opt.manifestLevel;
+  for (const std::string &kv : opt.versionInfo) {
+    size_t eq = kv.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      Refuse("--version-info takes KEY=VALUE, not '" + kv + "'");
+      return TOOL_USAGE;
+    }
+    edits.versionInfo.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+  }
+  std::string error;
+  if (!opt.icon.empty() && !ToolReadFile(opt.icon, &edits.icon, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  if (!opt.icon.empty() && edits.icon.empty()) {
+    Refuse("the icon file '" + opt.icon + "' is empty");
+    return TOOL_FAILED;
+  }
+  if (!PeCheckEdits(edits, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  const bool editStub = !edits.icon.empty() || !edits.versionInfo.empty() || !edits.manifestLevel.empty();
 
   // Settings: the file first, then the command line over it.
   BuildSettings settings;
@@ -508,7 +553,7 @@ int CmdBuild(int argc, char **argv) {
   }
 
   // Language text.
-  std::string langText, error;
+  std::string langText;
   const std::string *builtin = ToolBuiltinLanguage(opt.lang);
   if (builtin) {
     langText = *builtin;
@@ -557,6 +602,16 @@ int CmdBuild(int argc, char **argv) {
     Refuse(error);
     return TOOL_FAILED;
   }
+  size_t checksumAt = 0;
+  if (editStub) {
+    checksumAt = PeChecksumOffset(head);
+    if (checksumAt == 0 || !PeApplyEdits(&head, edits, &error)) {
+      Refuse("--icon, --version-info and --manifest-level need a Windows stub: " +
+             (checksumAt ? error : "'" + opt.stub + "' is no Windows program"));
+      return TOOL_FAILED;
+    }
+    for (int i = 0; i < 4; ++i) head[checksumAt + i] = '\0';
+  }
   size_t stubSize = head.size();
   if (head.size() < SFX_SCAN_OFFSET) head.resize(SFX_SCAN_OFFSET, '\0');
   size_t blockOffset = head.size();
@@ -601,7 +656,7 @@ int CmdBuild(int argc, char **argv) {
     Refuse(error);
     return TOOL_FAILED;
   }
-  if (!WriteOutput(opt.output, head, opt.archive, archiveSize)) {
+  if (!WriteOutput(opt.output, head, opt.archive, archiveSize, checksumAt)) {
     for (const std::string &v : volumes) unlink(v.c_str());
     return TOOL_FAILED;
   }
