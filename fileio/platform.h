@@ -30,6 +30,7 @@ uint32_t SysGetModulePath(char *out, uint32_t size);  // own executable
 uint32_t SysGetTempPath(char *out, uint32_t size);    // ends in a backslash
 uint32_t SysGetCurrentDir(char *out, uint32_t size);
 int SysSetCurrentDir(const char *path);
+void SysSleep(uint32_t milliseconds);
 // Starts a program with the shell's "open" verb (POSIX: executes it directly
 // when it is executable). Returns a value above 32 on success, as ShellExecuteA.
 // A null owner stands for the desktop window.

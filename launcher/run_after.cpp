@@ -73,7 +73,9 @@ int RemoveExtracted(const char *folder) {
   if (r.length <= tempLength || strncmp(upperFolder, upperTemp, tempLength) != 0 || strstr(r.folder, "\\..")) return 0;
   ListArchive(g_programPath, nullptr, RemoveEntry, &r, nullptr, nullptr, 0);
   r.folder[r.length - 1] = '\0';
-  DirRemove(r.folder);
+  // A process that has just ended may hold the folder for a moment longer
+  // (on Windows its console host, say): a few tries over two seconds.
+  for (int tries = 0; !DirRemove(r.folder) && DirExists(r.folder) && tries < 20; ++tries) SysSleep(100);
   return 1;
 }
 

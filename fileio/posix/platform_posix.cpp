@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -195,6 +196,12 @@ int SysSetCurrentDir(const char *path) {
 // The grandchild runs detached so nothing is left to reap; a pipe closed on
 // exec tells whether the program really started. Like ShellExecuteA, the
 // result is above 32 on success; 2 (file not found) is the only failure code.
+void SysSleep(uint32_t milliseconds) {
+  struct timespec t = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+  }
+}
+
 namespace {
 
 // Starts file with its parameters split at blanks. Without a wait the program

@@ -95,6 +95,8 @@ int SysSetCurrentDir(const char *path) {
   return SetCurrentDirectoryA(path) ? 1 : 0;
 }
 
+void SysSleep(uint32_t milliseconds) { Sleep(milliseconds); }
+
 intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameters) {
   if (!file) return ERROR_FILE_NOT_FOUND;
   // Without a window of our own (unattended runs) the desktop owns any
