@@ -151,7 +151,9 @@ bool CheckArchiveEntries(const std::string &archivePath, const std::string &runP
 
 bool VerifyArchive(const std::string &archivePath, std::string *error) {
   ToolRun run;
+  run.verb = "build";
   run.quiet = 1;
+  run.noQuestions = 1;  // an encrypted archive is tested only with a password at hand
   ArchiveRunRequest request = {};
   request.archivePath = archivePath.c_str();
   request.folder = "";
@@ -159,7 +161,7 @@ bool VerifyArchive(const std::string &archivePath, std::string *error) {
   int32_t code = ToolRunEngine(&run, &request);
   if (code == 0) return true;
   *error = "the archive failed its test with error " + std::to_string(code) +
-           (run.entry.empty() ? std::string() : " at '" + run.entry + "'");
+           (run.failedEntry.empty() ? std::string() : " at '" + run.failedEntry + "'");
   return false;
 }
 

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "args.h"
 #include "fileio/ini_reader.h"
 #include "launcher/lang_table.h"
 #include "launcher/run_after.h"
@@ -25,64 +27,98 @@
 
 namespace {
 
-const char kBuildHelp[] =
-    "usage: kvsfx build (--archive ZIP | --from DIR) -o OUT [options]\n"
-    "\n"
+// One row per option; rows with a setting fill that field of the block, and
+// the settings file accepts their names as keys beside the field's own.
+const ToolOption kBuildOptions[] = {
+    {"archive", 0, "ZIP",
+     "the ZIP archive to append; of a split set its last volume (.zip),\n"
+     "whose other volumes are then written beside OUT as OUT's name\n"
+     "with .z01, .z02...",
+     nullptr},
+    {"from", 0, "DIR",
+     "instead of --archive: write the ZIP archive of DIR's contents\n"
+     "(entries in byte order of their paths, Unix modes kept, times\n"
+     "from SOURCE_DATE_EPOCH when set: reproducible); symbolic links\n"
+     "are skipped with a warning",
+     nullptr},
+    {"level", 0, "N", "with --from: 0 stores, 1-12 Deflate (default 6)", nullptr},
+    {"exclude", 0, "PATTERN",
+     "with --from, repeatable: leave out paths or names matching the\n"
+     "shell pattern (a folder with its contents)",
+     nullptr},
+    {"output", 'o', "OUT", "the self-extractor to write (required)", nullptr},
+    {"target-os", 0, "windows|posix",
+     "which stub beside the tool (or in its share/kvsfx folder) to use:\n"
+     "windows (default) kvsfx-stub.exe, posix kvsfx-stub",
+     nullptr},
+    {"stub", 0, "PATH", "use this stub instead (not with --target-os)", nullptr},
+    {"lang", 0, "de|en|FILE",
+     "language text: built-in German (default) or English, or an INI\n"
+     "file of your own",
+     nullptr},
+    {"settings", 0, "FILE.ini",
+     "settings from the [settings] section of an INI file, keys named\n"
+     "as the settings or as these options (message = premessageText);\n"
+     "\\n and \\t in its texts become line breaks and tabs. Options on\n"
+     "the command line override it.",
+     nullptr},
+    {"mode", 0, "N",
+     "mode (0: split run command, default folder; 2: use\n"
+     "--mode2-command; other values: no derivations)",
+     "mode"},
+    {"caption", 0, "TEXT", "premessageCaption, at most 255 bytes", "premessageCaption"},
+    {"message", 0, "TEXT", "premessageText, at most 4095 bytes; shown at start", "premessageText"},
+    {"message-type", 0, "N", "premessageType: 0 OK, 1 Yes/No, 2 OK/Cancel", "premessageType"},
+    {"info", 0, "TEXT", "infoText, at most 255 bytes", "infoText"},
+    {"target", 0, "DIR",
+     "targetFolder, at most 255 bytes (may start with a folder macro\n"
+     "such as %Temp%)",
+     "targetFolder"},
+    {"run", 0, "CMD",
+     "runCommand, at most 255 bytes: a path relative to the target\n"
+     "folder, optionally '|' and parameters",
+     "runCommand"},
+    {"overwrite-option", 0, nullptr, "overwriteOption = 1", "overwriteOption"},
+    {"unattended", 0, nullptr, "unattended = 1 (no dialog)", "unattended"},
+    {"mode2-command", 0, "TEXT", "mode2Command, at most 255 bytes", "mode2Command"},
+    {"verify", 0, nullptr,
+     "test every entry through the engine before writing (the default\n"
+     "with --from)",
+     nullptr},
+    {"no-verify", 0, nullptr, "do not test the archive first", nullptr},
+    {"no-check-run", 0, nullptr, "allow a --run program that is not in the archive", nullptr},
+    {"wait", 0, nullptr,
+     "the stub waits for the run program and ends with its exit code\n"
+     "(one that never ends is waited for)",
+     nullptr},
+    {"cleanup", 0, nullptr,
+     "with --wait and a target under %Temp%: remove the extracted files\n"
+     "when the program has ended",
+     nullptr},
+    {"icon", 0, "FILE.ico", "Windows stub: replace its main icon group", nullptr},
+    {"version-info", 0, "KEY=VALUE",
+     "Windows stub, repeatable: version information (FileVersion,\n"
+     "ProductVersion, ProductName, CompanyName, FileDescription,\n"
+     "LegalCopyright, OriginalFilename)",
+     nullptr},
+    {"manifest-level", 0, "LEVEL",
+     "Windows stub: asInvoker, highestAvailable or requireAdministrator",
+     nullptr},
+    {"force", 0, nullptr, "replace existing split-set volumes beside OUT", nullptr},
+};
+
+const char kBuildAbout[] =
     "Writes OUT: the stub (padded with zero bytes to 50000 bytes when shorter),\n"
-    "the metadata block (language text and settings), then ZIP byte for byte.\n"
-    "\n"
-    "  --archive ZIP          the ZIP archive to append (required); of a split\n"
-    "                         set its last volume (.zip), the other volumes then\n"
-    "                         travel beside OUT as OUT's name with .z01, .z02...\n"
-    "  --from DIR             or: write the ZIP archive of DIR's contents (entries\n"
-    "                         in byte order of their paths, Unix modes kept, times\n"
-    "                         from SOURCE_DATE_EPOCH when set: reproducible);\n"
-    "                         symbolic links are skipped with a warning\n"
-    "  --level N              with --from: 0 stores, 1-12 Deflate (default 6)\n"
-    "  --exclude PATTERN      with --from, repeatable: leave out paths or names\n"
-    "                         matching the shell pattern (a folder with its contents)\n"
-    "  -o, --output OUT       the self-extractor to write (required)\n"
-    "  --target-os windows|posix\n"
-    "                         which stub beside the tool to use (default windows:\n"
-    "                         kvsfx-stub.exe; posix: kvsfx-stub)\n"
-    "  --stub PATH            use this stub instead (not with --target-os)\n"
-    "  --lang de|en|FILE      language text: built-in German (default) or\n"
-    "                         English, or an INI file of your own\n"
-    "  --settings FILE.ini    settings from the [settings] section of an INI file,\n"
-    "                         keys named as the settings below; \\n and \\t in its\n"
-    "                         texts become line breaks and tabs. Options given on\n"
-    "                         the command line override it.\n"
-    "  --mode N               mode (0: split run command, default folder; 2: use\n"
-    "                         --mode2-command; other values: no derivations)\n"
-    "  --caption TEXT         premessageCaption, at most 255 bytes\n"
-    "  --message TEXT         premessageText, at most 4095 bytes; shown at start\n"
-    "  --message-type N       premessageType: 0 OK, 1 Yes/No, 2 OK/Cancel\n"
-    "  --info TEXT            infoText, at most 255 bytes\n"
-    "  --target DIR           targetFolder, at most 255 bytes (may start with a\n"
-    "                         folder macro such as %Temp%)\n"
-    "  --run CMD              runCommand, at most 255 bytes: a path relative to\n"
-    "                         the target folder, optionally '|' and parameters\n"
-    "  --overwrite-option     overwriteOption = 1\n"
-    "  --unattended           unattended = 1 (no dialog)\n"
-    "  --mode2-command TEXT   mode2Command, at most 255 bytes\n"
-    "  --verify, --no-verify  test every entry through the engine before writing\n"
-    "                         (default: on with --from, off with --archive)\n"
-    "  --no-check-run         allow a --run program that is not in the archive\n"
-    "  --wait                 the stub waits for the run program and ends with its\n"
-    "                         exit code (one that never ends is waited for)\n"
-    "  --cleanup              with --wait and a target under %Temp%: remove the\n"
-    "                         extracted files when the program has ended\n"
-    "  --force                replace existing split-set volumes beside OUT\n"
-    "\n"
-    "Texts in UTF-8 (command line, settings and language files) are written\n"
-    "in Windows-1252, the stubs' code page; text that is not UTF-8 is taken as\n"
+    "the metadata block (language text and settings), then the ZIP archive\n"
+    "byte for byte: the one given with --archive, or one written from --from.\n"
+    "Texts in UTF-8 (command line, settings and language files) are written in\n"
+    "Windows-1252, the stubs' code page; text that is not UTF-8 is taken as\n"
     "Windows-1252 already.\n"
-    "\n"
     "Refuses (exit 1, no file written) an archive without an end-of-central-\n"
     "directory record or with an entry the stub cannot decode, a --run program\n"
-    "missing from it, a language text the stub would reject, a text longer than\n"
-    "its limit or with a character Windows-1252 lacks, and a stub so large that\n"
-    "the stub would not find the block. Unknown options exit with 2.\n";
+    "missing from it, a language text the stub would reject, a text longer\n"
+    "than its limit or with a character Windows-1252 lacks, and a stub so\n"
+    "large that the stub would not find the block.\n";
 
 // The settings that a builder may set, by name; reserved ones stay zero.
 bool IsSettableField(const SfxField &f) { return strncmp(f.name, "reserved", 8) != 0; }
@@ -122,9 +158,18 @@ struct KeyCheck {
   std::string unknown;
 };
 
+// The option whose name is also a settings-file key for field, or null.
+const ToolOption *FieldOption(const SfxField &f) {
+  for (const ToolOption &o : kBuildOptions)
+    if (o.setting && strcmp(o.setting, f.name) == 0 && strcmp(o.name, f.name) != 0) return &o;
+  return nullptr;
+}
+
 int CheckSettingsKey(void *user, const char *name, size_t length) {
   if (length > 0 && (name[0] == ';' || name[0] == '#')) return 1;  // comment lines
   if (FindField(name, length)) return 1;
+  for (const ToolOption &o : kBuildOptions)
+    if (o.setting && strlen(o.name) == length && strncmp(o.name, name, length) == 0) return 1;
   ((KeyCheck *)user)->unknown.assign(name, length);
   return 0;
 }
@@ -147,6 +192,18 @@ bool LoadSettingsFile(const std::string &path, BuildSettings *settings) {
     std::vector<char> value(16384);
     const char absent[] = "\x01";
     IniLookup(data.data(), data.size(), "settings", f.name, absent, value.data(), (uint32_t)value.size());
+    const ToolOption *alias = FieldOption(f);
+    if (alias) {
+      std::vector<char> other(value.size());
+      IniLookup(data.data(), data.size(), "settings", alias->name, absent, other.data(), (uint32_t)other.size());
+      if (strcmp(other.data(), absent) != 0) {
+        if (strcmp(value.data(), absent) != 0) {
+          Refuse(std::string("both ") + f.name + " and " + alias->name + " are set in " + path);
+          return false;
+        }
+        value.swap(other);
+      }
+    }
     if (strcmp(value.data(), absent) == 0) continue;
     if (f.kind == SFX_FIELD_U32) {
       if (!ParseU32(value.data(), &settings->number[i])) {
@@ -187,6 +244,7 @@ bool FindEndRecord(const std::string &path, int64_t *size, unsigned *disk) {
   fclose(f);
   return found;
 }
+
 
 struct LangSource {
   const std::string *text;
@@ -375,85 +433,30 @@ bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
   return ok;
 }
 
-}  // namespace
-
-int CmdBuild(int argc, char **argv) {
+int RunBuild(const ToolArgs &args) {
   BuildOptions opt;
-  // Options that take a value, and the setting each one fills (or -1).
-  struct ValueOption {
-    const char *name;
-    std::string *target;
-    const char *field;
-  };
-  const ValueOption valueOptions[] = {
-      {"--archive", &opt.archive, nullptr},       {"-o", &opt.output, nullptr},
-      {"--output", &opt.output, nullptr},         {"--target-os", &opt.targetOs, nullptr},
-      {"--stub", &opt.stub, nullptr},             {"--lang", &opt.lang, nullptr},
-      {"--settings", &opt.settingsFile, nullptr}, {"--mode", nullptr, "mode"},
-      {"--caption", nullptr, "premessageCaption"}, {"--message", nullptr, "premessageText"},
-      {"--message-type", nullptr, "premessageType"}, {"--info", nullptr, "infoText"},
-      {"--target", nullptr, "targetFolder"},      {"--run", nullptr, "runCommand"},
-      {"--mode2-command", nullptr, "mode2Command"}, {"--from", &opt.from, nullptr},
-      {"--level", &opt.level, nullptr},           {"--exclude", nullptr, nullptr},
-      {"--icon", &opt.icon, nullptr},             {"--version-info", nullptr, nullptr},
-      {"--manifest-level", &opt.manifestLevel, nullptr},
-  };
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      fputs(kBuildHelp, stdout);
-      return TOOL_OK;
-    }
-    struct Flag {
-      const char *name;
-      bool *target;
-      bool value;
-    };
-    bool verifyOn = false, verifyOff = false;
-    const Flag flags[] = {{"--no-check-run", &opt.checkRun, false}, {"--wait", &opt.wait, true},
-                          {"--cleanup", &opt.cleanup, true},        {"--force", &opt.force, true},
-                          {"--verify", &verifyOn, true},            {"--no-verify", &verifyOff, true}};
-    const Flag *flag = nullptr;
-    for (const Flag &f : flags)
-      if (arg == f.name) flag = &f;
-    if (flag) {
-      *flag->target = flag->value;
-      if (verifyOn || verifyOff) opt.verify = verifyOn ? 1 : 0;
-      continue;
-    }
-    if (arg == "--overwrite-option" || arg == "--unattended") {
-      opt.fields.emplace_back(FieldIndex(arg == "--unattended" ? "unattended" : "overwriteOption"), "1");
-      continue;
-    }
-    std::string name = arg, value;
-    bool inlineValue = false;
-    size_t eq = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      inlineValue = true;
-    }
-    const ValueOption *match = nullptr;
-    for (const ValueOption &v : valueOptions)
-      if (name == v.name) match = &v;
-    if (!match) {
-      Refuse("unknown option '" + arg + "' (see kvsfx build --help)");
-      return TOOL_USAGE;
-    }
-    if (!inlineValue) {
-      if (i + 1 >= argc) {
-        Refuse("option " + name + " needs a value");
-        return TOOL_USAGE;
-      }
-      value = argv[++i];
-    }
-    if (match->target)
-      *match->target = value;
-    else if (match->field)
-      opt.fields.emplace_back(FieldIndex(match->field), value);
-    else
-      (name == "--exclude" ? opt.excludes : opt.versionInfo).push_back(value);
+  for (const auto &given : args.given) {
+    const ToolOption &o = *given.first;
+    if (o.setting) opt.fields.emplace_back(FieldIndex(o.setting), o.value ? given.second : "1");
   }
+  const char *const pathOptions[] = {"archive", "from", "output", "target-os", "stub", "lang",
+                                     "settings", "level", "icon", "manifest-level"};
+  std::string *const pathTargets[] = {&opt.archive, &opt.from,     &opt.output, &opt.targetOs,
+                                      &opt.stub,    &opt.lang,     &opt.settingsFile, &opt.level,
+                                      &opt.icon,    &opt.manifestLevel};
+  for (size_t i = 0; i < sizeof pathOptions / sizeof *pathOptions; i++)
+    if (const std::string *v = args.Value(pathOptions[i])) *pathTargets[i] = *v;
+  opt.excludes = args.Values("exclude");
+  opt.versionInfo = args.Values("version-info");
+  // The last of --verify and --no-verify counts.
+  for (const auto &given : args.given) {
+    if (strcmp(given.first->name, "verify") == 0) opt.verify = 1;
+    if (strcmp(given.first->name, "no-verify") == 0) opt.verify = 0;
+  }
+  opt.checkRun = !args.Has("no-check-run");
+  opt.wait = args.Has("wait");
+  opt.cleanup = args.Has("cleanup");
+  opt.force = args.Has("force");
   if (opt.archive.empty() == opt.from.empty() || opt.output.empty()) {
     Refuse("one of --archive and --from, and -o, are required (see kvsfx build --help)");
     return TOOL_USAGE;
@@ -584,7 +587,8 @@ int CmdBuild(int argc, char **argv) {
   }
   std::string archiveProgramPath = ToolArchivePath(opt.archive.c_str());
   std::string runProgram = opt.checkRun ? RunProgramOf(settings.text[FieldIndex("runCommand")],
-                                                       settings.number[FieldIndex("mode")]) : std::string();
+                                                       settings.number[FieldIndex("mode")])
+                                        : std::string();
   if (!CheckArchiveEntries(archiveProgramPath, runProgram, &error)) {
     Refuse(error);
     return TOOL_FAILED;
@@ -641,8 +645,8 @@ int CmdBuild(int argc, char **argv) {
            " bytes): the block must start by offset " + std::to_string(SFX_SCAN_OFFSET + SFX_SCAN_WINDOW - 19));
     return TOOL_FAILED;
   }
-  int64_t first = SfxScanBlock((const unsigned char *)head.data() + SFX_SCAN_OFFSET,
-                               (size_t)index + SFX_HEADER_SIZE + 1);
+  int64_t first =
+      SfxScanBlock((const unsigned char *)head.data() + SFX_SCAN_OFFSET, (size_t)index + SFX_HEADER_SIZE + 1);
   if (first != (int64_t)index) {
     Refuse("the stub '" + opt.stub + "' holds a block header of its own at offset " +
            std::to_string(SFX_SCAN_OFFSET + first) + "; the stub would read that one");
@@ -671,4 +675,19 @@ int CmdBuild(int argc, char **argv) {
     fprintf(stderr, "kvsfx build: warning: %s is larger than 4 GiB; Authenticode cannot sign it\n",
             opt.output.c_str());
   return TOOL_OK;
+}
+
+}  // namespace
+
+const ToolVerb &BuildVerb() {
+  static const ToolVerb verb = {"build",
+                                "(--archive ZIP | --from DIR) -o OUT",
+                                0,
+                                0,
+                                "make a self-extractor from a ZIP archive or a folder",
+                                kBuildAbout,
+                                {std::begin(kBuildOptions), std::end(kBuildOptions)},
+                                kToolExitsPlain,
+                                RunBuild};
+  return verb;
 }

@@ -1,34 +1,35 @@
 // kvsfx: the host tool that builds and inspects self-extractors. Each verb
-// lives in its own file; adding one means a declaration in tool.h and a line
-// in the table below.
+// lives in its own file with its option table; adding one means a
+// declaration in tool.h and a line in the table below.
 #include <cstdio>
 #include <cstring>
 
 #include "archive_cmd.h"
+#include "args.h"
 #include "tool.h"
 
 namespace {
 
-struct ToolVerb {
-  const char *name;
-  const char *summary;
-  int (*run)(int argc, char **argv);
-};
+// Built on first use: the verbs' tables are other files' statics.
+const std::vector<const ToolVerb *> &Verbs() {
+  static const std::vector<const ToolVerb *> verbs = {&BuildVerb(), &InfoVerb(), &ExtractVerb(), &TestVerb(),
+                                                      &ListVerb()};
+  return verbs;
+}
 
-const ToolVerb kVerbs[] = {
-    {"build", "make a self-extractor from a ZIP archive", CmdBuild},
-    {"info", "show the block and settings of a self-extractor", CmdInfo},
-    {"extract", "extract a ZIP archive or self-extractor into a folder", CmdExtract},
-    {"test", "check every entry of a ZIP archive or self-extractor", CmdTest},
-    {"list", "list the entries of a ZIP archive or self-extractor", CmdList},
-};
+const ToolVerb *FindVerb(const char *name) {
+  for (const ToolVerb *v : Verbs())
+    if (strcmp(name, v->name) == 0) return v;
+  return nullptr;
+}
 
 void PrintUsage(FILE *out) {
   fprintf(out,
-          "usage: kvsfx VERB [OPTIONS]\n"
-          "       kvsfx VERB --help\n\n"
+          "usage: kvsfx VERB [options] [arguments]\n"
+          "       kvsfx help VERB      (or kvsfx VERB --help)\n"
+          "       kvsfx --version\n\n"
           "verbs:\n");
-  for (const ToolVerb &v : kVerbs) fprintf(out, "  %-10s %s\n", v.name, v.summary);
+  for (const ToolVerb *v : Verbs()) fprintf(out, "  %-10s %s\n", v->name, v->summary);
 }
 
 }  // namespace
@@ -39,12 +40,36 @@ int main(int argc, char **argv) {
     return TOOL_USAGE;
   }
   const char *verb = argv[1];
-  if (strcmp(verb, "--help") == 0 || strcmp(verb, "-h") == 0 || strcmp(verb, "help") == 0) {
+  if (strcmp(verb, "--version") == 0) {
+    printf("kvsfx %s\n", KV_VERSION);
+    return TOOL_OK;
+  }
+  if (strcmp(verb, "--help") == 0 || strcmp(verb, "-h") == 0 || (strcmp(verb, "help") == 0 && argc == 2)) {
     PrintUsage(stdout);
     return TOOL_OK;
   }
-  for (const ToolVerb &v : kVerbs)
-    if (strcmp(verb, v.name) == 0) return v.run(argc - 1, argv + 1);
-  fprintf(stderr, "kvsfx: unknown verb '%s' (try kvsfx --help)\n", verb);
-  return TOOL_USAGE;
+  if (strcmp(verb, "help") == 0) {
+    const ToolVerb *v = argc == 3 ? FindVerb(argv[2]) : nullptr;
+    if (!v) {
+      fprintf(stderr, "kvsfx help: %s (verbs: build, info, extract, test, list)\n",
+              argc == 3 ? ("unknown verb '" + std::string(argv[2]) + "'").c_str() : "expected one VERB");
+      return TOOL_USAGE;
+    }
+    fputs(ToolVerbHelp(*v).c_str(), stdout);
+    return TOOL_OK;
+  }
+  const ToolVerb *v = FindVerb(verb);
+  if (!v) {
+    fprintf(stderr, "kvsfx: unknown verb '%s' (try kvsfx --help)\n", verb);
+    return TOOL_USAGE;
+  }
+  ToolArgs args;
+  std::string error;
+  switch (ToolParseArgs(*v, argc - 1, argv + 1, &args, &error)) {
+    case ARGS_HELP: fputs(ToolVerbHelp(*v).c_str(), stdout); return TOOL_OK;
+    case ARGS_BAD:
+      fprintf(stderr, "kvsfx %s: %s (see kvsfx help %s)\n", v->name, error.c_str(), v->name);
+      return TOOL_USAGE;
+    default: return v->run(args);
+  }
 }

@@ -10,9 +10,18 @@ constexpr int TOOL_OK = 0;
 constexpr int TOOL_FAILED = 1;  // the work was refused or failed
 constexpr int TOOL_USAGE = 2;   // bad command line
 
-// A verb takes the arguments after its name (argv[0] is the verb).
-int CmdBuild(int argc, char **argv);
-int CmdInfo(int argc, char **argv);
+struct ToolVerb;
+// Each verb: its option table, help texts and the function that runs it.
+const ToolVerb &BuildVerb();
+const ToolVerb &InfoVerb();
+const ToolVerb &ExtractVerb();
+const ToolVerb &TestVerb();
+const ToolVerb &ListVerb();
+
+// The exit statuses of the verbs that only read or write files (build,
+// info) and of those that run the archive engine (extract, test, list).
+extern const char kToolExitsPlain[];
+extern const char kToolExitsEngine[];
 
 // Reads a whole file. On failure returns false and describes why in *error.
 bool ToolReadFile(const std::string &path, std::string *data, std::string *error);

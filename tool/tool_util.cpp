@@ -82,3 +82,19 @@ std::string ToolPrintable(const char *text, size_t length) {
 }
 
 std::string ToolPrintable(const char *text) { return ToolPrintable(text, strlen(text)); }
+
+const char kToolExitsPlain[] =
+    "  0  done\n"
+    "  1  refused or failed (one line on standard error says why; no file written)\n"
+    "  2  bad command line\n";
+
+const char kToolExitsEngine[] =
+    "  0  done\n"
+    "  2  bad command line\n"
+    "  3  not a ZIP archive, or its end record is damaged\n"
+    "  4  damaged data: CRC error, invalid or unsupported compressed data\n"
+    "  5  a file or folder cannot be opened or created\n"
+    "  6  writing failed (disk full?)\n"
+    "  7  out of memory\n"
+    "  8  other errors, among them a wrong or missing password\n"
+    "  9  cancelled (Ctrl+C or 'quit' at a question)\n";

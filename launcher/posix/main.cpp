@@ -4,8 +4,12 @@
 #include "../../fileio/platform.h"
 #include "../run_sfx.h"
 #include "../sfx_meta.h"
+#include "../stub_version.h"
 
 namespace {
+
+// Plain text in the file for `kvsfx info`; nothing reads it at run time.
+__attribute__((used)) const char kStubVersion[] = KV_STUB_VERSION_MARKER KV_VERSION;
 
 // The fixed messages are Windows-1252 text; the terminal expects UTF-8. Their
 // only non-ASCII letters are in the Latin-1 range, which maps directly.

@@ -3,8 +3,12 @@
 
 #include "../run_sfx.h"
 #include "../sfx_meta.h"
+#include "../stub_version.h"
 
 namespace {
+
+// Plain text in the file for `kvsfx info`; nothing reads it at run time.
+__attribute__((used)) const char kStubVersion[] = KV_STUB_VERSION_MARKER KV_VERSION;
 
 void ShowStartupBox(const char *text) { MessageBoxA(nullptr, text, "Error", MB_ICONWARNING); }
 

@@ -37,12 +37,19 @@ class ToolCommandLine(TempDirTest):
         return kvtest.run_tool("build", "--archive", self.archive, "--stub", self.stub, *args)
 
     def test_help_for_tool_and_verbs(self):
-        for args, needle in ((["--help"], b"build"), (["build", "--help"], b"--archive"), (["info", "--help"], b"FILE")):
+        for args, needle in ((["--help"], b"build"), (["help"], b"extract"), (["--version"], b"kvsfx 1.")):
             r = kvtest.run_tool(*args)
             self.assertEqual(0, r.returncode, args)
             self.assertIn(needle, r.stdout, args)
-        self.assertEqual(2, kvtest.run_tool().returncode)
-        self.assertEqual(2, kvtest.run_tool("frobnicate").returncode)
+        for verb in ("build", "info", "extract", "test", "list"):
+            r = kvtest.run_tool("help", verb)
+            self.assertEqual(0, r.returncode, verb)
+            self.assertIn(b"exit status:", r.stdout, verb)
+            self.assertEqual(r.stdout, kvtest.run_tool(verb, "--help").stdout, verb)
+        for args in ([], ["frobnicate"], ["help", "frobnicate"]):
+            r = kvtest.run_tool(*args)
+            self.assertEqual(2, r.returncode, args)
+            self.assertEqual(b"", r.stdout, args)
 
     def test_output_is_stub_block_archive(self):
         out = self.path("out.bin")
@@ -59,8 +66,9 @@ class ToolCommandLine(TempDirTest):
         self.assertEqual(["archive.zip", "out.bin", "stub.bin", "zipsrc"], sorted(os.listdir(self.dir)))
 
     def test_settings_file_with_command_line_over_it(self):
+        # Keys named as the settings or as the options that set them.
         ini = write(self.path("s.ini"), b"[settings]\r\n; a comment\r\nmode = 0\r\npremessageCaption=From file\r\n"
-                                        b"premessageText=\"  two\\nlines \"\r\ntargetFolder=C:\\Out\r\nunattended=1\r\n")
+                                        b"message=\"  two\\nlines \"\r\ntargetFolder=C:\\Out\r\nunattended=1\r\n")
         out = self.path("out.bin")
         r = self.build("-o", out, "--settings", ini, "--caption", "From command line")
         self.assertEqual(0, r.returncode, r.stderr)
@@ -75,6 +83,7 @@ class ToolCommandLine(TempDirTest):
         three = write(self.path("three.ini"), builtin_lang("de").replace(b"34=Datei: %s", b"34=Datei: x"))
         bad_settings = write(self.path("bad.ini"), b"[settings]\r\nmodus=1\r\n")
         not_number = write(self.path("nan.ini"), b"[settings]\r\nmode=two\r\n")
+        both = write(self.path("both.ini"), b"[settings]\r\nrun=a\r\nrunCommand=b\r\n")
         window_end = kvtest.SCAN_OFFSET + kvtest.SCAN_WINDOW - 19
         big_stub = write(self.path("big.bin"), b"\0" * (window_end + 1))
         own_header = write(self.path("own.bin"), b"\0" * 60000 + block_bytes(b"x" * 5))
@@ -91,6 +100,7 @@ class ToolCommandLine(TempDirTest):
             ("bad number", ["--mode", "-1"], 2, b"not a number"),
             ("unknown setting", ["--settings", bad_settings], 1, b"modus"),
             ("setting not a number", ["--settings", not_number], 1, b"not a number"),
+            ("setting and its option name", ["--settings", both], 1, b"both runCommand and run"),
             ("stub past the window", ["--stub", big_stub], 1, b"too large"),
             ("stub with a header of its own", ["--stub", own_header], 1, b"header of its own"),
             ("stub and target os", ["--target-os", "posix"], 2, b"exclude"),

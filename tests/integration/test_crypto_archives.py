@@ -69,30 +69,76 @@ class EncryptedArchives(kvtest.TempDirTest):
         }
 
     def test_right_password_extracts_byte_identical_and_tests_clean(self):
-        for label, archive in self.archives().items():
+        # The password from each of its three sources in turn.
+        file = kvtest.write(self.path("pw.txt"), PASSWORD.encode() + b"\r\nsecond line\n")
+        sources = [(["--password", PASSWORD], None), (["--password-file", file], None),
+                   ([], dict(os.environ, KVSFX_PASSWORD=PASSWORD))]
+        for n, (label, archive) in enumerate(self.archives().items()):
+            args, env = sources[n % len(sources)]
             with self.subTest(label):
                 out = self.path("out-" + os.path.basename(archive))
-                r = kvtest.run_tool("extract", archive, "-d", out, "--password", PASSWORD, "--quiet",
-                                    stdin=subprocess.DEVNULL)
+                r = kvtest.run_tool("extract", archive, "-d", out, *args, "--quiet", stdin=subprocess.DEVNULL, env=env)
                 self.assertEqual(0, r.returncode, r.stderr)
                 self.assert_tree(out)
-                r = kvtest.run_tool("test", archive, "--password", PASSWORD, "--quiet", stdin=subprocess.DEVNULL)
+                r = kvtest.run_tool("test", archive, *args, "--quiet", stdin=subprocess.DEVNULL, env=env)
                 self.assertEqual(0, r.returncode, r.stderr)
 
-    def test_wrong_or_missing_password_without_a_terminal_leaves_nothing(self):
-        # Without a terminal nobody can be asked again: the run is a cancel.
-        cases = [("7z AES-256", self.seven("a.zip", "-mem=AES256"), "wrong", 9),
-                 ("7z ZipCrypto", self.seven("z.zip", "-mem=ZipCrypto"), "wrong", 9),
-                 ("7z AES-256, none given", self.path("a.zip"), None, 9)]
-        for label, archive, password, exit_code in cases:
-            with self.subTest(label):
-                out = self.path("out-" + label.replace(" ", "_"))
-                args = ["extract", archive, "-d", out, "--quiet"] + (["--password", password] if password else [])
-                r = kvtest.run_tool(*args, stdin=subprocess.DEVNULL)
-                self.assertEqual(exit_code, r.returncode, r.stderr)
-                self.assertIn(b"error 28001", r.stderr)
-                left = [f for _, _, fs in os.walk(out) for f in fs] if os.path.isdir(out) else []
-                self.assertEqual([], left)
+    def test_wrong_or_missing_password_ends_as_such_and_leaves_nothing(self):
+        # A password given is never replaced by a question, and nobody
+        # cancelled: "wrong password", terminal or not.
+        aes, zc = self.seven("a.zip", "-mem=AES256"), self.seven("z.zip", "-mem=ZipCrypto")
+        wrong = kvtest.write(self.path("wrong.txt"), b"wrong\n")
+        empty = kvtest.write(self.path("empty.txt"), b"\n")
+        cases = [("AES-256, --password", aes, ["--password", "wrong"], None, 8, b"error 28062: wrong password for"),
+                 ("ZipCrypto, --password-file", zc, ["--password-file", wrong], None, 8, b"error 28062: wrong"),
+                 ("AES-256, KVSFX_PASSWORD", aes, [], "wrong", 8, b"error 28062: wrong password for"),
+                 ("AES-256, none given", aes, [], None, 8, b"no password was given"),
+                 ("password file missing", aes, ["--password-file", self.path("none.txt")], None, 2, b"none.txt"),
+                 ("password file empty", aes, ["--password-file", empty], None, 2, b"is empty"),
+                 ("--password and --password-file", aes, ["--password", "x", "--password-file", wrong], None, 2,
+                  b"exclude")]
+        for label, archive, password, env_password, exit_code, needle in cases:
+            env = dict(os.environ, KVSFX_PASSWORD=env_password or "")
+            for command in ("extract", "test"):
+                with self.subTest(label, command=command):
+                    out = self.path("out-" + label.replace(" ", "_"))
+                    args = [command, archive] + (["-d", out] if command == "extract" else []) + password
+                    r = kvtest.run_tool(*args, stdin=subprocess.DEVNULL, env=env)
+                    self.assertEqual(exit_code, r.returncode, r.stderr)
+                    self.assertIn(needle, r.stderr)
+                    self.assertEqual(1, r.stderr.count(b"\n"), r.stderr)
+                    left = [f for _, _, fs in os.walk(out) for f in fs] if os.path.isdir(out) else []
+                    self.assertEqual([], left)
+        # With a terminal too, and test --json never asks either.
+        for args in (["extract", aes, "-d", self.path("out-pty"), "--password", "wrong"], ["test", aes, "--json"]):
+            status, transcript = self.on_terminal(args)
+            self.assertEqual(8, status, transcript)
+            self.assertEqual(transcript.count(b"wrong password for"), transcript.count(b"password for"), transcript)
+            self.assertIn(b"error 28062", transcript)
+
+    def on_terminal(self, args, deadline=60):
+        """Runs the tool on a pseudo-terminal that answers nothing; returns
+        the exit status and everything it wrote."""
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(kvtest.TOOL, [kvtest.TOOL] + args)
+        transcript, end = b"", time.time() + deadline
+        while time.time() < end:
+            ready, _, _ = select.select([fd], [], [], 0.1)
+            if not ready:
+                continue
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            transcript += chunk
+        if time.time() >= end:
+            os.kill(pid, 9)
+        _, status = os.waitpid(pid, 0)
+        os.close(fd)
+        return os.waitstatus_to_exitcode(status), transcript
 
     def test_flipped_aes_byte_fails_authentication_and_removes_the_file(self):
         archive = self.seven("a.zip", "-mem=AES256", "-mx0")
