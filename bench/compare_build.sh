@@ -22,6 +22,12 @@ measure() {  # measure LABEL FILE COMMAND...: prints seconds and the file's size
   printf '%-28s %8.2f s %14d bytes\n' "$label" "$(echo "$end - $start" | bc)" "$(stat -c %s "$file" 2>/dev/null || echo 0)"
 }
 
+# The same files for every tool: a copy without symbolic links (kvsfx skips
+# them, zip would follow them), read once so that every run finds it cached.
+cp -r --no-dereference "$src" "$work/corpus"
+find "$work/corpus" -type l -delete
+src=$work/corpus
+find "$src" -type f -exec cat {} + >/dev/null
 echo "folder: $src ($(du -sb "$src" | cut -f1) bytes, $(find "$src" -type f | wc -l) files)"
 for level in 1 6 9 12; do
   measure "kvsfx --level $level (libdeflate)" "$work/k$level" \
