@@ -409,6 +409,9 @@ bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
   options.level = level;
   options.excludes = opt.excludes;
   options.progress = isatty(STDERR_FILENO) != 0;
+  struct stat own;
+  if (fstat(fd, &own) == 0) options.skip.emplace_back((uint64_t)own.st_dev, (uint64_t)own.st_ino);
+  if (stat(opt.output.c_str(), &own) == 0) options.skip.emplace_back((uint64_t)own.st_dev, (uint64_t)own.st_ino);
   // Reproducible builds give every entry the same time.
   const char *epoch = getenv("SOURCE_DATE_EPOCH");
   uint32_t seconds = 0;

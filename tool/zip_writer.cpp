@@ -62,6 +62,9 @@ bool Collect(const std::string &root, const std::string &rel, const ZipWriterOpt
       warnings->push_back("skipped the symbolic link '" + full + "'");
       continue;
     }
+    if (std::find(options.skip.begin(), options.skip.end(),
+                  std::make_pair((uint64_t)st.st_dev, (uint64_t)st.st_ino)) != options.skip.end())
+      continue;
     if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
       warnings->push_back("skipped '" + full + "': neither a file nor a folder");
       continue;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct ZipWriterOptions {
@@ -13,6 +14,9 @@ struct ZipWriterOptions {
   std::vector<std::string> excludes;  // shell patterns, see ZipPathExcluded
   int64_t fixedTime = -1;  // seconds since 1970 for every entry; -1: the files' own
   bool progress = false;   // a progress line on stderr
+  // Files left out whatever their name (device, inode): the archive being
+  // written and the output, should they lie inside the folder.
+  std::vector<std::pair<uint64_t, uint64_t>> skip;
 };
 
 // Longest entry name the stubs accept, in bytes.
