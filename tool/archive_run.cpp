@@ -1,9 +1,5 @@
 // The engine runs of the tool: archive checks, passwords, the callbacks with
 // their progress line, and error lines that name what failed.
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,10 +8,10 @@
 #include "../archive/zip_job.h"
 #include "../launcher/dialog_path.h"
 #include "../launcher/sfx_state.h"
-#include "../ui/console/console_ui.h"
 #include "archive_cmd.h"
 #include "args.h"
 #include "tool.h"
+#include "tool_os.h"
 
 namespace {
 
@@ -84,12 +80,12 @@ int OnProgress(uintptr_t user, uint32_t, uint32_t chunkBytes) {
 
 int OnOverwrite(uintptr_t user, const FindRecord *, const FindRecord *) {
   ToolRun *run = (ToolRun *)user;
-  if (!run->skipExisting && !run->noQuestions && ConsoleHasTerminal()) {
+  if (!run->skipExisting && !run->noQuestions && ToolHasTerminal()) {
     ToolEndLine(run);
     for (;;) {
       std::string prompt = "replace " + run->entry + "? [y]es, [n]o, [A]ll, [N]one, [q]uit: ";
       char answer[16];
-      if (!ConsoleReadLine(prompt.c_str(), answer, sizeof answer, 1)) return 2;
+      if (!ToolReadLine(prompt.c_str(), answer, sizeof answer, 1)) return 2;
       if (!strcmp(answer, "y")) return 0;
       if (!strcmp(answer, "n")) break;
       if (!strcmp(answer, "A")) {
@@ -118,7 +114,7 @@ int OnPassword(uintptr_t user, const char *lastTried, char *out, const char *) {
   ToolRun *run = (ToolRun *)user;
   // A password the caller gave is not swapped for a question: a script gets
   // "wrong password" whether or not a terminal happens to be attached.
-  if (run->passwordGiven || run->noQuestions || !ConsoleHasTerminal()) {
+  if (run->passwordGiven || run->noQuestions || !ToolHasTerminal()) {
     run->passwordRefused = 1;
     return 0;
   }
@@ -126,7 +122,7 @@ int OnPassword(uintptr_t user, const char *lastTried, char *out, const char *) {
   if (lastTried && lastTried[0]) fprintf(stderr, "wrong password.\n");
   std::string prompt = "password for " + run->entry + ": ";
   char typed[PASSWORD_MAX];
-  if (!ConsoleReadLine(prompt.c_str(), typed, sizeof typed, 0) || !typed[0]) return 0;
+  if (!ToolReadLine(prompt.c_str(), typed, sizeof typed, 0) || !typed[0]) return 0;
   StrCopy(out, typed, PASSWORD_MAX);
   memset(typed, 0, sizeof typed);
   return 1;
@@ -170,19 +166,19 @@ std::string ToolArchivePath(const char *native) {
 }
 
 bool ToolCheckArchive(const char *verb, const std::string &native) {
-  struct stat st;
-  const char *why = nullptr;
-  if (stat(native.c_str(), &st) != 0) {
-    why = strerror(errno);
-  } else if (S_ISDIR(st.st_mode)) {
+  std::string why;
+  ToolPathKind kind = ToolKindOf(native, &why);
+  if (kind == TOOL_FOLDER) {
     why = "it is a folder, not an archive";
-  } else {
+  } else if (kind == TOOL_FILE) {
     FILE *f = fopen(native.c_str(), "rb");
-    if (!f) why = strerror(errno);
-    if (f) fclose(f);
+    if (f) {
+      fclose(f);
+      return true;
+    }
+    why = strerror(errno);
   }
-  if (!why) return true;
-  fprintf(stderr, "kvsfx %s: cannot open %s: %s\n", verb, Quoted(native).c_str(), why);
+  fprintf(stderr, "kvsfx %s: cannot open %s: %s\n", verb, Quoted(native).c_str(), why.c_str());
   return false;
 }
 
@@ -223,8 +219,8 @@ void ToolEndLine(ToolRun *run) {
 }
 
 int32_t ToolRunEngine(ToolRun *run, ArchiveRunRequest *request) {
-  ConsoleCatchInterrupt();
-  run->progressLine = !run->quiet && isatty(STDERR_FILENO);
+  ToolCatchInterrupt();
+  run->progressLine = !run->quiet && ToolStderrIsTerminal();
   run->start = std::chrono::steady_clock::now();
   ExtractCallbacks table;
   memset(&table, 0, sizeof table);

@@ -1,9 +1,5 @@
 #include "build_checks.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -11,6 +7,7 @@
 #include "../archive/zip_job.h"
 #include "archive_cmd.h"
 #include "tool.h"
+#include "tool_os.h"
 
 namespace {
 
@@ -64,58 +61,35 @@ int VisitEntry(void *user, const EntryRecord *e) {
   return 1;
 }
 
-bool CopyFile(const std::string &from, const std::string &to, bool force, std::string *error) {
-  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
+bool CopyVolume(const std::string &from, const std::string &to, std::string *error) {
+  FILE *in = fopen(from.c_str(), "rb");
+  if (!in) {
     *error = "cannot read '" + from + "': " + strerror(errno);
     return false;
   }
-  std::string temp = to + ".kvsfx-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int out = mkstemp(name.data());
-  if (out < 0) {
-    *error = "cannot create a file beside '" + to + "': " + strerror(errno);
-    close(in);
+  std::string name, why;
+  FILE *out = ToolCreateTemp(to, &name, &why);
+  if (!out) {
+    *error = "cannot create a file beside '" + to + "': " + why;
+    fclose(in);
     return false;
   }
-  bool ok = true;
   char buffer[1 << 16];
-  for (;;) {
-    ssize_t n = read(in, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ok = false;
-      *error = "cannot read '" + from + "': " + strerror(errno);
-    }
-    if (n <= 0) break;
-    for (ssize_t done = 0; ok && done < n;) {
-      ssize_t w = write(out, buffer + done, (size_t)(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        ok = false;
-        *error = "cannot write '" + to + "': " + strerror(errno);
-      } else {
-        done += w;
-      }
-    }
-    if (!ok) break;
-  }
-  close(in);
-  if (close(out) != 0 && ok) {
+  size_t n;
+  bool ok = true;
+  while (ok && (n = fread(buffer, 1, sizeof buffer, in)) > 0) ok = fwrite(buffer, 1, n, out) == n;
+  if (!ok) *error = "cannot write '" + name + "': " + strerror(errno);
+  if (ok && ferror(in)) {
     ok = false;
-    *error = "cannot write '" + to + "': " + strerror(errno);
+    *error = "cannot read '" + from + "': " + strerror(errno);
   }
-  mode_t mask = umask(0);
-  umask(mask);
-  if (ok) chmod(name.data(), 0666 & ~mask);
-  // link() refuses an existing name, so a file that appeared meanwhile is kept.
-  if (ok && (force ? rename(name.data(), to.c_str()) : link(name.data(), to.c_str())) != 0) {
-    ok = false;
-    *error = "cannot create '" + to + "': " + strerror(errno);
+  fclose(in);
+  if (!ok) {
+    fclose(out);
+    remove(name.c_str());
+    return false;
   }
-  if (!ok || !force) unlink(name.data());
-  return ok;
+  return ToolCommitTemp(out, name, to, error);
 }
 
 }  // namespace
@@ -166,7 +140,7 @@ bool VerifyArchive(const std::string &archivePath, std::string *error) {
 }
 
 std::string VolumeName(const std::string &path, unsigned n) {
-  size_t slash = path.find_last_of('/');
+  size_t slash = path.find_last_of(kToolSeparator == '/' ? "/" : "/\\");
   size_t dot = path.find_last_of('.');
   std::string base = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
   char ext[32];
@@ -178,16 +152,16 @@ std::string VolumeName(const std::string &path, unsigned n) {
 bool CopySplitVolumes(const std::string &archive, const std::string &out, unsigned count, bool force,
                       std::vector<std::string> *written, std::string *error) {
   std::vector<bool> same(count);
+  std::string why;
   for (unsigned v = 0; v < count; v++) {
     std::string from = VolumeName(archive, v), to = VolumeName(out, v);
-    struct stat a, b;
-    if (stat(from.c_str(), &a) != 0 || access(from.c_str(), R_OK) != 0) {
+    if (ToolKindOf(from, &why) != TOOL_FILE) {
       *error = "the volume '" + from + "' is not beside the archive";
       return false;
     }
     // Built beside the set under the same base name: the volume is in place.
-    same[v] = stat(to.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-    if (!same[v] && !force && lstat(to.c_str(), &b) == 0) {
+    same[v] = ToolProgramPath(from) == ToolProgramPath(to);
+    if (!same[v] && !force && ToolKindOf(to, &why) != TOOL_MISSING) {
       *error = "'" + to + "' exists (--force replaces it)";
       return false;
     }
@@ -195,8 +169,8 @@ bool CopySplitVolumes(const std::string &archive, const std::string &out, unsign
   for (unsigned v = 0; v < count; v++) {
     if (same[v]) continue;
     std::string to = VolumeName(out, v);
-    if (!CopyFile(VolumeName(archive, v), to, force, error)) {
-      for (const std::string &w : *written) unlink(w.c_str());
+    if (!CopyVolume(VolumeName(archive, v), to, error)) {
+      for (const std::string &w : *written) remove(w.c_str());
       written->clear();
       return false;
     }

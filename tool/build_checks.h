@@ -34,7 +34,8 @@ std::string VolumeName(const std::string &path, unsigned n);
 // Copies the first count volumes beside archive to their names beside out,
 // listing each file made in *written. Refuses, before copying anything, a
 // missing volume or (without force) an existing target. A failed copy
-// removes what it wrote.
+// removes what it wrote. (A file that appears between the check and the
+// copy is replaced.)
 bool CopySplitVolumes(const std::string &archive, const std::string &out, unsigned count, bool force,
                       std::vector<std::string> *written, std::string *error);
 

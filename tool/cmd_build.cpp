@@ -1,10 +1,5 @@
 // kvsfx build: stub, metadata block and ZIP archive written into one file.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <strings.h>
-
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +18,7 @@
 #include "cp1252.h"
 #include "pe_resources.h"
 #include "tool.h"
+#include "tool_os.h"
 #include "zip_writer.h"
 
 namespace {
@@ -227,12 +223,12 @@ bool FindEndRecord(const std::string &path, int64_t *size, unsigned *disk) {
   FILE *f = fopen(path.c_str(), "rb");
   if (!f) return false;
   bool found = false;
-  if (fseeko(f, 0, SEEK_END) == 0) {
-    off_t end = ftello(f);
+  if (ToolSeek(f, 0, SEEK_END)) {
+    int64_t end = ToolTell(f);
     *size = end;
-    off_t start = end > 65557 ? end - 65557 : 0;
+    int64_t start = end > 65557 ? end - 65557 : 0;
     std::vector<unsigned char> tail((size_t)(end - start));
-    if (fseeko(f, start, SEEK_SET) == 0 && fread(tail.data(), 1, tail.size(), f) == tail.size()) {
+    if (ToolSeek(f, start, SEEK_SET) && fread(tail.data(), 1, tail.size(), f) == tail.size()) {
       for (size_t i = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; i-- > 0;)
         if (tail[i] == 'P' && tail[i + 1] == 'K' && tail[i + 2] == 5 && tail[i + 3] == 6) {
           *disk = tail[i + 4] | (unsigned)tail[i + 5] << 8;
@@ -283,36 +279,22 @@ void PutU32(std::string *out, uint32_t v) {
   out->append((const char *)b, 4);
 }
 
-bool WriteAll(int fd, const char *data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= (size_t)n;
-  }
-  return true;
-}
-
 // Writes head then the archive's bytes into a fresh file beside out, and
-// renames it over out only when everything arrived.
+// moves it over out only when everything arrived.
 // With checksumAt (the PE checksum field of the stub, zero in head) the
 // checksum over the whole file is filled in at the end.
 bool WriteOutput(const std::string &out, const std::string &head, const std::string &archive, int64_t archiveSize,
                  size_t checksumAt) {
   PeChecksum checksum;
   checksum.Add(head.data(), head.size());
-  std::string temp = out + ".kvsfx-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) {
-    Refuse("cannot create a file beside '" + out + "': " + strerror(errno));
+  std::string name, error;
+  FILE *f = ToolCreateTemp(out, &name, &error);
+  if (!f) {
+    Refuse("cannot create a file beside '" + out + "': " + error);
     return false;
   }
-  std::string error;
-  bool ok = WriteAll(fd, head.data(), head.size());
-  if (!ok) error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+  bool ok = fwrite(head.data(), 1, head.size(), f) == head.size();
+  if (!ok) error = "cannot write '" + name + "': " + strerror(errno);
   if (ok) {
     FILE *in = fopen(archive.c_str(), "rb");
     int64_t copied = 0;
@@ -323,11 +305,11 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
       char buffer[65536];
       size_t got;
       while (ok && (got = fread(buffer, 1, sizeof buffer, in)) > 0) {
-        ok = WriteAll(fd, buffer, got);
+        ok = fwrite(buffer, 1, got, f) == got;
         checksum.Add(buffer, got);
         copied += (int64_t)got;
       }
-      if (!ok) error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
+      if (!ok) error = "cannot write '" + name + "': " + strerror(errno);
       if (ok && (ferror(in) || copied != archiveSize)) {
         ok = false;
         error = "the archive '" + archive + "' changed or could not be read while copying";
@@ -335,38 +317,20 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
       fclose(in);
     }
   }
-  // An executable for its owner and whoever the umask lets run it.
-  mode_t mask = umask(0);
-  umask(mask);
-  if (ok && fchmod(fd, 0777 & ~mask) != 0) {
-    ok = false;
-    error = std::string("cannot set the mode of '") + name.data() + "': " + strerror(errno);
-  }
   if (ok && checksumAt) {
     unsigned char field[4];
     uint32_t sum = checksum.Finish();
     for (int i = 0; i < 4; ++i) field[i] = (unsigned char)(sum >> (8 * i));
-    if (pwrite(fd, field, 4, (off_t)checksumAt) != 4) {
-      ok = false;
-      error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
-    }
-  }
-  if (ok && fsync(fd) != 0) {
-    ok = false;
-    error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
-  }
-  if (close(fd) != 0 && ok) {
-    ok = false;
-    error = std::string("cannot write '") + name.data() + "': " + strerror(errno);
-  }
-  if (ok && rename(name.data(), out.c_str()) != 0) {
-    ok = false;
-    error = "cannot create '" + out + "': " + strerror(errno);
+    ok = ToolSeek(f, (int64_t)checksumAt, SEEK_SET) && fwrite(field, 1, 4, f) == 4;
+    if (!ok) error = "cannot write '" + name + "': " + strerror(errno);
   }
   if (!ok) {
-    unlink(name.data());
-    Refuse(error);
+    fclose(f);
+    remove(name.c_str());
+  } else {
+    ok = ToolCommitTemp(f, name, out, &error);
   }
+  if (!ok) Refuse(error);
   return ok;
 }
 
@@ -384,51 +348,45 @@ struct BuildOptions {
 struct RemoveOnExit {
   std::string path;
   ~RemoveOnExit() {
-    if (!path.empty()) unlink(path.c_str());
+    if (!path.empty()) remove(path.c_str());
   }
 };
 
 // Writes the ZIP archive of opt.from into a fresh file beside the output.
 bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
-  struct stat st;
-  int statError = stat(opt.from.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-  if (statError) {
-    Refuse("--from needs a folder: '" + opt.from + "': " + strerror(statError));
+  std::string error;
+  if (ToolKindOf(opt.from, &error) != TOOL_FOLDER) {
+    Refuse("--from needs a folder: '" + opt.from + "'" + (error.empty() ? "" : ": " + error));
     return false;
   }
-  std::string temp = opt.output + ".kvsfx-zip-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) {
-    Refuse("cannot create a file beside '" + opt.output + "': " + strerror(errno));
+  FILE *f = ToolCreateTemp(opt.output + ".zip", path, &error);
+  if (!f) {
+    Refuse("cannot create a file beside '" + opt.output + "': " + error);
     return false;
   }
-  *path = name.data();
   ZipWriterOptions options;
   options.level = level;
   options.excludes = opt.excludes;
-  options.progress = isatty(STDERR_FILENO) != 0;
-  struct stat own;
-  if (fstat(fd, &own) == 0) options.skip.emplace_back((uint64_t)own.st_dev, (uint64_t)own.st_ino);
-  if (stat(opt.output.c_str(), &own) == 0) options.skip.emplace_back((uint64_t)own.st_dev, (uint64_t)own.st_ino);
+  options.progress = ToolStderrIsTerminal();
+  // Neither the archive being written nor the output go into it, should
+  // they lie inside the folder.
+  options.skip = {ToolAbsolute(*path), ToolAbsolute(opt.output)};
   // Reproducible builds give every entry the same time.
   const char *epoch = getenv("SOURCE_DATE_EPOCH");
   uint32_t seconds = 0;
   if (epoch && *epoch) {
     if (!ParseU32(epoch, &seconds)) {
       Refuse(std::string("SOURCE_DATE_EPOCH is not a number of seconds: '") + epoch + "'");
-      close(fd);
+      fclose(f);
       return false;
     }
     options.fixedTime = seconds;
   }
   std::vector<std::string> warnings;
-  std::string error;
   uint64_t entries = 0;
-  bool ok = ZipWriteFolder(opt.from, fd, options, &warnings, &error, &entries);
+  bool ok = ZipWriteFolder(opt.from, f, options, &warnings, &error, &entries);
   for (const std::string &w : warnings) fprintf(stderr, "kvsfx build: warning: %s\n", w.c_str());
-  if (close(fd) != 0 && ok) {
+  if (fclose(f) != 0 && ok) {
     ok = false;
     error = "cannot write '" + *path + "': " + strerror(errno);
   }
@@ -487,9 +445,9 @@ int RunBuild(const ToolArgs &args) {
   }
   if (opt.stub.empty()) {
     if (opt.targetOs.empty() || opt.targetOs == "windows")
-      opt.stub = ToolSelfDir() + "/kvsfx-stub.exe";
+      opt.stub = ToolFindStub("kvsfx-stub.exe");
     else if (opt.targetOs == "posix")
-      opt.stub = ToolSelfDir() + "/kvsfx-stub";
+      opt.stub = ToolFindStub("kvsfx-stub");
     else {
       Refuse("--target-os must be windows or posix, not '" + opt.targetOs + "'");
       return TOOL_USAGE;
@@ -544,7 +502,9 @@ int RunBuild(const ToolArgs &args) {
     }
   }
   const int targetIndex = FieldIndex("targetFolder");
-  if (opt.cleanup && strncasecmp(settings.text[targetIndex].c_str(), "%Temp%", 6) != 0) {
+  std::string macro = settings.text[targetIndex].substr(0, 6);
+  for (char &c : macro) c = (char)tolower((unsigned char)c);
+  if (opt.cleanup && macro != "%temp%") {
     Refuse("--cleanup needs a target folder that starts with %Temp%, not '" + settings.text[targetIndex] + "'");
     return TOOL_FAILED;
   }
@@ -580,7 +540,9 @@ int RunBuild(const ToolArgs &args) {
   if (!opt.from.empty()) opt.archive = zipFromFolder.path;
   int64_t archiveSize = 0;
   unsigned others = 0;  // volumes before this one
-  if (access(opt.archive.c_str(), R_OK) != 0) {
+  if (FILE *probe = fopen(opt.archive.c_str(), "rb")) {
+    fclose(probe);
+  } else {
     Refuse("cannot read the archive '" + opt.archive + "': " + strerror(errno));
     return TOOL_FAILED;
   }
@@ -664,12 +626,15 @@ int RunBuild(const ToolArgs &args) {
     return TOOL_FAILED;
   }
   if (!WriteOutput(opt.output, head, opt.archive, archiveSize, checksumAt)) {
-    for (const std::string &v : volumes) unlink(v.c_str());
+    for (const std::string &v : volumes) remove(v.c_str());
     return TOOL_FAILED;
   }
-  printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
-         blockOffset, head.size() - blockOffset, (long long)archiveSize);
-  if (others > 0)
+  if (args.Verbosity() > 0)
+    printf("stub %s, language %s%s\n", opt.stub.c_str(), builtin ? "built-in " : "", opt.lang.c_str());
+  if (args.Verbosity() >= 0)
+    printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
+           blockOffset, head.size() - blockOffset, (long long)archiveSize);
+  if (others > 0 && args.Verbosity() >= 0)
     printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s"
            " (written there)\n",
            opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(),

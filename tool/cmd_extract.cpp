@@ -1,10 +1,5 @@
 // kvsfx extract: any ZIP file or self-extractor into a folder, on the same
 // engine as the self-extractor.
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -14,52 +9,26 @@
 #include "archive_cmd.h"
 #include "args.h"
 #include "tool.h"
+#include "tool_os.h"
 
 namespace {
-
-// Absolute and lexically normal: no ".", "..", or doubled slashes, which
-// the program's folder creation would read as a network path.
-std::string AbsoluteNative(const char *native) {
-  std::string in = native;
-  if (in.empty() || in[0] != '/') {
-    char cwd[PATH_MAX];
-    if (!getcwd(cwd, sizeof cwd)) return std::string();
-    in = std::string(cwd) + "/" + in;
-  }
-  std::string out;
-  size_t i = 0;
-  while (i < in.size()) {
-    size_t j = in.find('/', i);
-    if (j == std::string::npos) j = in.size();
-    std::string part = in.substr(i, j - i);
-    i = j + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      size_t cut = out.rfind('/');
-      out.erase(cut == std::string::npos ? 0 : cut);
-      continue;
-    }
-    out += "/" + part;
-  }
-  return out.empty() ? "/" : out;
-}
 
 // Makes path and its missing parents, noting each one made so that a
 // failed run can take them away again. False after one line on stderr.
 bool MakeFolders(const std::string &shown, const std::string &path, std::vector<std::string> *made) {
   for (size_t i = 1; i <= path.size(); i++) {
-    if (i < path.size() && path[i] != '/') continue;
-    std::string prefix = path.substr(0, i);
-    struct stat st;
-    if (stat(prefix.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) continue;
+    if (i < path.size() && !ToolIsSeparator(path[i])) continue;
+    std::string prefix = path.substr(0, i), why;
+    ToolPathKind kind = ToolKindOf(prefix, &why);
+    if (kind == TOOL_FOLDER) continue;
+    if (kind == TOOL_FILE) {
       fprintf(stderr, "kvsfx extract: cannot use '%s' as the target folder: %s is a file\n", shown.c_str(),
               prefix == path ? "it" : ("'" + prefix + "'").c_str());
       return false;
     }
-    if (mkdir(prefix.c_str(), 0777) != 0) {
+    if (!ToolMakeFolder(prefix, &why)) {
       fprintf(stderr, "kvsfx extract: cannot create the folder '%s': %s\n",
-              prefix == path ? shown.c_str() : prefix.c_str(), strerror(errno));
+              prefix == path ? shown.c_str() : prefix.c_str(), why.c_str());
       return false;
     }
     made->push_back(prefix);
@@ -69,7 +38,7 @@ bool MakeFolders(const std::string &shown, const std::string &path, std::vector<
 
 // Folders this run made, newest first; only empty ones go.
 void RemoveFolders(const std::vector<std::string> &made) {
-  for (auto it = made.rbegin(); it != made.rend(); ++it) rmdir(it->c_str());
+  for (auto it = made.rbegin(); it != made.rend(); ++it) ToolRemoveEmptyFolder(*it);
 }
 
 int RunExtract(const ToolArgs &args) {
@@ -93,7 +62,7 @@ int RunExtract(const ToolArgs &args) {
   run.shown = args.operands[0];
   if (!ToolCheckArchive(run.verb, run.shown)) return ErrorToExitCode(ERR_FILE_ACCESS);
   std::string archivePath = ToolArchivePath(run.shown.c_str());
-  std::string native = AbsoluteNative(folderArg->c_str());
+  std::string native = ToolAbsolute(*folderArg);
   if (archivePath.size() >= PATH_BUF_SIZE || native.size() >= PATH_BUF_SIZE) {
     fprintf(stderr, "kvsfx extract: path longer than %u characters\n", (unsigned)(PATH_BUF_SIZE - 1));
     return TOOL_USAGE;

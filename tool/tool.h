@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "tool_os.h"
+
 // Exit codes of every verb.
 constexpr int TOOL_OK = 0;
 constexpr int TOOL_FAILED = 1;  // the work was refused or failed
@@ -25,11 +27,9 @@ extern const char kToolExitsEngine[];
 
 // Reads a whole file. On failure returns false and describes why in *error.
 bool ToolReadFile(const std::string &path, std::string *data, std::string *error);
-// The folder that holds the running tool (no trailing slash).
-std::string ToolSelfDir();
-// A native path as the program's own path functions expect it: absolute,
-// with backslashes. Empty if it can't be made.
-std::string ToolProgramPath(const std::string &nativePath);
+// The stub of that name beside the tool, else in the share/kvsfx folder of
+// an installation (bin/../share/kvsfx); the first path when neither exists.
+std::string ToolFindStub(const char *name);
 // The language texts built into the tool: "de" and "en". Null otherwise.
 const std::string *ToolBuiltinLanguage(const std::string &name);
 // Writes text for a terminal: control characters escaped (\n, \r, \t,

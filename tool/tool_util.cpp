@@ -1,13 +1,10 @@
 // Helpers shared by the tool's verbs.
-#include <limits.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "kv_lang_embedded.h"
 #include "tool.h"
+#include "tool_os.h"
 
 bool ToolReadFile(const std::string &path, std::string *data, std::string *error) {
   FILE *f = fopen(path.c_str(), "rb");
@@ -25,26 +22,14 @@ bool ToolReadFile(const std::string &path, std::string *data, std::string *error
   return ok;
 }
 
-std::string ToolSelfDir() {
-  char buffer[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return ".";
-  buffer[n] = '\0';
-  char *slash = strrchr(buffer, '/');
-  if (!slash) return ".";
-  if (slash == buffer) return "/";
-  *slash = '\0';
-  return buffer;
-}
-
-std::string ToolProgramPath(const std::string &nativePath) {
-  char *full = realpath(nativePath.c_str(), nullptr);
-  if (!full) return std::string();
-  std::string path = full;
-  free(full);
-  for (char &c : path)
-    if (c == '/') c = '\\';
-  return path;
+std::string ToolFindStub(const char *name) {
+  const std::string self = ToolSelfDir();
+  const std::string beside = self + kToolSeparator + name;
+  const std::string installed =
+      self + kToolSeparator + ".." + kToolSeparator + "share" + kToolSeparator + "kvsfx" + kToolSeparator + name;
+  std::string why;
+  if (ToolKindOf(beside, &why) == TOOL_MISSING && ToolKindOf(installed, &why) != TOOL_MISSING) return installed;
+  return beside;
 }
 
 const std::string *ToolBuiltinLanguage(const std::string &name) {

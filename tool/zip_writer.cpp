@@ -1,12 +1,6 @@
 // The ZIP writer behind kvsfx build --from.
 #include "zip_writer.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <fnmatch.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -14,11 +8,13 @@
 
 #include "../inflate/crc32.h"
 #include "deflate/deflater.h"
+#include "tool_os.h"
 
 namespace {
 
 struct Item {
-  std::string name;  // relative, slashes; folders end in one
+  std::string name;  // relative, slashes, UTF-8; folders end in one
+  std::string native;  // relative native path, for reading
   bool folder;
   uint32_t mode;  // permission and type bits as stat gives them
   int64_t mtime;
@@ -37,39 +33,31 @@ void Put64(std::string *out, uint64_t v) {
   Put32(out, (uint32_t)(v >> 32));
 }
 
-bool Collect(const std::string &root, const std::string &rel, const ZipWriterOptions &options,
-             std::vector<Item> *items, std::vector<std::string> *warnings, std::string *error) {
-  std::string dirPath = rel.empty() ? root : root + "/" + rel;
-  DIR *dir = opendir(dirPath.c_str());
-  if (!dir) {
-    *error = "cannot read the folder '" + dirPath + "': " + strerror(errno);
+bool Collect(const std::string &root, const std::string &native, const std::string &rel,
+             const ZipWriterOptions &options, std::vector<Item> *items, std::vector<std::string> *warnings,
+             std::string *error) {
+  std::string dirPath = native.empty() ? root : root + kToolSeparator + native;
+  std::vector<ToolFolderEntry> entries;
+  std::string why;
+  if (!ToolListFolder(dirPath, &entries, &why)) {
+    *error = "cannot read the folder '" + dirPath + "': " + why;
     return false;
   }
-  std::vector<std::string> names;
-  while (dirent *d = readdir(dir))
-    if (strcmp(d->d_name, ".") != 0 && strcmp(d->d_name, "..") != 0) names.push_back(d->d_name);
-  closedir(dir);
-  for (const std::string &n : names) {
-    std::string path = rel.empty() ? n : rel + "/" + n;
-    std::string full = root + "/" + path;
+  for (const ToolFolderEntry &e : entries) {
+    std::string path = rel.empty() ? e.utf8Name : rel + "/" + e.utf8Name;
+    std::string nativePath = native.empty() ? e.name : native + kToolSeparator + e.name;
+    std::string full = root + kToolSeparator + nativePath;
     if (ZipPathExcluded(path, options.excludes)) continue;
-    struct stat st;
-    if (lstat(full.c_str(), &st) != 0) {
-      *error = "cannot read '" + full + "': " + strerror(errno);
-      return false;
-    }
-    if (S_ISLNK(st.st_mode)) {
+    if (std::find(options.skip.begin(), options.skip.end(), ToolAbsolute(full)) != options.skip.end()) continue;
+    if (e.kind == TOOL_ENTRY_LINK) {
       warnings->push_back("skipped the symbolic link '" + full + "'");
       continue;
     }
-    if (std::find(options.skip.begin(), options.skip.end(),
-                  std::make_pair((uint64_t)st.st_dev, (uint64_t)st.st_ino)) != options.skip.end())
-      continue;
-    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) {
+    if (e.kind == TOOL_ENTRY_OTHER) {
       warnings->push_back("skipped '" + full + "': neither a file nor a folder");
       continue;
     }
-    Item item = {path, S_ISDIR(st.st_mode), (uint32_t)st.st_mode, (int64_t)st.st_mtime};
+    Item item = {path, nativePath, e.kind == TOOL_ENTRY_FOLDER, e.mode, e.mtime};
     if (item.folder) item.name += '/';
     if (item.name.size() > ZIP_NAME_MAX) {
       *error = "the name '" + item.name + "' is " + std::to_string(item.name.size()) + " bytes long; at most " +
@@ -77,54 +65,93 @@ bool Collect(const std::string &root, const std::string &rel, const ZipWriterOpt
       return false;
     }
     items->push_back(item);
-    if (item.folder && !Collect(root, path, options, items, warnings, error)) return false;
+    if (item.folder && !Collect(root, nativePath, path, options, items, warnings, error)) return false;
   }
   return true;
 }
 
 bool ReadWhole(const std::string &path, std::string *data, std::string *error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) {
     *error = "cannot read '" + path + "': " + strerror(errno);
     return false;
   }
   data->clear();
   char buffer[1 << 16];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) != 0) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = "cannot read '" + path + "': " + strerror(errno);
-      close(fd);
-      return false;
-    }
-    data->append(buffer, (size_t)n);
-  }
-  close(fd);
-  return true;
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) data->append(buffer, n);
+  bool ok = !ferror(f);
+  if (!ok) *error = "cannot read '" + path + "': " + strerror(errno);
+  fclose(f);
+  return ok;
 }
 
 class Output {
  public:
-  explicit Output(int fd) : fd_(fd) {}
-  bool Write(const std::string &data) { return Write(data.data(), data.size()); }
-  bool Write(const char *data, size_t size) {
-    offset_ += size;
-    while (size > 0) {
-      ssize_t n = write(fd_, data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      data += n;
-      size -= (size_t)n;
-    }
-    return true;
+  explicit Output(FILE *f) : f_(f) {}
+  bool Write(const std::string &data) {
+    offset_ += data.size();
+    return fwrite(data.data(), 1, data.size(), f_) == data.size();
   }
   uint64_t offset() const { return offset_; }
 
  private:
-  int fd_;
+  FILE *f_;
   uint64_t offset_ = 0;
 };
+
+// A shell pattern: '*' any run, '?' one byte, '[...]' a set ('!' or '^'
+// negates, a-z ranges); '\\' quotes the next byte.
+bool Match(const char *p, const char *t) {
+  const char *star = nullptr, *resume = nullptr;
+  while (*t) {
+    if (*p == '*') {
+      star = ++p;
+      resume = t;
+      continue;
+    }
+    bool ok = false;
+    const char *next = p + 1;
+    if (*p == '?') {
+      ok = true;
+    } else if (*p == '[') {
+      const char *q = p + 1;
+      bool negate = *q == '!' || *q == '^';
+      if (negate) q++;
+      bool in = false;
+      for (bool first = true; *q && (first || *q != ']'); first = false, q++) {
+        if (q[1] == '-' && q[2] && q[2] != ']') {
+          in |= (unsigned char)*t >= (unsigned char)q[0] && (unsigned char)*t <= (unsigned char)q[2];
+          q += 2;
+        } else {
+          in |= *q == *t;
+        }
+      }
+      if (*q == ']') {
+        ok = in != negate;
+        next = q + 1;
+      } else {
+        ok = *t == '[';  // no closing bracket: a plain '['
+      }
+    } else if (*p == '\\' && p[1]) {
+      ok = p[1] == *t;
+      next = p + 2;
+    } else {
+      ok = *p && *p == *t;
+    }
+    if (ok) {
+      p = next;
+      t++;
+    } else if (star) {
+      p = star;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*p == '*') p++;
+  return *p == '\0';
+}
 
 bool NeedsUtf8Flag(const std::string &name) {
   for (unsigned char c : name)
@@ -138,7 +165,7 @@ bool ZipPathExcluded(const std::string &path, const std::vector<std::string> &pa
   size_t slash = path.rfind('/');
   const char *last = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
   for (const std::string &p : patterns)
-    if (fnmatch(p.c_str(), path.c_str(), 0) == 0 || fnmatch(p.c_str(), last, 0) == 0) return true;
+    if (Match(p.c_str(), path.c_str()) || Match(p.c_str(), last)) return true;
   return false;
 }
 
@@ -155,10 +182,10 @@ uint32_t ZipDosTime(int64_t unixTime) {
   return date << 16 | time;
 }
 
-bool ZipWriteFolder(const std::string &folder, int fd, const ZipWriterOptions &options,
+bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOptions &options,
                     std::vector<std::string> *warnings, std::string *error, uint64_t *entries) {
   std::vector<Item> items;
-  if (!Collect(folder, "", options, &items, warnings, error)) return false;
+  if (!Collect(folder, "", "", options, &items, warnings, error)) return false;
   std::sort(items.begin(), items.end(), [](const Item &a, const Item &b) { return a.name < b.name; });
 
   std::unique_ptr<Deflater> deflater;
@@ -169,7 +196,7 @@ bool ZipWriteFolder(const std::string &folder, int fd, const ZipWriterOptions &o
       return false;
     }
   }
-  Output out(fd);
+  Output out(file);
   std::string central, data, packed;
   const std::string writeError = std::string("cannot write the archive: ");
   size_t done = 0;
@@ -180,7 +207,7 @@ bool ZipWriteFolder(const std::string &folder, int fd, const ZipWriterOptions &o
     const std::string *body = &data;
     data.clear();
     if (!item.folder) {
-      if (!ReadWhole(folder + "/" + item.name, &data, error)) return false;
+      if (!ReadWhole(folder + kToolSeparator + item.native, &data, error)) return false;
       size = data.size();
       crc = ~Crc32Update(0xFFFFFFFFu, data.data(), data.size());
       if (deflater && deflater->Compress((const unsigned char *)data.data(), data.size(), &packed)) {

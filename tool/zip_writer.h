@@ -5,8 +5,8 @@
 #define KV_ZIP_WRITER_H
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 struct ZipWriterOptions {
@@ -14,28 +14,28 @@ struct ZipWriterOptions {
   std::vector<std::string> excludes;  // shell patterns, see ZipPathExcluded
   int64_t fixedTime = -1;  // seconds since 1970 for every entry; -1: the files' own
   bool progress = false;   // a progress line on stderr
-  // Files left out whatever their name (device, inode): the archive being
-  // written and the output, should they lie inside the folder.
-  std::vector<std::pair<uint64_t, uint64_t>> skip;
+  // Absolute native paths left out: the archive being written and the
+  // output, should they lie inside the folder.
+  std::vector<std::string> skip;
 };
 
 // Longest entry name the stubs accept, in bytes.
 constexpr size_t ZIP_NAME_MAX = 255;
 
 // Whether a relative path (slashes, no trailing one) is excluded: a shell
-// pattern matches the whole path ('*' crosses slashes) or its last part. An
-// excluded folder is left out with everything in it.
+// pattern ('*', '?', '[...]') matches the whole path ('*' crosses slashes)
+// or its last part. An excluded folder is left out with everything in it.
 bool ZipPathExcluded(const std::string &path, const std::vector<std::string> &patterns);
 
 // A Unix time as a DOS date (high half) and time (low half) in UTC, clamped
 // to 1980-01-01 .. 2107-12-31.
 uint32_t ZipDosTime(int64_t unixTime);
 
-// Writes the ZIP archive of folder's contents to fd (a fresh file). Symbolic
+// Writes the ZIP archive of folder's contents to out (a fresh file). Symbolic
 // links are skipped, each named in *warnings. Returns false and sets *error
 // (naming the file) on an unreadable file, a name longer than ZIP_NAME_MAX
 // bytes or a failed write. *entries gets the number of entries written.
-bool ZipWriteFolder(const std::string &folder, int fd, const ZipWriterOptions &options,
+bool ZipWriteFolder(const std::string &folder, FILE *out, const ZipWriterOptions &options,
                     std::vector<std::string> *warnings, std::string *error, uint64_t *entries);
 
 #endif

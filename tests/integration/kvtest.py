@@ -4,10 +4,13 @@ writing self-extractor files by hand for inputs the builder refuses."""
 
 import glob
 import os
+import pty
+import select
 import shutil
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 KV_BIN = os.environ.get("KV_BIN", "/work/main/build/bin")
@@ -52,6 +55,32 @@ def run(args, timeout=120, **kwargs):
 
 def run_tool(*args, **kwargs):
     return run([TOOL] + [str(a) for a in args], **kwargs)
+
+
+def on_terminal(args, deadline=120):
+    """Runs the tool with a pseudo-terminal as every standard stream;
+    returns the exit status, the output and the seconds it took."""
+    start = time.time()
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execv(TOOL, [TOOL] + [str(a) for a in args])
+    transcript, end = b"", start + deadline
+    while time.time() < end:
+        ready, _, _ = select.select([fd], [], [], 0.1)
+        if not ready:
+            continue
+        try:
+            chunk = os.read(fd, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        transcript += chunk
+    if time.time() >= end:
+        os.kill(pid, 9)
+    _, status = os.waitpid(pid, 0)
+    os.close(fd)
+    return os.waitstatus_to_exitcode(status), transcript, time.time() - start
 
 
 def wine_env(extra=None):

@@ -111,34 +111,10 @@ class EncryptedArchives(kvtest.TempDirTest):
                     self.assertEqual([], left)
         # With a terminal too, and test --json never asks either.
         for args in (["extract", aes, "-d", self.path("out-pty"), "--password", "wrong"], ["test", aes, "--json"]):
-            status, transcript = self.on_terminal(args)
+            status, transcript, _ = kvtest.on_terminal(args)
             self.assertEqual(8, status, transcript)
             self.assertEqual(transcript.count(b"wrong password for"), transcript.count(b"password for"), transcript)
             self.assertIn(b"error 28062", transcript)
-
-    def on_terminal(self, args, deadline=60):
-        """Runs the tool on a pseudo-terminal that answers nothing; returns
-        the exit status and everything it wrote."""
-        pid, fd = pty.fork()
-        if pid == 0:
-            os.execv(kvtest.TOOL, [kvtest.TOOL] + args)
-        transcript, end = b"", time.time() + deadline
-        while time.time() < end:
-            ready, _, _ = select.select([fd], [], [], 0.1)
-            if not ready:
-                continue
-            try:
-                chunk = os.read(fd, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            transcript += chunk
-        if time.time() >= end:
-            os.kill(pid, 9)
-        _, status = os.waitpid(pid, 0)
-        os.close(fd)
-        return os.waitstatus_to_exitcode(status), transcript
 
     def test_flipped_aes_byte_fails_authentication_and_removes_the_file(self):
         archive = self.seven("a.zip", "-mem=AES256", "-mx0")
