@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 #include "../inflate/crc32.h"
 #include "deflate/deflater.h"
@@ -174,11 +173,16 @@ uint32_t ZipDosTime(int64_t unixTime) {
   const int64_t kLast = 4354819198;      // 2107-12-31 23:59:58
   if (unixTime < kFirst) unixTime = kFirst;
   if (unixTime > kLast) unixTime = kLast;
-  time_t t = (time_t)unixTime;
-  struct tm tm;
-  gmtime_r(&t, &tm);
-  uint32_t date = (uint32_t)((tm.tm_year - 80) << 9 | (tm.tm_mon + 1) << 5 | tm.tm_mday);
-  uint32_t time = (uint32_t)(tm.tm_hour << 11 | tm.tm_min << 5 | tm.tm_sec / 2);
+  // The civil date of a day number (days since 1970-01-01), in arithmetic
+  // alone: the same on every host, whatever its time zone.
+  int64_t days = unixTime / 86400, seconds = unixTime % 86400;
+  int64_t z = days + 719468, era = z / 146097, doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+  int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
+  int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  uint32_t date = (uint32_t)((year - 1980) << 9 | month << 5 | day);
+  uint32_t time = (uint32_t)((seconds / 3600) << 11 | (seconds / 60 % 60) << 5 | (seconds % 60) / 2);
   return date << 16 | time;
 }
 
