@@ -20,7 +20,10 @@ const ToolOption kToolPasswordOptions[2] = {
      "can see a command line, so prefer --password-file or the\n"
      "KVSFX_PASSWORD environment variable",
      nullptr},
-    {"password-file", 0, "FILE", "read the password from the first line of FILE", nullptr},
+    {"password-file", 0, "FILE",
+     "read the password from the first line of FILE. Without either option the KVSFX_PASSWORD environment "
+     "variable gives it; without that too it is asked on a terminal (not with --json)",
+     nullptr},
 };
 
 std::vector<ToolOption> ToolWithPasswords(const ToolOption *options, size_t count) {

@@ -51,8 +51,10 @@ int main(int argc, char **argv) {
   if (strcmp(verb, "help") == 0) {
     const ToolVerb *v = argc == 3 ? FindVerb(argv[2]) : nullptr;
     if (!v) {
-      fprintf(stderr, "kvsfx help: %s (verbs: build, info, extract, test, list)\n",
-              argc == 3 ? ("unknown verb '" + std::string(argv[2]) + "'").c_str() : "expected one VERB");
+      std::string names;
+      for (const ToolVerb *known : Verbs()) names += std::string(names.empty() ? "" : ", ") + known->name;
+      fprintf(stderr, "kvsfx help: %s (verbs: %s)\n",
+              argc == 3 ? ("unknown verb '" + std::string(argv[2]) + "'").c_str() : "expected one VERB", names.c_str());
       return TOOL_USAGE;
     }
     fputs(ToolVerbHelp(*v).c_str(), stdout);

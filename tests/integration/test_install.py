@@ -50,6 +50,8 @@ class Installed(TempDirTest):
         kvtest.need(os.geteuid() == 0 and shutil.which("dpkg") and shutil.which("dpkg-shlibdeps"),
                     "needs root, dpkg and dpkg-shlibdeps")
         kvtest.need(kvtest.run(["dpkg", "-s", "kvsfx"]).returncode != 0, "a kvsfx package is already installed")
+        with open(os.path.join(BUILD_DIR, "CMakeCache.txt"), encoding="utf-8", errors="replace") as f:
+            kvtest.need("KV_SANITIZE:BOOL=ON" not in f.read(), "an instrumented build is no package")
         r = kvtest.run(["cpack", "-G", "DEB", "--config", os.path.join(BUILD_DIR, "CPackConfig.cmake"), "-B",
                         self.dir], timeout=600)
         self.assertEqual(0, r.returncode, r.stdout + r.stderr)
