@@ -91,6 +91,16 @@ class BuildFromFolder(TempDirTest):
                                   "Z:" + self.path("wine-out").replace("/", "\\")))
             self.assertEqual(0, kvtest.run_wine(exe, timeout=180).returncode)
             self.assertEqual(self.want, tree(self.path("wine-out")))
+        tool = os.path.join(kvtest.KV_WIN_BIN, "kvsfx.exe")
+        if kvtest.WINE and os.path.isfile(tool):
+            # The Windows tool builds from the same folder (through zlib); Wine
+            # shows the symbolic link as the file it points to.
+            exe = self.path("from-windows.exe")
+            r = run([kvtest.WINE, tool, "build", "--from", "Z:" + self.src.replace("/", "\\"), "-o",
+                     "Z:" + exe.replace("/", "\\"), "--lang", "en"], timeout=180, env=kvtest.wine_env())
+            self.assertEqual(0, r.returncode, r.stderr)
+            self.assertEqual(0, run_tool("extract", exe, "-d", self.path("windows-tool-out"), "--quiet").returncode)
+            self.assertEqual(dict(self.want, link=TREE["a.txt"]), tree(self.path("windows-tool-out")))
 
     def test_utf8_texts_are_stored_in_windows_1252(self):
         out = self.path("setup")
