@@ -2,6 +2,7 @@
 #include "zip_writer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 
@@ -204,6 +205,7 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
   std::string central, data, packed;
   const std::string writeError = std::string("cannot write the archive: ");
   size_t done = 0;
+  auto lastDraw = std::chrono::steady_clock::now() - std::chrono::seconds(1);
   for (const Item &item : items) {
     uint32_t crc = 0;
     uint64_t size = 0, packedSize = 0;
@@ -280,7 +282,10 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
     central += extra;
 
     ++done;
-    if (options.progress) {
+    // At most ten redraws a second: a terminal is slower than small files.
+    auto now = std::chrono::steady_clock::now();
+    if (options.progress && (now - lastDraw >= std::chrono::milliseconds(100) || done == items.size())) {
+      lastDraw = now;
       fprintf(stderr, "\r\033[K%zu/%zu %s", done, items.size(), item.name.c_str());
       fflush(stderr);
     }
