@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "../inflate/crc32.h"
 #include "deflate/deflater.h"
@@ -213,12 +214,22 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
     const std::string *body = &data;
     data.clear();
     if (!item.folder) {
-      if (!ReadWhole(folder + kToolSeparator + item.native, &data, error)) return false;
-      size = data.size();
-      crc = ~Crc32Update(0xFFFFFFFFu, data.data(), data.size());
-      if (deflater && deflater->Compress((const unsigned char *)data.data(), data.size(), &packed)) {
-        method = 8;
-        body = &packed;
+      // Each file is compressed whole: one that does not fit in memory (with
+      // room for its compressed form) is refused rather than ending the tool.
+      try {
+        if (!ReadWhole(folder + kToolSeparator + item.native, &data, error)) return false;
+        size = data.size();
+        crc = ~Crc32Update(0xFFFFFFFFu, data.data(), data.size());
+        if (deflater && deflater->Compress((const unsigned char *)data.data(), data.size(), &packed)) {
+          method = 8;
+          body = &packed;
+        }
+      } catch (const std::bad_alloc &) {
+        data = std::string();
+        packed = std::string();
+        *error = "out of memory for '" + folder + kToolSeparator + item.native +
+                 "': files are compressed whole in memory";
+        return false;
       }
       packedSize = body->size();
     }
