@@ -26,6 +26,7 @@ void PathFixSlashes(char *path);
 
 int DirCreate(const char *path);
 int DirExists(const char *path);
+int DirRemove(const char *path);  // an empty folder only
 int FileExists(const char *path);
 int DirCreateChain(const char *path);
 int DirCreatePath(const char *path);

@@ -32,10 +32,14 @@ uint32_t SysGetCurrentDir(char *out, uint32_t size);
 // An environment variable's value; 0 (out empty) when it is unset or does not fit.
 uint32_t SysGetEnv(const char *name, char *out, uint32_t size);
 int SysSetCurrentDir(const char *path);
+void SysSleep(uint32_t milliseconds);
 // Starts a program with the shell's "open" verb (POSIX: executes it directly
 // when it is executable). Returns a value above 32 on success, as ShellExecuteA.
 // A null owner stands for the desktop window.
 intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameters);
+// The same, then waits for the program to end, however long it takes, and
+// gives its exit code (0 when the shell started no process to wait for).
+intptr_t SysShellOpenWait(void *ownerWindow, const char *file, const char *parameters, uint32_t *exitCode);
 // Fills the buffer from the system's random source (unpredictable to other
 // users). 1 on success, 0 when no such source answers.
 int SysRandom(void *buffer, size_t size);

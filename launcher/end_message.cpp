@@ -6,6 +6,7 @@
 #include "../fileio/platform.h"
 #include "../ui/ui_shared.h"
 #include "dialog_path.h"
+#include "run_after.h"
 #include "run_unattended.h"
 #include "sfx_state.h"
 
@@ -64,8 +65,9 @@ int StartRunCommandDialog(void *owner, const char *folder) {
   // start another program of the same name, so a folder we can't enter is a
   // failed start.
   intptr_t result = 0;
-  if (SysSetCurrentDir(workDir)) result = SysShellOpen(owner, name, g_runParameters);
+  if (SysSetCurrentDir(workDir)) result = RunAfterOpen(owner, name);
   if (saved[0]) SysSetCurrentDir(saved);
+  RunAfterCleanup(folder);
   if (result <= 32) {
     g_lastError = ERR_RUN_FAILED;
     return 0;

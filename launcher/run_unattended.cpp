@@ -5,6 +5,7 @@
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
 #include "dialog_path.h"
+#include "run_after.h"
 #include "sfx_state.h"
 
 int ErrorToExitCode(int32_t code) {
@@ -35,14 +36,16 @@ int StartRunCommandUnattended() {
   SysSetCurrentDir(full);
   PathEnsureBackslash(full);
   StrAppend(full, g_settings.runCommand, sizeof full);
-  int started = SysShellOpen(nullptr, full, g_runParameters) > 32;
+  int started = RunAfterOpen(nullptr, full) > 32;
   if (!started) g_lastError = ERR_RUN_FAILED;
   if (saved[0]) SysSetCurrentDir(saved);
+  RunAfterCleanup(g_settings.targetFolder);
   return started;
 }
 
 int RunUnattended() {
   g_lastError = ExtractArchive(g_settings.targetFolder);
   if (g_lastError == 0 && g_settings.runCommand[0]) StartRunCommandUnattended();
+  if (g_lastError == 0) return RunAfterExitCode();
   return ErrorToExitCode(g_lastError);
 }

@@ -56,3 +56,10 @@ for lang in ("de", "en"):
         put("fuzz_meta", lang, b"KV5SFX" + struct.pack("<III", 110798, 5, len(ini)) + ini + settings)
 
 put("fuzz_crypto_header", "seed0", bytes(range(256)) * 2)
+
+# The Windows stub, when built, seeds the resource writer with a real image.
+stub = os.path.join(source, "build", "bin", "kvsfx-stub.exe")
+if os.path.exists(stub):
+    with open(stub, "rb") as f:
+        put("fuzz_pe_resources", "stub", f.read())
+put("fuzz_pe_resources", "not-pe", b"MZ" + b"\0" * 62)

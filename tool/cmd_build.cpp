@@ -1,4 +1,5 @@
 // kvsfx build: stub, metadata block and ZIP archive written into one file.
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -10,9 +11,15 @@
 #include "args.h"
 #include "fileio/ini_reader.h"
 #include "launcher/lang_table.h"
+#include "launcher/run_after.h"
 #include "launcher/sfx_meta.h"
+#include "archive_cmd.h"
+#include "build_checks.h"
+#include "cp1252.h"
+#include "pe_resources.h"
 #include "tool.h"
 #include "tool_os.h"
+#include "zip_writer.h"
 
 namespace {
 
@@ -20,9 +27,20 @@ namespace {
 // the settings file accepts their names as keys beside the field's own.
 const ToolOption kBuildOptions[] = {
     {"archive", 0, "ZIP",
-     "the ZIP archive to append (required); of a split set its last\n"
-     "volume (.zip), the other volumes then travel beside OUT as OUT's\n"
-     "name with .z01, .z02...",
+     "the ZIP archive to append; of a split set its last volume (.zip),\n"
+     "whose other volumes are then written beside OUT as OUT's name\n"
+     "with .z01, .z02...",
+     nullptr},
+    {"from", 0, "DIR",
+     "instead of --archive: write the ZIP archive of DIR's contents\n"
+     "(entries in byte order of their paths, Unix modes kept, times\n"
+     "from SOURCE_DATE_EPOCH when set: reproducible); symbolic links\n"
+     "are skipped with a warning",
+     nullptr},
+    {"level", 0, "N", "with --from: 0 stores, 1-12 Deflate (default 6)", nullptr},
+    {"exclude", 0, "PATTERN",
+     "with --from, repeatable: leave out paths or names matching the\n"
+     "shell pattern (a folder with its contents)",
      nullptr},
     {"output", 'o', "OUT", "the self-extractor to write (required)", nullptr},
     {"target-os", 0, "windows|posix",
@@ -59,15 +77,44 @@ const ToolOption kBuildOptions[] = {
     {"overwrite-option", 0, nullptr, "overwriteOption = 1", "overwriteOption"},
     {"unattended", 0, nullptr, "unattended = 1 (no dialog)", "unattended"},
     {"mode2-command", 0, "TEXT", "mode2Command, at most 255 bytes", "mode2Command"},
+    {"verify", 0, nullptr,
+     "test every entry through the engine before writing (the default\n"
+     "with --from)",
+     nullptr},
+    {"no-verify", 0, nullptr, "do not test the archive first", nullptr},
+    {"no-check-run", 0, nullptr, "allow a --run program that is not in the archive", nullptr},
+    {"wait", 0, nullptr,
+     "the stub waits for the run program and ends with its exit code\n"
+     "(one that never ends is waited for)",
+     nullptr},
+    {"cleanup", 0, nullptr,
+     "with --wait and a target under %Temp%: remove the extracted files\n"
+     "when the program has ended",
+     nullptr},
+    {"icon", 0, "FILE.ico", "Windows stub: replace its main icon group", nullptr},
+    {"version-info", 0, "KEY=VALUE",
+     "Windows stub, repeatable: version information (FileVersion,\n"
+     "ProductVersion, ProductName, CompanyName, FileDescription,\n"
+     "LegalCopyright, OriginalFilename)",
+     nullptr},
+    {"manifest-level", 0, "LEVEL",
+     "Windows stub: asInvoker, highestAvailable or requireAdministrator",
+     nullptr},
+    {"force", 0, nullptr, "replace existing split-set volumes beside OUT", nullptr},
 };
 
 const char kBuildAbout[] =
     "Writes OUT: the stub (padded with zero bytes to 50000 bytes when shorter),\n"
-    "the metadata block (language text and settings), then ZIP byte for byte.\n"
+    "the metadata block (language text and settings), then the ZIP archive\n"
+    "byte for byte: the one given with --archive, or one written from --from.\n"
+    "Texts in UTF-8 (command line, settings and language files) are written in\n"
+    "Windows-1252, the stubs' code page; text that is not UTF-8 is taken as\n"
+    "Windows-1252 already.\n"
     "Refuses (exit 1, no file written) an archive without an end-of-central-\n"
-    "directory record, a language text the stub would reject, a text longer\n"
-    "than its limit, and a stub so large that the stub would not find the\n"
-    "block.\n";
+    "directory record or with an entry the stub cannot decode, a --run program\n"
+    "missing from it, a language text the stub would reject, a text longer\n"
+    "than its limit or with a character Windows-1252 lacks, and a stub so\n"
+    "large that the stub would not find the block.\n";
 
 // The settings that a builder may set, by name; reserved ones stay zero.
 bool IsSettableField(const SfxField &f) { return strncmp(f.name, "reserved", 8) != 0; }
@@ -194,17 +241,6 @@ bool FindEndRecord(const std::string &path, int64_t *size, unsigned *disk) {
   return found;
 }
 
-// path with its file name's extension replaced by that of volume n (0-based).
-std::string VolumeName(const std::string &path, unsigned n) {
-  size_t slash = path.find_last_of(kToolSeparator == '/' ? "/" : "/\\");
-  size_t dot = path.find_last_of('.');
-  std::string base =
-      dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(0, dot) : path;
-  char ext[32];
-  unsigned k = n + 1;
-  snprintf(ext, sizeof ext, k < 10 ? ".z0%u" : k < 100 ? ".z%u" : ".%u", k);
-  return base + ext;
-}
 
 struct LangSource {
   const std::string *text;
@@ -245,7 +281,12 @@ void PutU32(std::string *out, uint32_t v) {
 
 // Writes head then the archive's bytes into a fresh file beside out, and
 // moves it over out only when everything arrived.
-bool WriteOutput(const std::string &out, const std::string &head, const std::string &archive, int64_t archiveSize) {
+// With checksumAt (the PE checksum field of the stub, zero in head) the
+// checksum over the whole file is filled in at the end.
+bool WriteOutput(const std::string &out, const std::string &head, const std::string &archive, int64_t archiveSize,
+                 size_t checksumAt) {
+  PeChecksum checksum;
+  checksum.Add(head.data(), head.size());
   std::string name, error;
   FILE *f = ToolCreateTemp(out, &name, &error);
   if (!f) {
@@ -265,6 +306,7 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
       size_t got;
       while (ok && (got = fread(buffer, 1, sizeof buffer, in)) > 0) {
         ok = fwrite(buffer, 1, got, f) == got;
+        checksum.Add(buffer, got);
         copied += (int64_t)got;
       }
       if (!ok) error = "cannot write '" + name + "': " + strerror(errno);
@@ -274,6 +316,13 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
       }
       fclose(in);
     }
+  }
+  if (ok && checksumAt) {
+    unsigned char field[4];
+    uint32_t sum = checksum.Finish();
+    for (int i = 0; i < 4; ++i) field[i] = (unsigned char)(sum >> (8 * i));
+    ok = ToolSeek(f, (int64_t)checksumAt, SEEK_SET) && fwrite(field, 1, 4, f) == 4;
+    if (!ok) error = "cannot write '" + name + "': " + strerror(errno);
   }
   if (!ok) {
     fclose(f);
@@ -286,10 +335,64 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
 }
 
 struct BuildOptions {
-  std::string archive, output, targetOs, stub, lang = "de", settingsFile;
+  std::string archive, from, output, targetOs, stub, lang = "de", settingsFile, level;
+  std::vector<std::string> excludes, versionInfo;
+  std::string icon, manifestLevel;
+  int verify = -1;  // -1: on for --from, off for --archive
+  bool checkRun = true, wait = false, cleanup = false, force = false;
   // Command-line settings, applied over the settings file: index -> value.
   std::vector<std::pair<int, std::string>> fields;
 };
+
+// A temporary file removed when the build ends, whatever the outcome.
+struct RemoveOnExit {
+  std::string path;
+  ~RemoveOnExit() {
+    if (!path.empty()) remove(path.c_str());
+  }
+};
+
+// Writes the ZIP archive of opt.from into a fresh file beside the output.
+bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
+  std::string error;
+  if (ToolKindOf(opt.from, &error) != TOOL_FOLDER) {
+    Refuse("--from needs a folder: '" + opt.from + "'" + (error.empty() ? "" : ": " + error));
+    return false;
+  }
+  FILE *f = ToolCreateTemp(opt.output + ".zip", path, &error);
+  if (!f) {
+    Refuse("cannot create a file beside '" + opt.output + "': " + error);
+    return false;
+  }
+  ZipWriterOptions options;
+  options.level = level;
+  options.excludes = opt.excludes;
+  options.progress = ToolStderrIsTerminal();
+  // Neither the archive being written nor the output go into it, should
+  // they lie inside the folder.
+  options.skip = {ToolAbsolute(*path), ToolAbsolute(opt.output)};
+  // Reproducible builds give every entry the same time.
+  const char *epoch = getenv("SOURCE_DATE_EPOCH");
+  uint32_t seconds = 0;
+  if (epoch && *epoch) {
+    if (!ParseU32(epoch, &seconds)) {
+      Refuse(std::string("SOURCE_DATE_EPOCH is not a number of seconds: '") + epoch + "'");
+      fclose(f);
+      return false;
+    }
+    options.fixedTime = seconds;
+  }
+  std::vector<std::string> warnings;
+  uint64_t entries = 0;
+  bool ok = ZipWriteFolder(opt.from, f, options, &warnings, &error, &entries);
+  for (const std::string &w : warnings) fprintf(stderr, "kvsfx build: warning: %s\n", w.c_str());
+  if (fclose(f) != 0 && ok) {
+    ok = false;
+    error = "cannot write '" + *path + "': " + strerror(errno);
+  }
+  if (!ok) Refuse(error);
+  return ok;
+}
 
 int RunBuild(const ToolArgs &args) {
   BuildOptions opt;
@@ -297,13 +400,43 @@ int RunBuild(const ToolArgs &args) {
     const ToolOption &o = *given.first;
     if (o.setting) opt.fields.emplace_back(FieldIndex(o.setting), o.value ? given.second : "1");
   }
-  const char *const pathOptions[] = {"archive", "output", "target-os", "stub", "lang", "settings"};
-  std::string *const pathTargets[] = {&opt.archive, &opt.output, &opt.targetOs,
-                                      &opt.stub,    &opt.lang,   &opt.settingsFile};
+  const char *const pathOptions[] = {"archive", "from", "output", "target-os", "stub", "lang",
+                                     "settings", "level", "icon", "manifest-level"};
+  std::string *const pathTargets[] = {&opt.archive, &opt.from,     &opt.output, &opt.targetOs,
+                                      &opt.stub,    &opt.lang,     &opt.settingsFile, &opt.level,
+                                      &opt.icon,    &opt.manifestLevel};
   for (size_t i = 0; i < sizeof pathOptions / sizeof *pathOptions; i++)
     if (const std::string *v = args.Value(pathOptions[i])) *pathTargets[i] = *v;
-  if (opt.archive.empty() || opt.output.empty()) {
-    Refuse("--archive and -o are required (see kvsfx build --help)");
+  opt.excludes = args.Values("exclude");
+  opt.versionInfo = args.Values("version-info");
+  // The last of --verify and --no-verify counts.
+  for (const auto &given : args.given) {
+    if (strcmp(given.first->name, "verify") == 0) opt.verify = 1;
+    if (strcmp(given.first->name, "no-verify") == 0) opt.verify = 0;
+  }
+  opt.checkRun = !args.Has("no-check-run");
+  opt.wait = args.Has("wait");
+  opt.cleanup = args.Has("cleanup");
+  opt.force = args.Has("force");
+  if (opt.archive.empty() == opt.from.empty() || opt.output.empty()) {
+    Refuse("one of --archive and --from, and -o, are required (see kvsfx build --help)");
+    return TOOL_USAGE;
+  }
+  int level = 6;
+  if (!opt.level.empty()) {
+    uint32_t v = 0;
+    if (!ParseU32(opt.level, &v) || v > 12) {
+      Refuse("--level takes 0 to 12, not '" + opt.level + "'");
+      return TOOL_USAGE;
+    }
+    level = (int)v;
+  }
+  if (opt.from.empty() && (!opt.level.empty() || !opt.excludes.empty())) {
+    Refuse("--level and --exclude belong to --from");
+    return TOOL_USAGE;
+  }
+  if (opt.cleanup && !opt.wait) {
+    Refuse("--cleanup needs --wait: files can only be removed once the program has ended");
     return TOOL_USAGE;
   }
   if (!opt.stub.empty() && !opt.targetOs.empty()) {
@@ -321,6 +454,32 @@ int RunBuild(const ToolArgs &args) {
     }
   }
 
+  // Resource edits of a Windows stub, checked before any work.
+  PeResourceEdits edits;
+  edits.manifestLevel = opt.manifestLevel;
+  for (const std::string &kv : opt.versionInfo) {
+    size_t eq = kv.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      Refuse("--version-info takes KEY=VALUE, not '" + kv + "'");
+      return TOOL_USAGE;
+    }
+    edits.versionInfo.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+  }
+  std::string error;
+  if (!opt.icon.empty() && !ToolReadFile(opt.icon, &edits.icon, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  if (!opt.icon.empty() && edits.icon.empty()) {
+    Refuse("the icon file '" + opt.icon + "' is empty");
+    return TOOL_FAILED;
+  }
+  if (!PeCheckEdits(edits, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  const bool editStub = !edits.icon.empty() || !edits.versionInfo.empty() || !edits.manifestLevel.empty();
+
   // Settings: the file first, then the command line over it.
   BuildSettings settings;
   if (!opt.settingsFile.empty() && !LoadSettingsFile(opt.settingsFile, &settings)) return TOOL_FAILED;
@@ -336,6 +495,21 @@ int RunBuild(const ToolArgs &args) {
     }
   }
   for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
+    Cp1252Failure bad;
+    if (kSfxFields[i].kind == SFX_FIELD_TEXT && !Utf8ToCp1252(&settings.text[i], &bad)) {
+      Refuse(std::string(kSfxFields[i].name) + ": " + Cp1252FailureText(bad) + " has no Windows-1252 form");
+      return TOOL_FAILED;
+    }
+  }
+  const int targetIndex = FieldIndex("targetFolder");
+  std::string macro = settings.text[targetIndex].substr(0, 6);
+  for (char &c : macro) c = (char)tolower((unsigned char)c);
+  if (opt.cleanup && macro != "%temp%") {
+    Refuse("--cleanup needs a target folder that starts with %Temp%, not '" + settings.text[targetIndex] + "'");
+    return TOOL_FAILED;
+  }
+  settings.number[FieldIndex("reservedC")] = (opt.wait ? SFX_FLAG_WAIT : 0) | (opt.cleanup ? SFX_FLAG_CLEANUP : 0);
+  for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
     const SfxField &f = kSfxFields[i];
     if (f.kind == SFX_FIELD_TEXT && settings.text[i].size() > f.limit) {
       Refuse(std::string(f.name) + " is " + std::to_string(settings.text[i].size()) + " bytes long; at most " +
@@ -345,7 +519,7 @@ int RunBuild(const ToolArgs &args) {
   }
 
   // Language text.
-  std::string langText, error;
+  std::string langText;
   const std::string *builtin = ToolBuiltinLanguage(opt.lang);
   if (builtin) {
     langText = *builtin;
@@ -353,9 +527,17 @@ int RunBuild(const ToolArgs &args) {
     Refuse(error + " (--lang takes de, en or a file)");
     return TOOL_FAILED;
   }
+  Cp1252Failure bad;
+  if (!builtin && !Utf8ToCp1252(&langText, &bad)) {
+    Refuse("language text '" + opt.lang + "': " + Cp1252FailureText(bad) + " has no Windows-1252 form");
+    return TOOL_FAILED;
+  }
   if (!CheckLanguage(langText, "'" + opt.lang + "'")) return TOOL_FAILED;
 
-  // Archive.
+  // Archive: the one given, or one written from the folder beside OUT.
+  RemoveOnExit zipFromFolder;
+  if (!opt.from.empty() && !WriteFolderArchive(opt, level, &zipFromFolder.path)) return TOOL_FAILED;
+  if (!opt.from.empty()) opt.archive = zipFromFolder.path;
   int64_t archiveSize = 0;
   unsigned others = 0;  // volumes before this one
   if (FILE *probe = fopen(opt.archive.c_str(), "rb")) {
@@ -368,12 +550,36 @@ int RunBuild(const ToolArgs &args) {
     Refuse("'" + opt.archive + "' is not a ZIP archive: no end-of-central-directory record");
     return TOOL_FAILED;
   }
+  std::string archiveProgramPath = ToolArchivePath(opt.archive.c_str());
+  std::string runProgram = opt.checkRun ? RunProgramOf(settings.text[FieldIndex("runCommand")],
+                                                       settings.number[FieldIndex("mode")])
+                                        : std::string();
+  if (!CheckArchiveEntries(archiveProgramPath, runProgram, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  if (opt.verify == 1 || (opt.verify == -1 && !opt.from.empty())) {
+    if (!VerifyArchive(archiveProgramPath, &error)) {
+      Refuse(error);
+      return TOOL_FAILED;
+    }
+  }
 
   // Stub, padded, then the block.
   std::string head;
   if (!ToolReadFile(opt.stub, &head, &error)) {
     Refuse(error);
     return TOOL_FAILED;
+  }
+  size_t checksumAt = 0;
+  if (editStub) {
+    checksumAt = PeChecksumOffset(head);
+    if (checksumAt == 0 || !PeApplyEdits(&head, edits, &error)) {
+      Refuse("--icon, --version-info and --manifest-level need a Windows stub: " +
+             (checksumAt ? error : "'" + opt.stub + "' is no Windows program"));
+      return TOOL_FAILED;
+    }
+    for (int i = 0; i < 4; ++i) head[checksumAt + i] = '\0';
   }
   size_t stubSize = head.size();
   if (head.size() < SFX_SCAN_OFFSET) head.resize(SFX_SCAN_OFFSET, '\0');
@@ -412,20 +618,30 @@ int RunBuild(const ToolArgs &args) {
     return TOOL_FAILED;
   }
 
-  if (!WriteOutput(opt.output, head, opt.archive, archiveSize)) return TOOL_FAILED;
+  // The other volumes of a split set go beside OUT under the names the stub
+  // looks for; they are in place before OUT appears, and go again if it fails.
+  std::vector<std::string> volumes;
+  if (others > 0 && !CopySplitVolumes(opt.archive, opt.output, others, opt.force, &volumes, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  if (!WriteOutput(opt.output, head, opt.archive, archiveSize, checksumAt)) {
+    for (const std::string &v : volumes) remove(v.c_str());
+    return TOOL_FAILED;
+  }
   if (args.Verbosity() > 0)
     printf("stub %s, language %s%s\n", opt.stub.c_str(), builtin ? "built-in " : "", opt.lang.c_str());
   if (args.Verbosity() >= 0)
     printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
            blockOffset, head.size() - blockOffset, (long long)archiveSize);
-  if (others > 0 && args.Verbosity() >= 0) {
-    printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s\n",
-           opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(), others > 1 ? " to " : "",
-           others > 1 ? ("'" + VolumeName(opt.output, others - 1) + "'").c_str() : "");
-    for (unsigned v = 0; v < others; v++)
-      if (ToolKindOf(VolumeName(opt.archive, v), &error) != TOOL_FILE)
-        fprintf(stderr, "kvsfx build: note: '%s' is not beside the archive\n", VolumeName(opt.archive, v).c_str());
-  }
+  if (others > 0 && args.Verbosity() >= 0)
+    printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s"
+           " (written there)\n",
+           opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(),
+           others > 1 ? " to " : "", others > 1 ? ("'" + VolumeName(opt.output, others - 1) + "'").c_str() : "");
+  if (head.size() + (uint64_t)archiveSize > SIGNABLE_MAX)
+    fprintf(stderr, "kvsfx build: warning: %s is larger than 4 GiB; Authenticode cannot sign it\n",
+            opt.output.c_str());
   return TOOL_OK;
 }
 
@@ -433,10 +649,10 @@ int RunBuild(const ToolArgs &args) {
 
 const ToolVerb &BuildVerb() {
   static const ToolVerb verb = {"build",
-                                "--archive ZIP -o OUT",
+                                "(--archive ZIP | --from DIR) -o OUT",
                                 0,
                                 0,
-                                "make a self-extractor from a ZIP archive",
+                                "make a self-extractor from a ZIP archive or a folder",
                                 kBuildAbout,
                                 {std::begin(kBuildOptions), std::end(kBuildOptions)},
                                 kToolExitsPlain,

@@ -10,6 +10,7 @@
 #include "fileio/file_io.h"
 #include "fileio/ini_reader.h"
 #include "launcher/lang_table.h"
+#include "launcher/run_after.h"
 #include "launcher/sfx_meta.h"
 #include "launcher/stub_version.h"
 #include "tool.h"
@@ -35,6 +36,28 @@ std::string LanguageName(const std::string &programPath, const SfxBlockInfo &blo
   char name[LANG_VALUE_BUF];
   IniLookup(text.data(), (size_t)got, "description", "0", "", name, sizeof name);
   return name;
+}
+
+// The Authenticode signature of a PE file: its certificate table (data
+// directory 4). Returns false for a file without one or that is no PE file.
+bool FindSignature(const std::string &programPath, uint32_t *offset, uint32_t *size) {
+  FileHandle h = FileOpen(programPath.c_str(), "rb");
+  if (h == INVALID_FILE) return false;
+  unsigned char head[4096];
+  int32_t got = FileRead(h, head, sizeof head);
+  FileClose(h);
+  auto u16 = [&](uint32_t at) { return (uint32_t)(head[at] | head[at + 1] << 8); };
+  auto u32 = [&](uint32_t at) { return u16(at) | u16(at + 2) << 16; };
+  if (got < 64 || head[0] != 'M' || head[1] != 'Z') return false;
+  uint32_t pe = u32(0x3C);
+  if (pe > (uint32_t)got - 24 || memcmp(head + pe, "PE\0\0", 4) != 0) return false;
+  uint32_t optional = pe + 24, magic = u16(optional);
+  uint32_t directories = optional + (magic == 0x20B ? 112 : magic == 0x10B ? 96 : 0);
+  if (directories == optional || directories + 5 * 8 > (uint32_t)got) return false;
+  if (u32(directories - 4) < 5) return false;  // fewer data directories than the table needs
+  *offset = u32(directories + 4 * 8);
+  *size = u32(directories + 4 * 8 + 4);
+  return *offset != 0 && *size != 0;
 }
 
 // Settings as "name": value pairs, for the JSON document.
@@ -116,11 +139,21 @@ int RunInfo(const ToolArgs &args) {
     PrintSettings(&g_settings);
   }
   SfxDeriveSettings();
+  uint32_t flags = g_settings.reservedC;
+  const bool wait = (flags & SFX_FLAG_WAIT) != 0, cleanup = wait && (flags & SFX_FLAG_CLEANUP);
+  uint32_t signatureOffset = 0, signatureSize = 0;
+  const bool signature = FindSignature(path, &signatureOffset, &signatureSize);
   if (json) {
     printf("  \"at_startup\": {\"runCommand\": %s, \"runParameters\": %s, \"targetFolder\": %s, ",
            ToolJson(g_settings.runCommand).c_str(), ToolJson(g_runParameters).c_str(),
            ToolJson(g_settings.targetFolder).c_str());
-    printf("\"overwriteAll\": %d, \"premessagePending\": %d}\n}\n", g_overwriteAll, g_premessagePending);
+    printf("\"overwriteAll\": %d, \"premessagePending\": %d, \"wait\": %s, \"cleanup\": %s},\n", g_overwriteAll,
+           g_premessagePending, wait ? "true" : "false", cleanup ? "true" : "false");
+    if (signature)
+      printf("  \"signature\": {\"kind\": \"Authenticode\", \"offset\": %u, \"bytes\": %u}\n}\n", signatureOffset,
+             signatureSize);
+    else
+      printf("  \"signature\": null\n}\n");
   } else {
     printf("at start-up:\n");
     printf("  %-18s \"%s\"\n", "runCommand", ToolPrintable(g_settings.runCommand).c_str());
@@ -128,6 +161,12 @@ int RunInfo(const ToolArgs &args) {
     printf("  %-18s \"%s\"\n", "targetFolder", ToolPrintable(g_settings.targetFolder).c_str());
     printf("  %-18s %d\n", "overwriteAll", g_overwriteAll);
     printf("  %-18s %d\n", "premessagePending", g_premessagePending);
+    printf("  %-18s %s\n", "wait for program", wait ? "yes (exit code of the run program)" : "no");
+    printf("  %-18s %s\n", "clean up", cleanup ? "yes" : "no");
+    if (signature)
+      printf("  %-18s Authenticode, %u bytes at offset %u\n", "signature", signatureSize, signatureOffset);
+    else
+      printf("  %-18s none\n", "signature");
   }
   LangTableFree(g_langTable);
   return TOOL_OK;

@@ -5,7 +5,9 @@
 #define KV_TOOL_OS_H
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // The separator of native paths.
 extern const char kToolSeparator;
@@ -28,6 +30,19 @@ ToolPathKind ToolKindOf(const std::string &path, std::string *why);
 bool ToolMakeFolder(const std::string &path, std::string *why);
 // Removes a folder if it is empty.
 void ToolRemoveEmptyFolder(const std::string &path);
+
+// One entry of a folder, as the ZIP writer takes it. Links (symbolic links,
+// and reparse points on Windows) are never followed.
+enum ToolEntryKind { TOOL_ENTRY_FILE, TOOL_ENTRY_FOLDER, TOOL_ENTRY_LINK, TOOL_ENTRY_OTHER };
+struct ToolFolderEntry {
+  std::string name;      // native, for opening
+  std::string utf8Name;  // the same name in UTF-8, for the archive
+  ToolEntryKind kind;
+  uint32_t mode;   // Unix type and permission bits (on Windows from the attributes)
+  int64_t mtime;   // seconds since 1970
+};
+// The entries of a folder, "." and ".." left out. False with the reason in *why.
+bool ToolListFolder(const std::string &path, std::vector<ToolFolderEntry> *entries, std::string *why);
 
 // A new file beside path under a name of its own, open for writing.
 FILE *ToolCreateTemp(const std::string &path, std::string *name, std::string *why);

@@ -17,6 +17,12 @@ int DirCreate(const char *path) {
   return mkdir(native, 0777) == 0 ? 1 : 0;
 }
 
+int DirRemove(const char *path) {
+  char native[POSIX_PATH_SIZE];
+  if (!PosixFromProgramPath(path, native, sizeof native) || !native[0]) return 0;
+  return rmdir(native) == 0 ? 1 : 0;
+}
+
 int DirExists(const char *path) {
   char native[POSIX_PATH_SIZE];
   if (!PosixFromProgramPath(path, native, sizeof native) || !native[0]) return 0;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -207,8 +208,18 @@ int SysSetCurrentDir(const char *path) {
 // The grandchild runs detached so nothing is left to reap; a pipe closed on
 // exec tells whether the program really started. Like ShellExecuteA, the
 // result is above 32 on success; 2 (file not found) is the only failure code.
-intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameters) {
-  (void)ownerWindow;
+void SysSleep(uint32_t milliseconds) {
+  struct timespec t = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+  }
+}
+
+namespace {
+
+// Starts file with its parameters split at blanks. Without a wait the program
+// runs detached in its own session; with one it stays our child and *exitCode
+// gets its status (128 + the signal that ended it).
+intptr_t Launch(const char *file, const char *parameters, uint32_t *exitCode) {
   const intptr_t kFailed = 2, kStarted = 42;
   char native[POSIX_PATH_SIZE];
   if (!PosixFromProgramPath(file, native, sizeof native) || !native[0]) return kFailed;
@@ -241,6 +252,13 @@ intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameter
   if (pipe2(pipeFds, O_CLOEXEC) == 0) {
     pid_t child = fork();
     if (child == 0) {
+      if (exitCode) {
+        execv(native, argv);
+        int err = errno;
+        ssize_t ignored = write(pipeFds[1], &err, sizeof err);
+        (void)ignored;
+        _exit(127);
+      }
       pid_t grandchild = fork();
       int err = errno;
       if (grandchild > 0) _exit(0);  // the middle process ends; the grandchild runs on
@@ -255,21 +273,37 @@ intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameter
     }
     close(pipeFds[1]);
     if (child > 0) {
-      int status;
-      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-      }
+      // The pipe closes at a successful exec, before a waited program ends.
       int err = 0;
       ssize_t n;
       do {
         n = read(pipeFds[0], &err, sizeof err);
       } while (n < 0 && errno == EINTR);
-      if (n == 0) result = kStarted;  // closed by a successful exec
+      if (n == 0) result = kStarted;
+      int status = 0;
+      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+      if (exitCode && result == kStarted)
+        *exitCode = WIFEXITED(status) ? (uint32_t)WEXITSTATUS(status) : 128u + (uint32_t)WTERMSIG(status);
     }
     close(pipeFds[0]);
   }
   free(params);
   free(argv);
   return result;
+}
+
+}  // namespace
+
+intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameters) {
+  (void)ownerWindow;
+  return Launch(file, parameters, nullptr);
+}
+
+intptr_t SysShellOpenWait(void *ownerWindow, const char *file, const char *parameters, uint32_t *exitCode) {
+  (void)ownerWindow;
+  *exitCode = 0;
+  return Launch(file, parameters, exitCode);
 }
 
 int SysRandom(void *buffer, size_t size) {

@@ -8,6 +8,11 @@ int DirCreate(const char *path) {
   return CreateDirectoryA(path, nullptr) ? 1 : 0;
 }
 
+int DirRemove(const char *path) {
+  if (!path) return 0;
+  return RemoveDirectoryA(path) ? 1 : 0;
+}
+
 int DirExists(const char *path) {
   if (!path) return 0;
   DWORD attributes = GetFileAttributesA(path);

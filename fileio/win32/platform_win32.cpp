@@ -98,12 +98,41 @@ int SysSetCurrentDir(const char *path) {
   return SetCurrentDirectoryA(path) ? 1 : 0;
 }
 
+void SysSleep(uint32_t milliseconds) { Sleep(milliseconds); }
+
 intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameters) {
   if (!file) return ERROR_FILE_NOT_FOUND;
   // Without a window of our own (unattended runs) the desktop owns any
   // message the shell shows.
   HWND owner = ownerWindow ? (HWND)ownerWindow : GetDesktopWindow();
   return (intptr_t)ShellExecuteA(owner, "open", file, parameters, nullptr, SW_SHOW);
+}
+
+intptr_t SysShellOpenWait(void *ownerWindow, const char *file, const char *parameters, uint32_t *exitCode) {
+  *exitCode = 0;
+  if (!file) return ERROR_FILE_NOT_FOUND;
+  SHELLEXECUTEINFOA info;
+  memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = ownerWindow ? (HWND)ownerWindow : GetDesktopWindow();
+  info.lpVerb = "open";
+  info.lpFile = file;
+  info.lpParameters = parameters;
+  info.nShow = SW_SHOW;
+  if (!ShellExecuteExA(&info)) {
+    intptr_t code = (intptr_t)info.hInstApp;
+    return code > 32 || code <= 0 ? ERROR_FILE_NOT_FOUND : code;
+  }
+  // A document opened in a program that was already running gives no
+  // process of its own: nothing to wait for, and success.
+  if (info.hProcess) {
+    WaitForSingleObject(info.hProcess, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(info.hProcess, &code)) *exitCode = code;
+    CloseHandle(info.hProcess);
+  }
+  return 42;
 }
 
 // RtlGenRandom is exported by advapi32 as SystemFunction036 (every Windows

@@ -8,6 +8,7 @@
 #include "../../archive/zip_job.h"
 #include "../../ui/console/console_ui.h"
 #include "../dialog_path.h"
+#include "../run_after.h"
 #include "../run_unattended.h"
 #include "../sfx_state.h"
 
@@ -58,7 +59,7 @@ int RunDialogPath() {
     return ErrorToExitCode(g_lastError);
   }
   if (SummaryText(text, sizeof text)) PrintText(stdout, text);
-  return 0;
+  return RunAfterExitCode();
 }
 
 void ReportUnattendedFailure() {

@@ -7,6 +7,7 @@
 #include "../../resources/resource.h"
 #include "../../ui/win32/win_ui.h"
 #include "../dialog_path.h"
+#include "../run_after.h"
 #include "../sfx_state.h"
 
 namespace {
@@ -45,5 +46,5 @@ int RunDialogPath() {
   if (g_lastError != 0) return ShowEndMessage();
   char text[2048];
   if (SummaryText(text, sizeof text)) MessageBoxA(nullptr, text, LangString(50), MB_OK | MB_ICONINFORMATION);
-  return 0;
+  return RunAfterExitCode();
 }

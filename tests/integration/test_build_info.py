@@ -54,7 +54,7 @@ class ToolCommandLine(TempDirTest):
     def test_output_is_stub_block_archive(self):
         out = self.path("out.bin")
         r = self.build("-o", out, "--lang", "en", "--mode", "2", "--caption", "Cap", "--message", "Line 1\r\nLine 2",
-                       "--message-type", "1", "--info", "About", "--target", "C:\\Target", "--run", "setup.exe|/S",
+                       "--message-type", "1", "--info", "About", "--target", "C:\\Target", "--run", "setup.exe|/S", "--no-check-run",
                        "--overwrite-option", "--unattended", "--mode2-command", "x|y")
         self.assertEqual(0, r.returncode, r.stderr)
         settings = settings_bytes({
@@ -127,7 +127,7 @@ class ToolCommandLine(TempDirTest):
 
     def test_info_shows_block_and_settings(self):
         out = self.path("x.sfx")
-        r = self.build("-o", out, "--lang", "en", "--run", "setup.exe|/quiet", "--target", "C:\\Program Files\\X",
+        r = self.build("-o", out, "--lang", "en", "--run", "setup.exe|/quiet", "--no-check-run", "--target", "C:\\Program Files\\X",
                        "--message", "Hello")
         self.assertEqual(0, r.returncode, r.stderr)
         info = kvtest.run_tool("info", out)

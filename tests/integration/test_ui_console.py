@@ -300,7 +300,8 @@ class ConsoleTest(unittest.TestCase):
             f.write("#!/bin/sh\n{ pwd; echo \"$0\"; echo \"$@\"; } > record.txt\n")
         os.chmod(script, 0o755)
         archive = self.make_zip({"tools/readme.txt": b"read me"})
-        s = self.start(self.build(archive, "--target", self.target(), "--run", "tools\\rec.sh|one two"))
+        s = self.start(self.build(archive, "--target", self.target(), "--run", "tools\\rec.sh|one two",
+                                  "--no-check-run"))
         s.expect("Target folder:")
         s.send("\n")
         s.expect("Run 'rec.sh' after extraction.")
@@ -323,7 +324,7 @@ class ConsoleTest(unittest.TestCase):
 
     def test_run_after_that_cannot_start(self):
         s = self.start(self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.target(),
-                                  "--run", "missing.sh"))
+                                  "--run", "missing.sh", "--no-check-run"))
         s.expect("Target folder:")
         s.send("\n")
         s.expect("Run 'missing.sh' after extraction.")

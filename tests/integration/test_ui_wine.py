@@ -391,7 +391,7 @@ class WineDialogTest(unittest.TestCase):
 
     def test_run_after_missing_program(self):
         exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.win(self.target()),
-                         "--run", "missing.exe")
+                         "--run", "missing.exe", "--no-check-run")
         self.run_sfx(exe)
         self.wine.press(self.main_window(), "Return", self.proc)
         self.dismiss("Error")  # string 43

@@ -1,4 +1,5 @@
 // The tool's system services on POSIX.
+#include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -133,3 +134,29 @@ int ToolReadLine(const char *prompt, char *out, size_t size, int echo) {
   return ConsoleReadLine(prompt, out, size, echo);
 }
 void ToolCatchInterrupt() { ConsoleCatchInterrupt(); }
+
+bool ToolListFolder(const std::string &path, std::vector<ToolFolderEntry> *entries, std::string *why) {
+  DIR *dir = opendir(path.c_str());
+  if (!dir) {
+    *why = strerror(errno);
+    return false;
+  }
+  entries->clear();
+  while (dirent *d = readdir(dir)) {
+    if (strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0) continue;
+    struct stat st;
+    std::string full = path + "/" + d->d_name;
+    if (lstat(full.c_str(), &st) != 0) {
+      *why = "cannot read '" + full + "': " + strerror(errno);
+      closedir(dir);
+      return false;
+    }
+    ToolEntryKind kind = S_ISLNK(st.st_mode)  ? TOOL_ENTRY_LINK
+                         : S_ISDIR(st.st_mode) ? TOOL_ENTRY_FOLDER
+                         : S_ISREG(st.st_mode) ? TOOL_ENTRY_FILE
+                                               : TOOL_ENTRY_OTHER;
+    entries->push_back({d->d_name, d->d_name, kind, (uint32_t)st.st_mode, (int64_t)st.st_mtime});
+  }
+  closedir(dir);
+  return true;
+}

@@ -134,3 +134,51 @@ int ToolReadLine(const char *prompt, char *out, size_t size, int echo) {
 }
 
 void ToolCatchInterrupt() { SetConsoleCtrlHandler(OnCtrl, TRUE); }
+
+namespace {
+
+// An ANSI name in UTF-8, through UTF-16.
+std::string AnsiToUtf8(const char *text) {
+  int wide = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (wide <= 0) return text;
+  std::wstring w((size_t)wide, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text, -1, &w[0], wide);
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return text;
+  std::string out((size_t)bytes, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &out[0], bytes, nullptr, nullptr);
+  out.resize((size_t)bytes - 1);
+  return out;
+}
+
+}  // namespace
+
+bool ToolListFolder(const std::string &path, std::vector<ToolFolderEntry> *entries, std::string *why) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) {
+    *why = LastErrorText(GetLastError());
+    return false;
+  }
+  entries->clear();
+  do {
+    if (strcmp(data.cFileName, ".") == 0 || strcmp(data.cFileName, "..") == 0) continue;
+    DWORD a = data.dwFileAttributes;
+    ToolEntryKind kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) ? TOOL_ENTRY_LINK
+                         : (a & FILE_ATTRIBUTE_DIRECTORY)   ? TOOL_ENTRY_FOLDER
+                         : (a & FILE_ATTRIBUTE_DEVICE)      ? TOOL_ENTRY_OTHER
+                                                            : TOOL_ENTRY_FILE;
+    // Unix bits for the archive: folders 755, files 644 (444 when read-only).
+    uint32_t mode = kind == TOOL_ENTRY_FOLDER ? 040755 : (a & FILE_ATTRIBUTE_READONLY) ? 0100444 : 0100644;
+    uint64_t ticks = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
+    int64_t mtime = (int64_t)(ticks / 10000000u) - 11644473600LL;
+    entries->push_back({data.cFileName, AnsiToUtf8(data.cFileName), kind, mode, mtime});
+  } while (FindNextFileA(find, &data));
+  DWORD last = GetLastError();
+  FindClose(find);
+  if (last != ERROR_NO_MORE_FILES) {
+    *why = LastErrorText(last);
+    return false;
+  }
+  return true;
+}
