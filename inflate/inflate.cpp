@@ -10,6 +10,7 @@
 
 namespace inflate_detail {
 
+MethodState Method8::state;
 const uint16_t Method8::kLengthBases[LENGTH_SYMBOLS] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27, 31,
                                                         35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 0,  0};
 const uint8_t Method8::kLengthExtras[LENGTH_SYMBOLS] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,  2,

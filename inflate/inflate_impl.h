@@ -28,8 +28,18 @@ extern const uint8_t kCodeLengthOrder[19];
 // The lookup result of a code without any symbol: every lookup is invalid.
 extern const HuffEntry kEmptyTable[1];
 
+// A method's process-wide work areas, one per method. They are defined in
+// the method's own source file: zero-filled at load time there, where as
+// statics of the templates below the Windows build would store them in the file.
+struct MethodState {
+  HuffEntry *fixedLiteral, *fixedDistance;  // built at the first fixed block
+  unsigned fixedLiteralBits, fixedDistanceBits;
+  uint8_t lengths[MAX_LITERAL_LENGTHS + DISTANCE_SYMBOLS + 2];  // a dynamic block's code lengths
+};
+
 // Deflate: lengths 3..258, symbol 285 = 258.
 struct Method8 {
+  static MethodState state;
   static constexpr uint8_t kLiteral = OP_LITERAL;
   static constexpr uint8_t kEnd = OP_END_OF_BLOCK;
   static const uint16_t kLengthBases[LENGTH_SYMBOLS];
@@ -48,6 +58,7 @@ struct Method8 {
 
 // Deflate64: symbol 285 = base 3 with 16 extra bits (3..65,538).
 struct Method9 {
+  static MethodState state;
   static constexpr uint8_t kLiteral = OP64_LITERAL;
   static constexpr uint8_t kEnd = OP64_END_OF_BLOCK;
   static const uint16_t kLengthBases[LENGTH_SYMBOLS];
@@ -545,9 +556,8 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
 // building the tables for each of them cost more than decoding them.
 template <class M>
 int FixedBlock(InflateDecoder *d) {
-  static HuffEntry *sharedLiteral, *sharedDistance;
-  static unsigned sharedLiteralBits, sharedDistanceBits;
-  if (!sharedLiteral) {
+  MethodState &shared = M::state;
+  if (!shared.fixedLiteral) {
     uint8_t lengths[288];
     unsigned i = 0;
     for (; i < 144; i++) lengths[i] = 8;
@@ -569,22 +579,22 @@ int FixedBlock(InflateDecoder *d) {
       HuffTableFree(literal);
       return r;
     }
-    sharedLiteral = literal;
-    sharedLiteralBits = literalBits;
-    sharedDistance = distance;
-    sharedDistanceBits = distanceBits;
+    shared.fixedLiteral = literal;
+    shared.fixedLiteralBits = literalBits;
+    shared.fixedDistance = distance;
+    shared.fixedDistanceBits = distanceBits;
   }
-  d->fixedLiteralTable = sharedLiteral;
-  d->fixedLiteralBits = sharedLiteralBits;
-  d->fixedDistanceTable = sharedDistance;
-  d->fixedDistanceBits = sharedDistanceBits;
+  d->fixedLiteralTable = shared.fixedLiteral;
+  d->fixedLiteralBits = shared.fixedLiteralBits;
+  d->fixedDistanceTable = shared.fixedDistance;
+  d->fixedDistanceBits = shared.fixedDistanceBits;
   return M::DecodeData(d, d->fixedLiteralTable, d->fixedDistanceTable, d->fixedLiteralBits, d->fixedDistanceBits) ? 1
                                                                                                                  : 0;
 }
 
 template <class M>
 int DynamicBlock(InflateDecoder *d) {
-  static uint8_t lengths[MAX_LITERAL_LENGTHS + DISTANCE_SYMBOLS + 2];  // one work area per method
+  uint8_t *lengths = M::state.lengths;
   BitReader br;
   LoadBits(d, br);
   if (!Ensure(br, 14)) {
