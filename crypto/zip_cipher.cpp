@@ -20,7 +20,8 @@ void CipherDecrypt(CipherKeys *keys, unsigned char *data, size_t length) {
   // - the table index for key 0 takes the keystream product and the stored
   //   byte together, without waiting for the plain byte;
   // - key 1 is split as (k1 * C + 1) + low * C, so only the last multiply
-  //   waits for key 0 (the empty asm stops the compiler folding it back).
+  //   waits for key 0 (the empty asm stops the compiler folding it back);
+  // - key 2's index is the top byte of k1 ^ (k2 << 24): no mask after it.
   const uint32_t kMul = 134775813u;
   uint32_t k0 = keys->key[0], k1 = keys->key[1], k2 = keys->key[2];
   for (size_t i = 0; i < length; ++i) {
@@ -33,7 +34,7 @@ void CipherDecrypt(CipherKeys *keys, unsigned char *data, size_t length) {
     uint32_t base = k1 * kMul + 1;
     __asm__("" : "+r"(base));
     k1 = base + (k0 & 0xFF) * kMul;
-    k2 = kCrc32Table[(k2 & 0xFF) ^ (k1 >> 24)] ^ (k2 >> 8);
+    k2 = kCrc32Table[(k1 ^ (k2 << 24)) >> 24] ^ (k2 >> 8);
   }
   keys->key[0] = k0;
   keys->key[1] = k1;
