@@ -1,6 +1,7 @@
 // Arbitrary bytes as encryption header, password, salt, verifier, ciphertext
 // and authentication code, through the traditional header check and the AES
-// entry operations. Checks that decryption in arbitrary pieces equals
+// entry operations. Checks that the traditional buffer loop equals its
+// one-byte steps, that AES decryption in arbitrary pieces equals
 // decryption in one go (the pieces on the portable paths, the whole on the
 // hardware ones where present), and that nothing reads or writes out of bounds.
 #include <cstdint>
@@ -32,8 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int accepted = CipherCheckHeaderBytes(&keys, password, data, check);
     if (selector & 1) accepted = CipherCheckHeaderBytes(&keys, password, data, 0);
     if (accepted) {
-      std::vector<unsigned char> rest(data + ENCRYPTION_HEADER_SIZE, data + size);
-      CipherDecrypt(&keys, rest.data(), rest.size());
+      // The buffer loop against the one-byte steps, split where the seed says.
+      std::vector<unsigned char> rest(data + ENCRYPTION_HEADER_SIZE, data + size), steps = rest;
+      CipherKeys stepKeys = keys;
+      for (auto &b : steps) b = CipherUpdateKeys(&stepKeys, (uint8_t)(b ^ CipherKeystreamByte(&stepKeys)));
+      size_t split = rest.empty() ? 0 : pieceSeed % (rest.size() + 1);
+      CipherDecrypt(&keys, rest.data(), split);
+      CipherDecrypt(&keys, rest.data() + split, rest.size() - split);
+      if (rest != steps || memcmp(keys.key, stepKeys.key, sizeof keys.key) != 0) abort();
     }
   }
 

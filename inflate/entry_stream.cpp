@@ -50,12 +50,7 @@ void StreamDecrypt(EntryStream *stream, unsigned char *data, uint32_t length) {
   int32_t kind = stream->archive->encryptionKind;
   if (kind == 0 || length == 0) return;
   if (kind == 1) {
-    CipherKeys *keys = &stream->cipherKeys;
-    for (uint32_t i = 0; i < length; i++) {
-      uint8_t plain = (uint8_t)(data[i] ^ CipherKeystreamByte(keys));
-      data[i] = plain;
-      CipherUpdateKeys(keys, plain);
-    }
+    CipherDecrypt(&stream->cipherKeys, data, length);
   } else {
     AesEntryDecrypt(data, length, &stream->aesState);
   }

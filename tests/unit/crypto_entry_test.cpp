@@ -130,6 +130,29 @@ TEST(TraditionalCipher, InfoZipStoredEntry) {
   EXPECT_EQ(0x32ec5e76u, Crc32Of(data));
 }
 
+// The buffer loop is a rearranged form of the one-byte steps: it must agree
+// with them for any keys, data and piece boundaries.
+TEST(TraditionalCipher, BufferLoopEqualsOneByteSteps) {
+  std::mt19937 rng(12);
+  for (const char *password : {"", "p", "zip-pass", "\xff\x80 long enough password for every key"}) {
+    std::vector<unsigned char> cipher(97);
+    for (auto &b : cipher) b = (unsigned char)rng();
+    CipherKeys stepKeys;
+    CipherInitKeys(&stepKeys, password);
+    std::vector<unsigned char> expected = cipher;
+    for (auto &b : expected) b = CipherUpdateKeys(&stepKeys, (uint8_t)(b ^ CipherKeystreamByte(&stepKeys)));
+    for (size_t split = 0; split <= cipher.size(); ++split) {
+      CipherKeys keys;
+      CipherInitKeys(&keys, password);
+      std::vector<unsigned char> data = cipher;
+      CipherDecrypt(&keys, data.data(), split);
+      CipherDecrypt(&keys, data.data() + split, data.size() - split);
+      ASSERT_EQ(expected, data) << password << " split " << split;
+      ASSERT_EQ(0, memcmp(stepKeys.key, keys.key, sizeof keys.key)) << password << " split " << split;
+    }
+  }
+}
+
 namespace {
 
 struct AesPieces {
