@@ -126,7 +126,17 @@ void ZipArchiveJob::CreateDirectoryEntry(const EntryRecord *entry, const char *o
 }
 
 void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outputPath) {
-  FileSeek64(archive.volumeHandle, (int64_t)entry->localHeaderOffset, FILE_BEGIN);
+  // An entry that starts in the bytes read ahead for the one before needs no
+  // seek: they move to the buffer's start and the reading goes on from there.
+  const int64_t headerAt = (int64_t)entry->localHeaderOffset;
+  uint32_t base = 0, have = 0;  // the header is at buffer[base]; have bytes from there are read
+  if (aheadLength && !archive.multiVolume && headerAt >= aheadStart && headerAt - aheadStart < aheadLength) {
+    base = (uint32_t)(headerAt - aheadStart);
+    have = aheadLength - base;
+  } else {
+    FileSeek64(archive.volumeHandle, headerAt, FILE_BEGIN);
+  }
+  aheadLength = 0;
   if (!archive.testOnly) {
     // The folders first, then a look whether one came in as a link meanwhile;
     // the data goes to a new file beside the final name.
@@ -147,8 +157,17 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   const uint32_t slack = 128;
   uint64_t guess = (uint64_t)LOCAL_HEADER_SIZE + entry->nameLength + entry->extraLength + slack + (uint64_t)packed;
   uint32_t want = guess < STREAM_BUF_SIZE ? (uint32_t)guess : STREAM_BUF_SIZE;
-  unsigned char *piece = stream->buffer;
-  int32_t got = FileRead(archive.volumeHandle, piece, want);
+  // An unsplit archive is read in whole pieces, so that the entries behind
+  // a small one arrive with it; bytes held from before move to the front.
+  if (have < want) {
+    if (base) memmove(stream->buffer, stream->buffer + base, have);
+    base = 0;
+    uint32_t room = (archive.multiVolume ? want : STREAM_BUF_SIZE) - have;
+    int32_t more = FileRead(archive.volumeHandle, stream->buffer + have, room);
+    if (more > 0) have += (uint32_t)more;
+  }
+  unsigned char *piece = stream->buffer + base;
+  int32_t got = (int32_t)have;
   if (got < (int32_t)LOCAL_HEADER_SIZE) {
     SetError(ERR_FILE_ACCESS);
     if (!archive.testOnly) {
@@ -174,12 +193,19 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   // stream goes on). Otherwise the data is read afresh from its start.
   uint32_t inPiece = (uint32_t)got > dataStart ? (uint32_t)got - dataStart : 0;
   bool usePiece = dataStart <= (uint32_t)got && !(localFlags & FLAG_ENCRYPTED) &&
-                  ((int64_t)inPiece >= packed || (uint32_t)got == STREAM_BUF_SIZE);
+                  ((int64_t)inPiece >= packed || base + (uint32_t)got == STREAM_BUF_SIZE);
   StreamReset(stream);
-  if (usePiece)
-    StreamTakePiece(stream, dataStart, (int64_t)inPiece < packed ? inPiece : (uint32_t)packed);
-  else
-    FileSeek64(archive.volumeHandle, (int64_t)entry->localHeaderOffset + dataStart, FILE_BEGIN);
+  if (usePiece) {
+    StreamTakePiece(stream, base + dataStart, (int64_t)inPiece < packed ? inPiece : (uint32_t)packed);
+    // The whole entry is in the piece: the stream reads nothing more, and
+    // what follows the entry stays there for the next one.
+    if ((int64_t)inPiece >= packed && !archive.multiVolume) {
+      aheadStart = headerAt - base;
+      aheadLength = base + (uint32_t)got;
+    }
+  } else {
+    FileSeek64(archive.volumeHandle, headerAt + dataStart, FILE_BEGIN);
+  }
   bool descriptorCase = false;
   if (localFlags & FLAG_ENCRYPTED) {
     archive.encryptionKind = (int32_t)entry->encryptionKind;

@@ -408,9 +408,10 @@ TEST_F(ArchiveJobTest, StreamedTraditionalEntryIsCheckedByTheTimeByte) {
 
 TEST_F(ArchiveJobTest, LocalHeaderOfOtherLengthAndDataOfManyPieces) {
   // The local header is read together with the start of the data, guessed
-  // from the directory's lengths: a longer local extra field, data that ends
-  // inside, at or beyond the first piece, stored or deflated, must all come
-  // out whole, and the next entry after them.
+  // from the directory's lengths, and often arrives with the entry before:
+  // a longer local extra field, data that ends inside, at or beyond the
+  // first piece, stored or deflated, must all come out whole, and the
+  // entries around them.
   std::string data(40000, '\0');
   uint32_t x = 1;
   for (char &c : data) c = (char)((x = x * 1103515245u + 12345u) >> 24);
@@ -422,10 +423,11 @@ TEST_F(ArchiveJobTest, LocalHeaderOfOtherLengthAndDataOfManyPieces) {
         std::string part = data.substr(0, size);
         Entry e{"e.bin", part, method, 0, method == METHOD_DEFLATE ? StoredDeflate(part) : std::string()};
         e.localExtra = localExtra;
-        Write(P("l.zip"), BuildZip({e, {"next.txt", "after"}}));
+        Write(P("l.zip"), BuildZip({{"first.txt", "before"}, e, {"next.txt", "after"}}));
         std::string out = "out" + std::to_string(++run);
         ASSERT_EQ(0, Extract(P("l.zip"), P(out)));
         EXPECT_TRUE(part == Read(P(out + "\\e.bin")));
+        EXPECT_EQ("before", Read(P(out + "\\first.txt")));
         EXPECT_EQ("after", Read(P(out + "\\next.txt")));
         EXPECT_EQ(0, Extract(P("l.zip"), P("out"), 1));
       }
