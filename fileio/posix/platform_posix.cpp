@@ -94,9 +94,8 @@ const uint16_t kCp437High[128] = {
 
 }  // namespace
 
-const char *TextNext(const char *p) {
+const char *TextNextChar(const char *p) {
   if (!p || !*p) return p;
-  if ((unsigned char)*p < 0x80) return p + 1;  // the common case, without the sequence logic
   int n = SequenceLength((unsigned char)*p);
   const char *q = p + 1;
   for (int i = 1; i < n && IsContinuation((unsigned char)*q); i++) q++;
