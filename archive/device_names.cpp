@@ -33,6 +33,7 @@ bool IsDeviceName(const char *start, size_t length) {
   size_t n = 0;
   while (n < length && start[n] != '.') n++;
   while (n > 0 && start[n - 1] == ' ') n--;
+  if (n < 3 || n > 7) return false;  // no device name is shorter or longer
   static const char *const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char *name : kNames)
     if (SameLetters(start, n, name)) return true;

@@ -126,7 +126,17 @@ void ZipArchiveJob::CreateDirectoryEntry(const EntryRecord *entry, const char *o
 }
 
 void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outputPath) {
-  FileSeek64(archive.volumeHandle, (int64_t)entry->localHeaderOffset, FILE_BEGIN);
+  // An entry that starts in the bytes read ahead for the one before needs no
+  // seek: they move to the buffer's start and the reading goes on from there.
+  const int64_t headerAt = (int64_t)entry->localHeaderOffset;
+  uint32_t base = 0, have = 0;  // the header is at buffer[base]; have bytes from there are read
+  if (aheadLength && !archive.multiVolume && headerAt >= aheadStart && headerAt - aheadStart < aheadLength) {
+    base = (uint32_t)(headerAt - aheadStart);
+    have = aheadLength - base;
+  } else {
+    FileSeek64(archive.volumeHandle, headerAt, FILE_BEGIN);
+  }
+  aheadLength = 0;
   if (!archive.testOnly) {
     // The folders first, then a look whether one came in as a link meanwhile;
     // the data goes to a new file beside the final name.
@@ -139,8 +149,26 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
       return;
     }
   }
-  unsigned char local[LOCAL_HEADER_SIZE];
-  if (FileRead(archive.volumeHandle, local, LOCAL_HEADER_SIZE) != (int32_t)LOCAL_HEADER_SIZE) {
+  // The local header, its name and extra field and the first piece of the
+  // data come in one read into the stream's buffer: for a small entry that is
+  // all of it. The central directory's name and extra lengths are the guess;
+  // writers often put a few more extra bytes (times, ids) into the local one.
+  int64_t packed = entry->compressedSize > (uint64_t)INT64_MAX ? INT64_MAX : (int64_t)entry->compressedSize;
+  const uint32_t slack = 128;
+  uint64_t guess = (uint64_t)LOCAL_HEADER_SIZE + entry->nameLength + entry->extraLength + slack + (uint64_t)packed;
+  uint32_t want = guess < STREAM_BUF_SIZE ? (uint32_t)guess : STREAM_BUF_SIZE;
+  // An unsplit archive is read in whole pieces, so that the entries behind
+  // a small one arrive with it; bytes held from before move to the front.
+  if (have < want) {
+    if (base) memmove(stream->buffer, stream->buffer + base, have);
+    base = 0;
+    uint32_t room = (archive.multiVolume ? want : STREAM_BUF_SIZE) - have;
+    int32_t more = FileRead(archive.volumeHandle, stream->buffer + have, room);
+    if (more > 0) have += (uint32_t)more;
+  }
+  unsigned char *piece = stream->buffer + base;
+  int32_t got = (int32_t)have;
+  if (got < (int32_t)LOCAL_HEADER_SIZE) {
     SetError(ERR_FILE_ACCESS);
     if (!archive.testOnly) {
       FileClose(archive.outputHandle);
@@ -148,17 +176,36 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     }
     return;
   }
-  uint32_t skip = (uint32_t)GetU16(local + 26) + GetU16(local + 28);
-  FileSeek(archive.volumeHandle, skip, 0, FILE_CURRENT);
+  unsigned char local[LOCAL_HEADER_SIZE];
+  memcpy(local, piece, LOCAL_HEADER_SIZE);
+  uint32_t dataStart = LOCAL_HEADER_SIZE + (uint32_t)GetU16(local + 26) + GetU16(local + 28);
 
   memset(&progress, 0, sizeof progress);
   progress.runningCrc = 0xFFFFFFFFu;
   progress.uncompressedSize = entry->uncompressedSize;
-  int64_t packed = entry->compressedSize > (uint64_t)INT64_MAX ? INT64_MAX : (int64_t)entry->compressedSize;
   progress.leftToDeliver = packed;
   progress.leftToRead = packed;
 
   uint32_t localFlags = GetU16(local + 6);
+  // The bytes read serve as the stream's first piece when they are plain
+  // data and either hold all of it or fill the buffer to its end, as every
+  // piece the stream reads itself does (the file position is then where the
+  // stream goes on). Otherwise the data is read afresh from its start.
+  uint32_t inPiece = (uint32_t)got > dataStart ? (uint32_t)got - dataStart : 0;
+  bool usePiece = dataStart <= (uint32_t)got && !(localFlags & FLAG_ENCRYPTED) &&
+                  ((int64_t)inPiece >= packed || base + (uint32_t)got == STREAM_BUF_SIZE);
+  StreamReset(stream);
+  if (usePiece) {
+    StreamTakePiece(stream, base + dataStart, (int64_t)inPiece < packed ? inPiece : (uint32_t)packed);
+    // The whole entry is in the piece: the stream reads nothing more, and
+    // what follows the entry stays there for the next one.
+    if ((int64_t)inPiece >= packed && !archive.multiVolume) {
+      aheadStart = headerAt - base;
+      aheadLength = base + (uint32_t)got;
+    }
+  } else {
+    FileSeek64(archive.volumeHandle, headerAt + dataStart, FILE_BEGIN);
+  }
   bool descriptorCase = false;
   if (localFlags & FLAG_ENCRYPTED) {
     archive.encryptionKind = (int32_t)entry->encryptionKind;
@@ -178,7 +225,6 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   } else {
     archive.encryptionKind = 0;
   }
-  StreamReset(stream);
 
   switch (entry->method) {
     case METHOD_STORED:
@@ -245,20 +291,31 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
 
 void ZipArchiveJob::CopyStored() {
   uint64_t remaining = progress.uncompressedSize;
+  // First what the stream holds already (read together with the local
+  // header), then blocks straight from the file.
+  const unsigned char *held = nullptr;
+  uint32_t heldCount = StreamTakeHeld(stream, &held, remaining);
   while (remaining > 0 && archive.errorCode == 0) {
-    uint32_t wanted = remaining < READ_BUF_SIZE ? (uint32_t)remaining : READ_BUF_SIZE;
-    int got = StreamReadBlock(stream, readBuffer, wanted);
-    if (got == 0) break;
-    if (got < 0) {
-      SetError(ERR_FILE_ACCESS);
-      break;
+    const unsigned char *data = held;
+    int got = (int)heldCount;
+    if (heldCount) {
+      heldCount = 0;
+    } else {
+      uint32_t wanted = remaining < READ_BUF_SIZE ? (uint32_t)remaining : READ_BUF_SIZE;
+      data = readBuffer;
+      got = StreamReadBlock(stream, readBuffer, wanted);
+      if (got == 0) break;
+      if (got < 0) {
+        SetError(ERR_FILE_ACCESS);
+        break;
+      }
     }
-    progress.runningCrc = Crc32Update(progress.runningCrc, readBuffer, (size_t)got);
+    progress.runningCrc = Crc32Update(progress.runningCrc, data, (size_t)got);
     progress.lastChunkSize = (uint32_t)got;
     progress.bytesProduced += (uint32_t)got;
     ReportProgress(&archive, &progress, &callbacks);
     remaining -= (uint32_t)got;
-    if (!archive.testOnly && FileWrite(archive.outputHandle, readBuffer, (uint32_t)got) != got) {
+    if (!archive.testOnly && FileWrite(archive.outputHandle, data, (uint32_t)got) != got) {
       SetError(ERR_WRITE_FAILED);
       break;
     }

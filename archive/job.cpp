@@ -112,7 +112,9 @@ ZipArchiveJob::ZipArchiveJob()
       stream(nullptr),
       directoryEnd(-1),
       shift(0),
-      endedAtEndRecord(0) {
+      endedAtEndRecord(0),
+      aheadStart(0),
+      aheadLength(0) {
   tempPath[0] = '\0';
   memset(endRecord, 0, sizeof endRecord);
   memset(zip64Locator, 0, sizeof zip64Locator);
@@ -187,6 +189,7 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
     return;
   }
   archive.volumeHandle = INVALID_FILE;
+  aheadLength = 0;
   if (!archive.multiVolume) {
     archive.volumeHandle = FileOpen(archive.archivePath, "rb");
     if (archive.volumeHandle == INVALID_FILE) {
@@ -209,6 +212,7 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
     if (!entry->validName) continue;
     // A split archive has no volume open until its first entry.
     if (entry->diskStart != archive.currentDisk || archive.volumeHandle == INVALID_FILE) {
+      aheadLength = 0;
       if (!SwitchToVolume(this, entry->diskStart)) break;
     }
     if (BuildOutputPath(entry->name, outputPath, sizeof outputPath) < 0) {

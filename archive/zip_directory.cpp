@@ -31,11 +31,54 @@ bool IsDotsOnly(const char *start, size_t length) {
   return true;
 }
 
+// The directory is read through a block buffer: a record's header, name,
+// extra field and comment are small pieces, and one system call each made
+// reading a directory of many entries cost more than decoding their data.
+constexpr uint32_t DIRECTORY_READ_SIZE = 65536;
+
+struct DirectoryReader {
+  FileHandle handle;
+  unsigned char *block;
+  uint32_t at, length;  // next byte and end of the buffered bytes
+  int64_t position;     // file position of block[length]
+
+  // Moves to an absolute position, dropping what is buffered; false when the
+  // seek fails.
+  bool Seek(int64_t to) {
+    at = length = 0;
+    position = FileSeek64(handle, to, FILE_BEGIN);
+    return position == to;
+  }
+  // The position of the next byte handed out.
+  int64_t Tell() const { return position - (int64_t)(length - at); }
+  // Like FileRead: count bytes, fewer at the end of the file, -1 for a read
+  // error before any byte.
+  int32_t Read(void *buffer, uint32_t count) {
+    unsigned char *out = (unsigned char *)buffer;
+    uint32_t done = 0;
+    while (done < count) {
+      if (at == length) {
+        int32_t got = FileRead(handle, block, DIRECTORY_READ_SIZE);
+        if (got < 0) return done ? (int32_t)done : -1;
+        if (got == 0) break;
+        at = 0;
+        length = (uint32_t)got;
+        position += got;
+      }
+      uint32_t n = length - at < count - done ? length - at : count - done;
+      memcpy(out + done, block + at, n);
+      at += n;
+      done += n;
+    }
+    return (int32_t)done;
+  }
+};
+
 // Reads exactly count bytes; 1, or 0 with the reason recorded: a read error
 // is a file-access failure, a directory that ends early is invalid data.
-int ReadExact(ZipArchiveJob *job, void *buffer, uint32_t count) {
+int ReadExact(ZipArchiveJob *job, DirectoryReader *reader, void *buffer, uint32_t count) {
   if (count == 0) return 1;
-  int32_t got = FileRead(job->archive.volumeHandle, buffer, count);
+  int32_t got = reader->Read(buffer, count);
   if (got == (int32_t)count) return 1;
   job->SetError(got < 0 ? ERR_FILE_ACCESS : ERR_INVALID_DATA);
   return 0;
@@ -314,14 +357,20 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
   uint64_t declaredStart = zip64 ? GetU64(zip64EndRecord + 48) : GetU32(endRecord + 16);
   unsigned char header[CENTRAL_HEADER_SIZE];
   unsigned char *rawName = nullptr;
+  DirectoryReader reader = {archive.volumeHandle, (unsigned char *)malloc(DIRECTORY_READ_SIZE), 0, 0, 0};
 
-  if (FileSeek64(archive.volumeHandle, start, FILE_BEGIN) != start) {
+  if (!reader.block) {
+    SetError(ERR_NO_MEMORY);
+    result = 0;
+    goto done;
+  }
+  if (!reader.Seek(start)) {
     SetError(ERR_FILE_ACCESS);
     result = 0;
     goto done;
   }
   for (;;) {
-    int32_t got = FileRead(archive.volumeHandle, header, CENTRAL_HEADER_SIZE);
+    int32_t got = reader.Read(header, CENTRAL_HEADER_SIZE);
     if (got < 0) {
       SetError(ERR_FILE_ACCESS);
       result = 0;
@@ -360,8 +409,8 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
         result = 0;
         break;
       }
-      if (!ReadExact(this, rawName, nameLength) || !ReadExact(this, extra, extraLength) ||
-          !ReadExact(this, comment, commentLength)) {
+      if (!ReadExact(this, &reader, rawName, nameLength) || !ReadExact(this, &reader, extra, extraLength) ||
+          !ReadExact(this, &reader, comment, commentLength)) {
         free(extra);
         free(comment);
         result = 0;
@@ -455,7 +504,7 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       continue;
     }
     if (signature == SIG_END_RECORD) {
-      endedAtEndRecord = FileSeek64(archive.volumeHandle, 0, FILE_CURRENT) - got == directoryEnd ? 1 : 0;
+      endedAtEndRecord = reader.Tell() - got == directoryEnd ? 1 : 0;
       break;
     }
     if (!shiftTried && !headerSeen) {
@@ -473,7 +522,7 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       }
       shift = realStart - (int64_t)declaredStart;
       shiftTried = true;
-      if (FileSeek64(archive.volumeHandle, realStart, FILE_BEGIN) != realStart) {
+      if (!reader.Seek(realStart)) {
         SetError(ERR_FILE_ACCESS);
         result = 0;
         break;
@@ -484,6 +533,7 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
   }
 done:
   free(rawName);
+  free(reader.block);
   FileClose(archive.volumeHandle);
   archive.volumeHandle = INVALID_FILE;
   return result;

@@ -8,10 +8,10 @@ void StrCopyN(char *dest, const char *src, size_t count, size_t size) {
   if (!dest || size == 0) return;
   size_t n = 0;
   if (src) {
-    while (n + 1 < size && n < count && src[n]) {
-      dest[n] = src[n];
-      n++;
-    }
+    // One bounded scan and one block copy: names pass through here many
+    // times per entry.
+    n = strnlen(src, count < size - 1 ? count : size - 1);
+    memmove(dest, src, n);
   }
   dest[n] = '\0';
 }

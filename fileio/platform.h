@@ -10,7 +10,13 @@
 
 // Character stepping in the platform's code page (double-byte aware on
 // Windows, whole UTF-8 sequences on POSIX).
-const char *TextNext(const char *p);
+// The backend's step over one character of any kind.
+const char *TextNextChar(const char *p);
+// An ASCII byte is a character of its own in every code page the program
+// runs under (no lead byte lies below 0x80): names are walked without a call.
+inline const char *TextNext(const char *p) {
+  return p && (unsigned char)(*p - 1) < 0x7F ? p + 1 : TextNextChar(p);
+}
 const char *TextPrev(const char *start, const char *p);
 void TextUpper(char *text);                 // in place
 int TextCompareNoCase(const char *a, const char *b);  // <0, 0, >0

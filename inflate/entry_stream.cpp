@@ -46,6 +46,24 @@ int StreamInit(EntryStream *stream, ArchiveContext *archive, EntryProgress *prog
 
 void StreamReset(EntryStream *stream) { stream->position = -1; }
 
+void StreamTakePiece(EntryStream *stream, uint32_t from, uint32_t count) {
+  stream->position = (int32_t)from;
+  stream->progress->leftToRead -= count;
+}
+
+uint32_t StreamTakeHeld(EntryStream *stream, const unsigned char **data, uint64_t most) {
+  int32_t pos = stream->position;
+  int64_t left = stream->progress->leftToDeliver;
+  if (pos < 0 || pos >= (int32_t)STREAM_BUF_SIZE || left <= 0) return 0;
+  uint64_t count = STREAM_BUF_SIZE - (uint32_t)pos;
+  if ((uint64_t)left < count) count = (uint64_t)left;
+  if (most < count) count = most;
+  *data = stream->buffer + pos;
+  stream->position += (int32_t)count;
+  stream->progress->leftToDeliver -= (int64_t)count;
+  return (uint32_t)count;
+}
+
 void StreamDecrypt(EntryStream *stream, unsigned char *data, uint32_t length) {
   int32_t kind = stream->archive->encryptionKind;
   if (kind == 0 || length == 0) return;

@@ -50,6 +50,14 @@ int StreamInit(EntryStream *stream, ArchiveContext *archive, EntryProgress *prog
                ZipArchiveJob *job);
 // Before every entry: the first fetch then reads afresh.
 void StreamReset(EntryStream *stream);
+// The caller has read the entry's first count data bytes (plain, never
+// encrypted) into the buffer at from, and the buffer holds valid bytes from
+// there to its end or to the end of the entry's data: the stream hands them
+// out first. Call after StreamReset.
+void StreamTakePiece(EntryStream *stream, uint32_t from, uint32_t count);
+// Hands out the bytes the buffer still owes, at most most of them, and
+// advances past them; 0 when it holds none.
+uint32_t StreamTakeHeld(EntryStream *stream, const unsigned char **data, uint64_t most);
 // The next byte 0..255, or -1 at the end of the entry's input.
 int StreamReadByte(EntryStream *stream);
 // Reads the next piece into the buffer from its start (position 0). 1, or 0

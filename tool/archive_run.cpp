@@ -71,6 +71,12 @@ void DrawProgress(ToolRun *run, bool force) {
   run->lineOpen = 1;
 }
 
+// The engine sums the sizes of the entries it is about to process.
+int OnRunStart(uintptr_t user, uint32_t totalLow, uint32_t totalHigh, int) {
+  ((ToolRun *)user)->total = ((uint64_t)totalHigh << 32) | totalLow;
+  return 1;
+}
+
 int OnProgress(uintptr_t user, uint32_t, uint32_t chunkBytes) {
   ToolRun *run = (ToolRun *)user;
   run->bytes += chunkBytes;
@@ -225,6 +231,7 @@ int32_t ToolRunEngine(ToolRun *run, ArchiveRunRequest *request) {
   ExtractCallbacks table;
   memset(&table, 0, sizeof table);
   uintptr_t user = (uintptr_t)run;
+  table.onRunStart = {OnRunStart, user};
   table.onEntryStart = {OnEntryStart, user};
   table.onProgress = {OnProgress, user};
   table.onOverwrite = {OnOverwrite, user};

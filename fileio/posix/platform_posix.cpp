@@ -95,7 +95,7 @@ const uint16_t kCp437High[128] = {
 
 }  // namespace
 
-const char *TextNext(const char *p) {
+const char *TextNextChar(const char *p) {
   if (!p || !*p) return p;
   int n = SequenceLength((unsigned char)*p);
   const char *q = p + 1;

@@ -8,7 +8,7 @@
 
 #include "fileio/platform.h"
 
-const char *TextNext(const char *p) { return p ? CharNextA(p) : p; }
+const char *TextNextChar(const char *p) { return p ? CharNextA(p) : p; }
 
 const char *TextPrev(const char *start, const char *p) {
   if (!start || !p) return start;

@@ -49,6 +49,7 @@ struct Entry {
   std::string packed;    // the bytes in the archive, when not data itself
   int64_t claimedSize;   // the size the directory states, when not data's
   int64_t claimedCrc;    // the CRC-32 the directory states, when not data's
+  uint32_t localExtra = 0;  // length of an extra field in the local header only
 };
 
 // Offsets count from the archive's first byte.
@@ -71,8 +72,13 @@ Bytes BuildZip(const std::vector<Entry> &entries, size_t prefix = 0) {
     Put32(out, (uint32_t)bytes.size());
     Put32(out, size);
     Put16(out, (uint32_t)e.name.size());
-    Put16(out, 0);
+    Put16(out, e.localExtra);
     out.insert(out.end(), e.name.begin(), e.name.end());
+    if (e.localExtra) {
+      Put16(out, 0xCAFE);
+      Put16(out, e.localExtra - 4);
+      out.insert(out.end(), e.localExtra - 4, 'X');
+    }
     out.insert(out.end(), bytes.begin(), bytes.end());
     Put32(central, 0x02014b50);
     Put16(central, 20);
@@ -308,6 +314,17 @@ TEST_F(ArchiveJobTest, ListingReportsEntriesAndTotals) {
   EXPECT_EQ(1u, s.directories);
   EXPECT_EQ(8u, s.uncompressedTotal);
   EXPECT_STREQ("", comment);
+
+  // A directory of many blocks: records cross the reader's block edges.
+  std::vector<Entry> many;
+  for (int i = 0; i < 2000; i++) many.push_back({"folder-with-a-long-name/entry-" + std::to_string(i) + ".txt", "x"});
+  Write(P("many.zip"), BuildZip(many, 70000));
+  names.clear();
+  ASSERT_EQ(0, ListArchive(P("many.zip").c_str(), nullptr, visit, &names, &s, nullptr, 0));
+  ASSERT_EQ(2000u, names.size());
+  EXPECT_EQ("folder-with-a-long-name\\entry-1999.txt", names.back());
+  EXPECT_EQ(2000u, s.uncompressedTotal);
+  ASSERT_EQ(0, Extract(P("many.zip"), P("out"), 1));
 }
 
 // Traditionally encrypted with password: the 12-byte header (last byte
@@ -389,6 +406,33 @@ TEST_F(ArchiveJobTest, StreamedTraditionalEntryIsCheckedByTheTimeByte) {
   EXPECT_EQ(0, Extract(P("s.zip"), P("out")));
   EXPECT_EQ(1, asked);
   EXPECT_EQ(data, Read(P("out\\s.txt")));
+}
+
+TEST_F(ArchiveJobTest, LocalHeaderOfOtherLengthAndDataOfManyPieces) {
+  // The local header is read together with the start of the data, guessed
+  // from the directory's lengths, and often arrives with the entry before:
+  // a longer local extra field, data that ends inside, at or beyond the
+  // first piece, stored or deflated, must all come out whole, and the
+  // entries around them.
+  std::string data(40000, '\0');
+  uint32_t x = 1;
+  for (char &c : data) c = (char)((x = x * 1103515245u + 12345u) >> 24);
+  int run = 0;
+  for (uint32_t localExtra : {0u, 4u, 200u, 20000u})
+    for (size_t size : {(size_t)100, (size_t)16300, data.size()})
+      for (uint32_t method : {METHOD_STORED, METHOD_DEFLATE}) {
+        SCOPED_TRACE(std::to_string(localExtra) + " " + std::to_string(size) + " " + std::to_string(method));
+        std::string part = data.substr(0, size);
+        Entry e{"e.bin", part, method, 0, method == METHOD_DEFLATE ? StoredDeflate(part) : std::string()};
+        e.localExtra = localExtra;
+        Write(P("l.zip"), BuildZip({{"first.txt", "before"}, e, {"next.txt", "after"}}));
+        std::string out = "out" + std::to_string(++run);
+        ASSERT_EQ(0, Extract(P("l.zip"), P(out)));
+        EXPECT_TRUE(part == Read(P(out + "\\e.bin")));
+        EXPECT_EQ("before", Read(P(out + "\\first.txt")));
+        EXPECT_EQ("after", Read(P(out + "\\next.txt")));
+        EXPECT_EQ(0, Extract(P("l.zip"), P("out"), 1));
+      }
 }
 
 TEST_F(ArchiveJobTest, MethodThatDecodesNothing) {
