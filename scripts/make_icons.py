@@ -200,11 +200,11 @@ def png_rgba(rows):
             chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
 
 
-def write_ico(path, layers, use_png=True):
-    images = [(png_rgba if use_png else dib)(render(layers, s)) for s in SIZES]
+def write_ico(path, layers, use_png=True, sizes=SIZES):
+    images = [(png_rgba if use_png else dib)(render(layers, s)) for s in sizes]
     out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
     offset = 6 + 16 * len(images)
-    for s, data in zip(SIZES, images):
+    for s, data in zip(sizes, images):
         out += struct.pack("<BBBBHHII", s % 256, s % 256, 0, 0, 1, 32, len(data), offset)
         offset += len(data)
     for data in images:
@@ -259,7 +259,10 @@ def main():
     outdir = args[0] if args else os.path.join(here, "..", "resources", "icons")
     os.makedirs(outdir, exist_ok=True)
     for name, make in ICONS.items():
-        write_ico(os.path.join(outdir, name), make(), use_png)
+        # Dialogs draw their icons at the small and the standard size; only
+        # the program's own icon is shown larger, by the shell.
+        sizes = SIZES if name == "app.ico" else SIZES[:2]
+        write_ico(os.path.join(outdir, name), make(), use_png, sizes)
         print(os.path.join(outdir, name))
 
 
