@@ -28,8 +28,9 @@ void Put32(std::string *s, uint32_t v) {
   Put16(s, v >> 16);
 }
 void Pad(std::string *s, size_t alignment) {
-  while (s->size() % alignment) s->push_back('\0');
+  if (s->size() % alignment) s->resize(s->size() + alignment - s->size() % alignment, '\0');
 }
+bool PowerOfTwo(uint32_t v) { return v && !(v & (v - 1)); }
 uint32_t AlignUp(uint32_t v, uint32_t a) { return a ? (v + a - 1) / a * a : v; }
 
 // The headers of a PE image that the writer touches.
@@ -58,6 +59,12 @@ bool ReadLayout(const std::string &image, PeLayout *l) {
   l->sectionAlignment = Get32(image, l->optional + 32);
   l->fileAlignment = Get32(image, l->optional + 36);
   l->sections = l->optional + optionalSize;
+  // What the loader accepts: powers of two, the file's from 512 to 64 KiB,
+  // sections' no finer. Anything else would have padding run away.
+  if (!PowerOfTwo(l->fileAlignment) || l->fileAlignment < 512 || l->fileAlignment > 0x10000) return false;
+  if (!PowerOfTwo(l->sectionAlignment) || l->sectionAlignment < l->fileAlignment ||
+      l->sectionAlignment > 0x1000000)
+    return false;
   return l->sections + (size_t)l->sectionCount * 40 <= image.size();
 }
 
@@ -434,7 +441,7 @@ bool PeReadResources(const std::string &image, PeResTree *tree, std::string *err
   tree->clear();
   PeLayout l;
   if (!ReadLayout(image, &l)) {
-    *error = "not a Windows program (no PE header)";
+    *error = "not a Windows program (no PE header, or one with impossible alignments)";
     return false;
   }
   if (l.directoryCount < 3) return true;

@@ -208,6 +208,18 @@ class WindowsResources(TempDirTest):
         image = header + b"\x00\x80\xff\xff" * size * size + b"\0" * 4 * size
         return struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(image), 22) + image
 
+    def test_stub_with_impossible_alignment_is_refused(self):
+        # A header asking for 1 GiB file alignment: refused, not padded for ever.
+        stub = bytearray(read(kvtest.WINDOWS_STUB))
+        pe = struct.unpack_from("<I", stub, 0x3C)[0]
+        struct.pack_into("<I", stub, pe + 24 + 36, 0x40000000)
+        out = self.path("refused.exe")
+        r = run_tool("build", "--archive", self.archive, "-o", out, "--stub", write(self.path("odd.exe"), bytes(stub)),
+                     "--icon", write(self.path("ok.ico"), self.icon()), timeout=60)
+        self.assertEqual(1, r.returncode, r.stderr)
+        self.assertIn(b"is no Windows program", r.stderr)
+        self.assertFalse(os.path.exists(out))
+
     def test_icon_version_manifest_read_back_and_run(self):
         need(shutil.which("wrestool"), "wrestool (icoutils) is not installed")
         ico = write(self.path("app.ico"), self.icon())
