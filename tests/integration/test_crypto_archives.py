@@ -87,11 +87,12 @@ class EncryptedArchives(kvtest.TempDirTest):
         # A password given is never replaced by a question, and nobody
         # cancelled: "wrong password", terminal or not.
         aes, zc = self.seven("a.zip", "-mem=AES256"), self.seven("z.zip", "-mem=ZipCrypto")
-        wrong = kvtest.write(self.path("wrong.txt"), b"wrong\n")
+        zc_wrong = kvtest.wrong_password(zc)
+        wrong = kvtest.write(self.path("wrong.txt"), zc_wrong.encode() + b"\n")
         empty = kvtest.write(self.path("empty.txt"), b"\n")
         cases = [("AES-256, --password", aes, ["--password", "wrong"], None, 8, b"error 28062: wrong password for"),
                  ("ZipCrypto, --password-file", zc, ["--password-file", wrong], None, 8, b"error 28062: wrong"),
-                 ("ZipCrypto, --password", zc, ["--password", "wrong"], None, 8, b"error 28062: wrong"),
+                 ("ZipCrypto, --password", zc, ["--password", zc_wrong], None, 8, b"error 28062: wrong"),
                  # Streamed: the header holds the time's high byte, not the CRC's.
                  ("zip -P to stdout, --password", self.info_zip("izps.zip", to_stdout=True), ["--password", "wrong"],
                   None, 8, b"error 28062: wrong"),
