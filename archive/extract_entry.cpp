@@ -64,7 +64,11 @@ int ZipArchiveJob::BuildOutputPath(const char *entryName, char *out, size_t size
 
 int ZipArchiveJob::AskOverwrite(const EntryRecord *entry, char *outputPath, size_t size) {
   FindRecord existing;
-  if (!callbacks.onOverwrite.fn || !FileFindFirst(outputPath, &existing)) return 0;
+  if (!callbacks.onOverwrite.fn) return 0;
+  // The link check has just found nothing there; a wildcard is no plain name.
+  const char *last = PathFindName(outputPath);
+  if (outputKind == NAME_ABSENT && !strpbrk(last, "*?")) return 0;
+  if (!FileFindFirst(outputPath, &existing)) return 0;
   int result = 0;
   if (!options.overwriteSilently && !(entry->attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     FindRecord incoming;
@@ -76,6 +80,7 @@ int ZipArchiveJob::AskOverwrite(const EntryRecord *entry, char *outputPath, size
     incoming.sizeHigh = (uint32_t)(entry->uncompressedSize >> 32);
     incoming.sizeLow = (uint32_t)entry->uncompressedSize;
     StrCopy(incoming.name, entry->name, sizeof incoming.name);
+    userAsked = true;
     result = callbacks.onOverwrite.fn(callbacks.onOverwrite.user, &existing, &incoming);
   }
   if (result == 3) {
@@ -94,12 +99,15 @@ int ZipArchiveJob::AskOverwrite(const EntryRecord *entry, char *outputPath, size
 }
 
 int ZipArchiveJob::OutputPathBlocked(const EntryRecord *entry, const char *outputPath) {
+  outputKind = -1;
+  outputFoldersThere = 0;
+  userAsked = false;
   if (archive.testOnly) return 0;
   // A link below the target folder could lead anywhere on the disk: it is
   // neither entered nor written through, nor replaced unasked.
-  if (PathHasLinkBelow(archive.destFolder, outputPath)) return 1;
+  if (PathHasLinkBelow(archive.destFolder, outputPath, &outputKind, &outputFoldersThere)) return 1;
   // A folder where a file is to go can't be replaced; found before any work.
-  return !(entry->attributes & FILE_ATTRIBUTE_DIRECTORY) && DirExists(outputPath);
+  return !(entry->attributes & FILE_ATTRIBUTE_DIRECTORY) && outputKind == NAME_FOLDER;
 }
 
 void ZipArchiveJob::DiscardOutput() {
@@ -139,10 +147,13 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   aheadLength = 0;
   if (!archive.testOnly) {
     // The folders first, then a look whether one came in as a link meanwhile;
-    // the data goes to a new file beside the final name.
+    // the look just taken still holds when every folder was there and no
+    // question gave time since. The data goes to a new file beside the final
+    // name.
     char dir[PATH_BUF_SIZE];
     PathGetDir(outputPath, dir, sizeof dir);
-    if (DirCreatePath(dir) && !PathHasLinkBelow(archive.destFolder, dir))
+    bool checked = outputFoldersThere && !userAsked;
+    if (checked || (DirCreatePath(dir) && !PathHasLinkBelow(archive.destFolder, dir)))
       archive.outputHandle = FileCreateTempBeside(outputPath, tempPath, sizeof tempPath);
     if (archive.outputHandle == INVALID_FILE) {
       SetError(ERR_FILE_ACCESS);

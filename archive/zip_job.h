@@ -195,6 +195,11 @@ class ZipArchiveJob : public ArchiveJob {
   // final name; empty when no such file exists. Only this file is removed
   // when the entry fails: the final name's old file is never touched.
   char tempPath[PATH_BUF_SIZE];
+  // What the output name was at the link check (NAME_*; -1 when nothing was
+  // looked at), and whether the user was asked about it since.
+  int outputKind = -1;
+  int outputFoldersThere = 0;
+  bool userAsked = false;
   // Bytes of the open (unsplit) archive file read ahead of the entries: the
   // stream's buffer holds the file's bytes from aheadStart on, aheadLength of
   // them, and the file position is right behind them. 0: nothing held.

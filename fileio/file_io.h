@@ -60,6 +60,9 @@ uint32_t FileSetDosTime(FileHandle h, uint16_t dosDate, uint16_t dosTime);
 int FileFindFirst(const char *name, FindRecord *record);
 // 1 when the name itself is a symbolic link or another reparse point.
 int FileIsLink(const char *name);
+// What the name itself is, in one probe that never follows a link.
+enum { NAME_ABSENT = 0, NAME_FILE = 1, NAME_FOLDER = 2, NAME_LINK = 3 };
+int FileNameKind(const char *name);
 // Marks an open extracted file as a program where the platform keeps such a
 // mark (POSIX: execute permission wherever read permission is granted); 0 on
 // success, else the platform error code. Windows has no such mark: 0.

@@ -11,7 +11,10 @@
 // 1 when a component of path below the folder base (which path starts with)
 // is a link or reparse point: the folders between and the last name itself.
 // The base folder is the user's choice and may be reached through links.
-int PathHasLinkBelow(const char *base, const char *path);
+// finalKind, when given, receives what the last name is (NAME_* of
+// FileNameKind; the base folder itself is looked at through links), and
+// foldersThere whether every folder on the way was there as a real one.
+int PathHasLinkBelow(const char *base, const char *path, int *finalKind = nullptr, int *foldersThere = nullptr);
 
 // Creates a new file for writing in the folder of finalPath under a fresh
 // temporary name (exclusive: never an existing name, never through a link)

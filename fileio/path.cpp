@@ -268,28 +268,46 @@ FileHandle FileCreateWithDirs(const char *path) {
 }
 
 // The digits come from the system's random source, so another user can't
-// tell the next name and plant something there first. A taken name is
-// skipped; the number of attempts is bounded, so a crowded folder ends the
-// search instead of spinning.
-int PathMakeTempName(const char *dir, const char *suffix, char *out, size_t size) {
+// tell the next name and plant something there first. The source is drawn
+// on in batches: one system call serves eight names.
+int PathDrawTempName(const char *dir, const char *suffix, char *out, size_t size) {
   if (!out || size == 0) return 0;
   char base[PATH_BUF_SIZE];  // taken before out is touched: out may be dir
   if (!dir || !PathGetDir(dir, base, sizeof base) || !PathEnsureBackslash(base)) {
     out[0] = '\0';
     return 0;
   }
+  static uint64_t pool[8];
+  static size_t poolLeft = 0;
+  if (poolLeft == 0) {
+    if (!SysRandom(pool, sizeof pool)) return 0;
+    poolLeft = sizeof pool / sizeof pool[0];
+  }
+  uint64_t draw = pool[--poolLeft];
+  pool[poolLeft] = 0;  // a name is drawn once
+  char digits[16];
+  StrPrintf(digits, sizeof digits, "%08u", (unsigned)(draw % 100000000u));
+  char name[PATH_BUF_SIZE + 1];
+  StrCopy(name, base, sizeof name);
+  StrAppend(name, digits, sizeof name);
+  StrAppend(name, suffix, sizeof name);
+  // A name cut to the buffer would not be the one checked: refuse it.
+  if (strlen(name) >= PATH_BUF_SIZE || strlen(name) >= size) {
+    out[0] = '\0';
+    return 0;
+  }
+  StrCopy(out, name, size);
+  return 1;
+}
+
+// A taken name is skipped; the number of attempts is bounded, so a crowded
+// folder ends the search instead of spinning.
+int PathMakeTempName(const char *dir, const char *suffix, char *out, size_t size) {
+  if (!out || size == 0) return 0;
+  char name[PATH_BUF_SIZE];
   const int kMaxAttempts = 1000;
   for (int attempt = 0; attempt < kMaxAttempts; attempt++) {
-    uint64_t draw;
-    if (!SysRandom(&draw, sizeof draw)) break;
-    char digits[16];
-    StrPrintf(digits, sizeof digits, "%08u", (unsigned)(draw % 100000000u));
-    char name[PATH_BUF_SIZE + 1];
-    StrCopy(name, base, sizeof name);
-    StrAppend(name, digits, sizeof name);
-    StrAppend(name, suffix, sizeof name);
-    // A name cut to the buffer would not be the one checked: refuse it.
-    if (strlen(name) >= PATH_BUF_SIZE || strlen(name) >= size) break;
+    if (!PathDrawTempName(dir, suffix, name, sizeof name) || strlen(name) >= size) break;
     if (!FileExists(name) && !DirExists(name)) {
       StrCopy(out, name, size);
       return 1;

@@ -32,6 +32,9 @@ int DirCreateChain(const char *path);
 int DirCreatePath(const char *path);
 FileHandle FileCreateWithDirs(const char *path);
 int PathMakeTempName(const char *dir, const char *suffix, char *out, size_t size);
+// A fresh name as above, not looked up: for a caller whose creation is
+// exclusive and so refuses a taken name itself.
+int PathDrawTempName(const char *dir, const char *suffix, char *out, size_t size);
 int OsIsNt();
 int DriveIsRemovable(const char *path);
 

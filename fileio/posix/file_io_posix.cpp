@@ -243,6 +243,14 @@ int FileIsLink(const char *name) {
   return lstat(native, &st) == 0 && S_ISLNK(st.st_mode) ? 1 : 0;
 }
 
+int FileNameKind(const char *name) {
+  char native[POSIX_PATH_SIZE];
+  if (!name || !PosixFromProgramPath(name, native, sizeof native) || !native[0]) return NAME_ABSENT;
+  struct stat st;
+  if (lstat(native, &st) != 0) return NAME_ABSENT;
+  return S_ISLNK(st.st_mode) ? NAME_LINK : S_ISDIR(st.st_mode) ? NAME_FOLDER : NAME_FILE;
+}
+
 int FileReplace(const char *from, const char *to) {
   char nativeFrom[POSIX_PATH_SIZE], nativeTo[POSIX_PATH_SIZE];
   if (!PosixFromProgramPath(from, nativeFrom, sizeof nativeFrom) || !PosixFromProgramPath(to, nativeTo, sizeof nativeTo))

@@ -105,6 +105,13 @@ int FileIsLink(const char *name) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? 1 : 0;
 }
 
+int FileNameKind(const char *name) {
+  DWORD attributes = name ? GetFileAttributesA(name) : INVALID_FILE_ATTRIBUTES;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return NAME_ABSENT;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return NAME_LINK;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? NAME_FOLDER : NAME_FILE;
+}
+
 int FileReplace(const char *from, const char *to) {
   if (!from || !to) return 0;
   // The user agreed to replace the file: a read-only one must let the move

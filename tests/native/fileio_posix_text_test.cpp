@@ -301,6 +301,21 @@ TEST(PosixFiles, LinksAreSeenAndNeverWrittenThrough) {
   EXPECT_EQ(0, FileIsLink(victim.c_str()));
   EXPECT_EQ(0, PathHasLinkBelow(base.c_str(), victim.c_str()));
   EXPECT_EQ(0, PathHasLinkBelow(links[2].c_str(), (links[2] + "\\victim").c_str())) << "the base itself may be one";
+  // What the look found: extraction skips creating folders on its word.
+  struct {
+    std::string base, path;
+    int kind, foldersThere;
+  } const looks[] = {{base, victim, NAME_FILE, 1},
+                     {base, base + "none\\x", NAME_ABSENT, 0},
+                     {links[2], links[2] + "\\victim", NAME_FILE, 1},
+                     {base, base, NAME_FOLDER, 1},
+                     {base + "none\\", base + "none\\x", NAME_ABSENT, 0}};
+  for (const auto &look : looks) {
+    int kind = -1, there = -1;
+    EXPECT_EQ(0, PathHasLinkBelow(look.base.c_str(), look.path.c_str(), &kind, &there)) << look.path;
+    EXPECT_EQ(look.kind, kind) << look.path;
+    EXPECT_EQ(look.foldersThere, there) << look.path;
+  }
   EXPECT_EQ(1, FileReplace(fresh.c_str(), links[0].c_str()));
   EXPECT_EQ(0, FileIsLink(links[0].c_str()));
   struct stat st;
