@@ -6,9 +6,9 @@ namespace {
 
 // Tables derived from the CRC table at first use (zero-filled storage costs
 // the program file nothing; 16 KiB of stored bytes would):
-// - kKey2Bits[i]: bits 2..15 of table[i], moved down to bits 0..13. The
+// - gKey2Bits[i]: bits 2..15 of table[i], moved down to bits 0..13. The
 //   keystream byte depends on exactly these bits of key 2.
-// - kKey0Low[s]: the low byte of table[keystream byte of key-2 bits s]. The
+// - gKey0Low[s]: the low byte of table[keystream byte of key-2 bits s]. The
 //   CRC table is linear (table[a ^ b] = table[a] ^ table[b]), so key 0's step
 //   splits into this part and one that does not wait for the keystream.
 uint16_t gKey2Bits[256];
@@ -45,11 +45,12 @@ void CipherDecrypt(CipherKeys *keys, unsigned char *data, size_t length) {
   // key 1's top byte -> table load -> xor -> table load -> xor -> multiply ->
   // add, back to key 1's top byte. Everything else runs beside it:
   // - s holds the keystream bits of key 2, taken straight from the step's
-  //   table entry (kKey2Bits) and from the part of the step that needs only
+  //   table entry (gKey2Bits) and from the part of the step that needs only
   //   the previous key 2 (r), with no shift or mask after the load;
-  // - key 0's step is table[low0 ^ stored ^ keystream] ^ (key 0 >> 8), split
-  //   by linearity into q (no keystream) and table[keystream], whose low
-  //   byte kKey0Low gives without waiting for the keystream byte itself;
+  // - key 0's step is table[low0 ^ stored ^ keystream] ^ (key 0 >> 8), with
+  //   low0 key 0's low byte; it splits by linearity into q (no keystream)
+  //   and table[keystream], whose low byte gKey0Low gives without waiting
+  //   for the keystream byte itself;
   // - key 1 is (k1 * C + 1) + low0 * C, so only the last multiply waits for
   //   key 0 (the empty asm stops the compiler folding it back);
   // - the keys live in locals: a store through data may alias *keys.
