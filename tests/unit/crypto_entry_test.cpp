@@ -151,6 +151,17 @@ TEST(TraditionalCipher, BufferLoopEqualsOneByteSteps) {
       ASSERT_EQ(0, memcmp(stepKeys.key, keys.key, sizeof keys.key)) << password << " split " << split;
     }
   }
+  // A long run reaches every state of key 2's keystream bits the loop looks up.
+  std::vector<unsigned char> data(1u << 20);
+  for (auto &b : data) b = (unsigned char)rng();
+  CipherKeys stepKeys, keys;
+  CipherInitKeys(&stepKeys, "long run");
+  keys = stepKeys;
+  std::vector<unsigned char> expected = data;
+  for (auto &b : expected) b = CipherUpdateKeys(&stepKeys, (uint8_t)(b ^ CipherKeystreamByte(&stepKeys)));
+  CipherDecrypt(&keys, data.data(), data.size());
+  EXPECT_EQ(expected, data);
+  EXPECT_EQ(0, memcmp(stepKeys.key, keys.key, sizeof keys.key));
 }
 
 namespace {
