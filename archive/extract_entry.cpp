@@ -202,12 +202,18 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   // data and either hold all of it or fill the buffer to its end, as every
   // piece the stream reads itself does (the file position is then where the
   // stream goes on). Otherwise the data is read afresh from its start.
+  // A traditionally encrypted entry's header comes from the piece too, and
+  // the rest of the piece is decrypted where it lies.
   uint32_t inPiece = (uint32_t)got > dataStart ? (uint32_t)got - dataStart : 0;
-  bool usePiece = dataStart <= (uint32_t)got && !(localFlags & FLAG_ENCRYPTED) &&
+  uint32_t pieceCount = (int64_t)inPiece < packed ? inPiece : (uint32_t)packed;
+  bool encrypted = (localFlags & FLAG_ENCRYPTED) != 0;
+  bool headerInPiece = encrypted && entry->encryptionKind == 1 && !archive.multiVolume &&
+                       pieceCount >= ENCRYPTION_HEADER_SIZE;
+  bool usePiece = dataStart <= (uint32_t)got && (!encrypted || headerInPiece) &&
                   ((int64_t)inPiece >= packed || base + (uint32_t)got == STREAM_BUF_SIZE);
   StreamReset(stream);
   if (usePiece) {
-    StreamTakePiece(stream, base + dataStart, (int64_t)inPiece < packed ? inPiece : (uint32_t)packed);
+    if (!encrypted) StreamTakePiece(stream, base + dataStart, pieceCount);
     // The whole entry is in the piece: the stream reads nothing more, and
     // what follows the entry stays there for the next one.
     if ((int64_t)inPiece >= packed && !archive.multiVolume) {
@@ -229,9 +235,21 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
       archive.passwordCheckAlt = ((uint32_t)local[11] << 24) | 1;
       descriptorCase = true;
     }
-    if (!EntryCryptoBegin(stream, outputPath)) {
+    if (usePiece) {
+      stream->headerBytes = stream->buffer + base + dataStart;
+      stream->headerCount = ENCRYPTION_HEADER_SIZE;
+    }
+    int begun = EntryCryptoBegin(stream, outputPath);
+    stream->headerBytes = nullptr;
+    stream->headerCount = 0;
+    if (!begun) {
       SetError(ERR_WRONG_PASSWORD);
       return;  // the loop removes the temporary file
+    }
+    if (usePiece) {
+      uint32_t from = base + dataStart + ENCRYPTION_HEADER_SIZE;
+      StreamDecrypt(stream, stream->buffer + from, pieceCount - ENCRYPTION_HEADER_SIZE);
+      StreamTakePiece(stream, from, pieceCount - ENCRYPTION_HEADER_SIZE);
     }
   } else {
     archive.encryptionKind = 0;

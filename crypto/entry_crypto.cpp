@@ -25,6 +25,12 @@ void RecordError(ArchiveContext *archive, int32_t code) {
 int ReadEntryBytes(EntryStream *stream, unsigned char *dest, uint32_t count) {
   ArchiveContext *archive = stream->archive;
   uint32_t got = 0;
+  if (stream->headerCount) {
+    got = stream->headerCount < count ? stream->headerCount : count;
+    memcpy(dest, stream->headerBytes, got);
+    stream->headerBytes += got;
+    stream->headerCount -= got;
+  }
   while (got < count) {
     int32_t n = FileRead(archive->volumeHandle, dest + got, count - got);
     if (n > 0) {

@@ -44,7 +44,11 @@ int StreamInit(EntryStream *stream, ArchiveContext *archive, EntryProgress *prog
   return 1;
 }
 
-void StreamReset(EntryStream *stream) { stream->position = -1; }
+void StreamReset(EntryStream *stream) {
+  stream->position = -1;
+  stream->headerBytes = nullptr;
+  stream->headerCount = 0;
+}
 
 void StreamTakePiece(EntryStream *stream, uint32_t from, uint32_t count) {
   stream->position = (int32_t)from;

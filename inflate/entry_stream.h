@@ -37,6 +37,10 @@ struct EntryStream {
   int32_t position;             // next byte to deliver; -1 nothing read yet; STREAM_BUF_SIZE used up
   CipherKeys cipherKeys;        // traditional cipher state of the current entry
   AesEntryState aesState;       // AES state of the current entry
+  // Encryption header bytes read already with the local header: the
+  // decryption set-up takes them from here before reading the file.
+  const unsigned char *headerBytes;
+  uint32_t headerCount;
 };
 
 // A new stream without a buffer, position -1; null when out of memory.
@@ -50,10 +54,10 @@ int StreamInit(EntryStream *stream, ArchiveContext *archive, EntryProgress *prog
                ZipArchiveJob *job);
 // Before every entry: the first fetch then reads afresh.
 void StreamReset(EntryStream *stream);
-// The caller has read the entry's first count data bytes (plain, never
-// encrypted) into the buffer at from, and the buffer holds valid bytes from
-// there to its end or to the end of the entry's data: the stream hands them
-// out first. Call after StreamReset.
+// The caller has read the entry's first count data bytes into the buffer at
+// from (decrypted already, if encrypted), and the buffer holds valid bytes
+// from there to its end or to the end of the entry's data: the stream hands
+// them out first. Call after StreamReset and any decryption set-up.
 void StreamTakePiece(EntryStream *stream, uint32_t from, uint32_t count);
 // Hands out the bytes the buffer still owes, at most most of them, and
 // advances past them; 0 when it holds none.
