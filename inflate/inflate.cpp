@@ -204,12 +204,50 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
 
   // Doubles the filled part of table k until it spans bits.
   auto widen = [&](int k, unsigned bits) {
+    if (levelFilled[k] >= bits) return;
     HuffEntry *t = arena->entries + levelStart[k];
     for (unsigned f = levelFilled[k]; f < bits; f++) memcpy(t + (1u << f), t, sizeof(HuffEntry) << f);
-    if (levelFilled[k] < bits) levelFilled[k] = bits;
+    levelFilled[k] = bits;
+  };
+  // The entry of the next code in canonical order, bits long at its level.
+  auto nextEntry = [&](unsigned bits) {
+    HuffEntry entry;
+    entry.bits = (uint8_t)bits;
+    entry.value = 0;
+    if (next >= used) {
+      entry.operation = OP_INVALID;  // a dummy code filling unused space
+    } else {
+      unsigned v = sorted[next++];
+      if (v < s) {
+        entry.operation = v < 256 ? literalOp : endOp;
+        entry.value = (uint16_t)v;
+      } else {
+        entry.operation = extras[v - s];
+        entry.value = bases[v - s];
+      }
+    }
+    return entry;
+  };
+  // Bit-reversed increment of a len-bit code.
+  auto step = [](unsigned c, unsigned len) {
+    unsigned bit = 1u << (len - 1);
+    while (c & bit) {
+      c ^= bit;
+      bit >>= 1;
+    }
+    return c ^ bit;
   };
 
   for (unsigned len = minLen; len <= maxLen; len++) {
+    if (h == 0 && len <= levelBits[0]) {
+      // Codes that fit the root table: no table opens or closes among them.
+      widen(0, len);
+      for (unsigned left = count[len]; left > 0; left--) {
+        arena->entries[code] = nextEntry(len);
+        code = step(code, len);
+      }
+      continue;
+    }
     for (unsigned left = count[len]; left > 0; left--) {
       // Open tables down to the one that holds this code.
       while (len > w + (h >= 0 ? levelBits[h] : 0)) {
@@ -249,31 +287,9 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
         }
       }
 
-      HuffEntry entry;
-      entry.bits = (uint8_t)(len - w);
-      entry.value = 0;
-      if (next >= used) {
-        entry.operation = OP_INVALID;  // a dummy code filling unused space
-      } else {
-        unsigned v = sorted[next++];
-        if (v < s) {
-          entry.operation = v < 256 ? literalOp : endOp;
-          entry.value = (uint16_t)v;
-        } else {
-          entry.operation = extras[v - s];
-          entry.value = bases[v - s];
-        }
-      }
       widen(h, len - w);
-      arena->entries[levelStart[h] + (code >> w)] = entry;
-
-      // Next code: bit-reversed increment of a len-bit number.
-      unsigned bit = 1u << (len - 1);
-      while (code & bit) {
-        code ^= bit;
-        bit >>= 1;
-      }
-      code ^= bit;
+      arena->entries[levelStart[h] + (code >> w)] = nextEntry(len - w);
+      code = step(code, len);
 
       // Close the tables whose codes are all placed.
       while ((code & ((1u << w) - 1)) != levelOpening[h]) {
