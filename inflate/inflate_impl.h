@@ -205,6 +205,29 @@ inline void CopyForward(unsigned char *dst, const unsigned char *src, uint32_t n
   }
   // Here src is at least 8 bytes behind dst, or ahead of it (each word is
   // loaded before anything it covers can be overwritten).
+  if (src < dst && n >= 4) {
+    // Behind: the tail is copied as one more word (or half word) that ends
+    // at the match's end; the bytes it overlaps get the values they hold.
+    unsigned char *const dstEnd = dst + n;
+    const unsigned char *const srcEnd = src + n;
+    if (n >= 8) {
+      for (; n >= 8; n -= 8, src += 8, dst += 8) {
+        uint64_t w;
+        memcpy(&w, src, 8);
+        memcpy(dst, &w, 8);
+      }
+      uint64_t w;
+      memcpy(&w, srcEnd - 8, 8);
+      memcpy(dstEnd - 8, &w, 8);
+    } else {
+      uint32_t head, tail;
+      memcpy(&head, src, 4);
+      memcpy(&tail, srcEnd - 4, 4);
+      memcpy(dst, &head, 4);
+      memcpy(dstEnd - 4, &tail, 4);
+    }
+    return;
+  }
   for (; n >= 8; n -= 8, src += 8, dst += 8) {
     uint64_t w;
     memcpy(&w, src, 8);
