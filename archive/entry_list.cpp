@@ -79,7 +79,12 @@ EntryList *CreateList(ArchiveJob *job, int kind) {
 int32_t AddPattern(ArchiveJob *job, EntryList *list, const char *text) {
   PatternRecord *p = (PatternRecord *)calloc(1, sizeof(PatternRecord));
   size_t len = text ? strlen(text) : 0;
-  char *copy = (char *)malloc(len + 1);
+  char pattern[PATH_BUF_SIZE], namePart[PATH_BUF_SIZE], folderPart[PATH_BUF_SIZE];
+  StrCopy(pattern, text ? text : "", sizeof pattern);
+  NameUpper(pattern);
+  SplitName(pattern, namePart, folderPart);
+  size_t nameLength = strlen(namePart), folderLength = strlen(folderPart);
+  char *copy = (char *)malloc(len + 1 + nameLength + 1 + folderLength + 1);
   if (!p || !copy || !list || !AppendNode(list, p)) {
     free(p);
     free(copy);
@@ -89,6 +94,10 @@ int32_t AddPattern(ArchiveJob *job, EntryList *list, const char *text) {
   if (len) memcpy(copy, text, len);
   copy[len] = '\0';
   p->text = copy;
+  memcpy(copy + len + 1, namePart, nameLength + 1);
+  p->namePart = copy + len + 1;
+  memcpy(copy + len + 1 + nameLength + 1, folderPart, folderLength + 1);
+  p->folderPart = copy + len + 1 + nameLength + 1;
   return 0;
 }
 
@@ -142,11 +151,7 @@ int MatchesPatternList(const char *upperName, const EntryList *list) {
   SplitName(upperName, namePart, folderPart);
   for (const ListNode *n = list->first; n; n = n->next) {
     const PatternRecord *p = (const PatternRecord *)n->item;
-    char pattern[PATH_BUF_SIZE];
-    StrCopy(pattern, p->text, sizeof pattern);
-    NameUpper(pattern);
-    char patName[PATH_BUF_SIZE], patFolder[PATH_BUF_SIZE];
-    SplitName(pattern, patName, patFolder);
+    const char *patName = p->namePart, *patFolder = p->folderPart;
     if (!NameMatch(namePart, patName)) continue;
     if (patName[0] == '*') {
       // A wildcard name matches in the pattern's folder and every folder below it.

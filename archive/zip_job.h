@@ -65,6 +65,10 @@ struct EntryList {
 
 struct PatternRecord {
   char *text;
+  // Upper-cased name and folder parts of the text, made once by AddPattern
+  // (in text's allocation) rather than for every entry a run compares.
+  const char *namePart;
+  const char *folderPart;
 };
 
 // A caller's optional limits on the entries a run selects. Each limit counts
