@@ -28,6 +28,8 @@ bool IsPortDigit(const char *p, size_t length) {
   return length == 2 && c == 0xC2 && (d == 0xB9 || d == 0xB2 || d == 0xB3);
 }
 
+}  // namespace
+
 // The part before the first dot, without trailing blanks, decides.
 bool IsDeviceName(const char *start, size_t length) {
   char first = (char)(start[0] | 0x20);  // every device name starts with one of these letters
@@ -41,8 +43,6 @@ bool IsDeviceName(const char *start, size_t length) {
     if (SameLetters(start, n, name)) return true;
   return n >= 4 && (SameLetters(start, 3, "COM") || SameLetters(start, 3, "LPT")) && IsPortDigit(start + 3, n - 3);
 }
-
-}  // namespace
 
 void PrefixDeviceNames(char *name, size_t size) {
   if (!name || size == 0) return;

@@ -167,40 +167,42 @@ void ApplyZip64(const unsigned char *block, EntryRecord *e, uint32_t *disk) {
   *disk = (uint32_t)v;
 }
 
-// True when CleanEntryName changes nothing but device names: plain ASCII
-// without reserved characters, colons, forward slashes or "..", no empty
-// component and none of dots and blanks only (a trailing separator stays),
-// short enough for every buffer on the way.
 constexpr uint64_t Bit(unsigned c) { return 1ull << (c & 63); }
 
-// Bytes a clean name holds as they are: printable ASCII but " * / : < > ? |
-// (bit c of kPlainLow for c below 64, bit c - 64 of kPlainHigh above).
-constexpr uint64_t kPlainLow =
-    0xFFFFFFFF00000000ull & ~(Bit('"') | Bit('*') | Bit('/') | Bit(':') | Bit('<') | Bit('>') | Bit('?'));
-constexpr uint64_t kPlainHigh = 0x7FFFFFFFFFFFFFFFull & ~Bit('|');
+// Bytes a clean name holds as they are and that need no further look:
+// printable ASCII but " * / : < > ? | and the separator, the dot and the
+// blank (bit c of kSimpleLow for c below 64, bit c - 64 of kSimpleHigh).
+constexpr uint64_t kSimpleLow = 0xFFFFFFFF00000000ull & ~(Bit('"') | Bit('*') | Bit('/') | Bit(':') | Bit('<') |
+                                                          Bit('>') | Bit('?') | Bit('.') | Bit(' '));
+constexpr uint64_t kSimpleHigh = 0x7FFFFFFFFFFFFFFFull & ~(Bit('|') | Bit('\\'));
 
+// True when CleanEntryName changes nothing: plain ASCII without reserved
+// characters, colons, forward slashes or "..", no empty component, none of
+// dots and blanks only (a trailing separator stays) and none a device
+// name, short enough for every buffer on the way.
 bool CleanAlready(const char *name, size_t size) {
   size_t i = 0, componentStart = 0;
   bool dotsOnly = true;
   for (;; i++) {
     unsigned char c = (unsigned char)name[i];
-    if (c == '\\' || c == '\0') {
-      if (i == componentStart) {
-        if (c == '\0' && i > 0) break;
-        return false;
-      }
-      if (dotsOnly) return false;
-      if (c == '\0') break;
-      componentStart = i + 1;
-      dotsOnly = true;
+    if (c < 128 && ((c < 64 ? kSimpleLow >> c : kSimpleHigh >> (c - 64)) & 1)) {
+      dotsOnly = false;
       continue;
     }
-    if (!((c < 64 ? kPlainLow >> c : c < 128 ? kPlainHigh >> (c - 64) : 0) & 1)) return false;
     if (c == '.') {
       if (name[i + 1] == '.') return false;
-    } else if (c != ' ') {
-      dotsOnly = false;
+      continue;
     }
+    if (c == ' ') continue;
+    if (c != '\\' && c != '\0') return false;
+    if (i == componentStart) {
+      if (c == '\0' && i > 0) break;  // a trailing separator
+      return false;
+    }
+    if (dotsOnly || IsDeviceName(name + componentStart, i - componentStart)) return false;
+    if (c == '\0') break;
+    componentStart = i + 1;
+    dotsOnly = true;
   }
   return i + 1 < size && i + 1 < PATH_BUF_SIZE;
 }
@@ -228,10 +230,7 @@ void CleanEntryName(char *name, size_t size) {
   if (!name || size == 0) return;
   // Most names are clean already (every name is cleaned once more on its
   // way to an output path).
-  if (CleanAlready(name, size)) {
-    PrefixDeviceNames(name, size);
-    return;
-  }
+  if (CleanAlready(name, size)) return;
   char buf[PATH_BUF_SIZE];
   StrCopy(buf, name, sizeof buf);
 
