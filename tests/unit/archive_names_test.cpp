@@ -186,6 +186,7 @@ TEST(ArchiveSelect, IncludeAndExcludePatterns) {
       {{"*.*"}, {"DOCS\\*.*"}, "DOCS\\X.BIN", 0},
       {{"*.*"}, {"DOCS\\*.*"}, "OTHER\\X.BIN", 1},
       {{"*.BIN", "*.TXT"}, {}, "X.TXT", 1},
+      {{"OTHER\\*.TXT", "DOCS\\*.TXT"}, {}, "DOCS\\A.TXT", 1},  // the second pattern's folder decides
       {{"*.BIN"}, {}, "X.TXT", 0},
   };
   for (const auto &c : cases) {
