@@ -399,7 +399,8 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
   uint64_t declaredSize = zip64 ? GetU64(zip64EndRecord + 40) : GetU32(endRecord + 12);
   uint64_t declaredStart = zip64 ? GetU64(zip64EndRecord + 48) : GetU32(endRecord + 16);
   unsigned char header[CENTRAL_HEADER_SIZE];
-  unsigned char *rawName = nullptr;
+  unsigned char *rawName = nullptr;  // a name too long for shortName
+  unsigned char shortName[PATH_BUF_SIZE];
   DirectoryReader reader = {archive.volumeHandle, (unsigned char *)malloc(DIRECTORY_READ_SIZE), 0, 0, 0};
 
   if (!reader.block) {
@@ -442,17 +443,18 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       uint32_t commentLength = GetU16(header + 32);
       EntryRecord e;
       memset(&e, 0, sizeof e);
-      rawName = (unsigned char *)malloc(nameLength + 1);
+      unsigned char *nameBytes = shortName;
+      if (nameLength >= sizeof shortName) nameBytes = rawName = (unsigned char *)malloc(nameLength + 1);
       unsigned char *extra = extraLength ? (unsigned char *)malloc(extraLength) : nullptr;
       char *comment = (char *)malloc(commentLength + 1);
-      if (!rawName || (extraLength && !extra) || !comment) {
+      if (!nameBytes || (extraLength && !extra) || !comment) {
         free(extra);
         free(comment);
         SetError(ERR_NO_MEMORY);
         result = 0;
         break;
       }
-      if (!ReadExact(this, &reader, rawName, nameLength) || !ReadExact(this, &reader, extra, extraLength) ||
+      if (!ReadExact(this, &reader, nameBytes, nameLength) || !ReadExact(this, &reader, extra, extraLength) ||
           !ReadExact(this, &reader, comment, commentLength)) {
         free(extra);
         free(comment);
@@ -464,7 +466,7 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
 
       char name[PATH_BUF_SIZE];
       memset(name, 0, sizeof name);
-      ConvertName(rawName, nameLength, flags, GetU16(header + 4) >> 8, extra, extraLength, name, sizeof name);
+      ConvertName(nameBytes, nameLength, flags, GetU16(header + 4) >> 8, extra, extraLength, name, sizeof name);
       PathFixSlashes(name);
       e.validName = 1;
       if (name[0] == '.' && name[1] == '\\') {
@@ -474,7 +476,7 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       if (nameLength > 3 && name[0] && name[1] == ':' && name[2] == '\\') Cut(name, 3);
       CleanEntryName(name, sizeof name);
       if (name[0] == '\0') e.validName = 0;
-      bool storedAsFolder = nameLength > 0 && rawName[nameLength - 1] == '/';
+      bool storedAsFolder = nameLength > 0 && nameBytes[nameLength - 1] == '/';
       free(rawName);
       rawName = nullptr;
 
