@@ -28,8 +28,12 @@ bool IsPortDigit(const char *p, size_t length) {
   return length == 2 && c == 0xC2 && (d == 0xB9 || d == 0xB2 || d == 0xB3);
 }
 
+}  // namespace
+
 // The part before the first dot, without trailing blanks, decides.
 bool IsDeviceName(const char *start, size_t length) {
+  char first = (char)(start[0] | 0x20);  // every device name starts with one of these letters
+  if (first != 'c' && first != 'p' && first != 'a' && first != 'n' && first != 'l') return false;
   size_t n = 0;
   while (n < length && start[n] != '.') n++;
   while (n > 0 && start[n - 1] == ' ') n--;
@@ -40,10 +44,19 @@ bool IsDeviceName(const char *start, size_t length) {
   return n >= 4 && (SameLetters(start, 3, "COM") || SameLetters(start, 3, "LPT")) && IsPortDigit(start + 3, n - 3);
 }
 
-}  // namespace
-
 void PrefixDeviceNames(char *name, size_t size) {
   if (!name || size == 0) return;
+  // Most names hold no device name: they stay as they are when they fit.
+  const char *q = name;
+  bool device = false;
+  while (*q && !device) {
+    const char *start = q;
+    while (*q && *q != '\\') q = TextNext(q);
+    device = q > start && IsDeviceName(start, (size_t)(q - start));
+    if (*q) q++;
+  }
+  size_t length = (size_t)(q - name);
+  if (!device && length < size && length + 1 < PATH_BUF_SIZE) return;
   char out[PATH_BUF_SIZE];
   size_t len = 0;
   const char *p = name;

@@ -46,13 +46,18 @@ void RecordError(ArchiveJob *job, int32_t code) {
   if (job && job->archive.errorCode == 0) job->archive.errorCode = code;
 }
 
-// Splits an upper-cased name into its name part and its folder part without
-// root ("DOCS\SUB\A.TXT" -> "A.TXT", "DOCS\SUB\").
-void SplitName(const char *name, char *namePart, char *folderPart) {
-  PathGetName(name, namePart, PATH_BUF_SIZE);
+// The folder part of an upper-cased name, without root ("DOCS\SUB\A.TXT"
+// -> "DOCS\SUB\").
+void FolderPart(const char *name, char *folderPart) {
   char dir[PATH_BUF_SIZE];
   PathGetDir(name, dir, sizeof dir);
   PathAfterRoot(dir, folderPart, PATH_BUF_SIZE);
+}
+
+// Splits an upper-cased name into its name part and its folder part.
+void SplitName(const char *name, char *namePart, char *folderPart) {
+  PathGetName(name, namePart, PATH_BUF_SIZE);
+  FolderPart(name, folderPart);
 }
 
 }  // namespace
@@ -79,7 +84,12 @@ EntryList *CreateList(ArchiveJob *job, int kind) {
 int32_t AddPattern(ArchiveJob *job, EntryList *list, const char *text) {
   PatternRecord *p = (PatternRecord *)calloc(1, sizeof(PatternRecord));
   size_t len = text ? strlen(text) : 0;
-  char *copy = (char *)malloc(len + 1);
+  char pattern[PATH_BUF_SIZE], namePart[PATH_BUF_SIZE], folderPart[PATH_BUF_SIZE];
+  StrCopy(pattern, text ? text : "", sizeof pattern);
+  NameUpper(pattern);
+  SplitName(pattern, namePart, folderPart);
+  size_t nameLength = strlen(namePart), folderLength = strlen(folderPart);
+  char *copy = (char *)malloc(len + 1 + nameLength + 1 + folderLength + 1);
   if (!p || !copy || !list || !AppendNode(list, p)) {
     free(p);
     free(copy);
@@ -89,6 +99,10 @@ int32_t AddPattern(ArchiveJob *job, EntryList *list, const char *text) {
   if (len) memcpy(copy, text, len);
   copy[len] = '\0';
   p->text = copy;
+  memcpy(copy + len + 1, namePart, nameLength + 1);
+  p->namePart = copy + len + 1;
+  memcpy(copy + len + 1 + nameLength + 1, folderPart, folderLength + 1);
+  p->folderPart = copy + len + 1 + nameLength + 1;
   return 0;
 }
 
@@ -139,19 +153,22 @@ void FreeList(EntryList *list) {
 int MatchesPatternList(const char *upperName, const EntryList *list) {
   if (!upperName || !list) return 0;
   char namePart[PATH_BUF_SIZE], folderPart[PATH_BUF_SIZE];
-  SplitName(upperName, namePart, folderPart);
+  PathGetName(upperName, namePart, PATH_BUF_SIZE);
+  // The folder part only when a pattern asks for it: a wildcard pattern
+  // without a folder ("*.*") matches in every folder.
+  bool haveFolder = false;
   for (const ListNode *n = list->first; n; n = n->next) {
     const PatternRecord *p = (const PatternRecord *)n->item;
-    char pattern[PATH_BUF_SIZE];
-    StrCopy(pattern, p->text, sizeof pattern);
-    NameUpper(pattern);
-    char patName[PATH_BUF_SIZE], patFolder[PATH_BUF_SIZE];
-    SplitName(pattern, patName, patFolder);
+    const char *patName = p->namePart, *patFolder = p->folderPart;
     if (!NameMatch(namePart, patName)) continue;
+    if (patName[0] == '*' && patFolder[0] == '\0') return 1;
+    if (!haveFolder) {
+      FolderPart(upperName, folderPart);
+      haveFolder = true;
+    }
     if (patName[0] == '*') {
       // A wildcard name matches in the pattern's folder and every folder below it.
-      size_t n2 = strlen(patFolder);
-      if (n2 == 0 || strncmp(folderPart, patFolder, n2) == 0) return 1;
+      if (strncmp(folderPart, patFolder, strlen(patFolder)) == 0) return 1;
     } else if (strcmp(folderPart, patFolder) == 0) {
       return 1;
     }

@@ -39,7 +39,11 @@ int EntriesOverlap(const EntryList *entries) {
     ranges[i].start = e->localHeaderOffset;
     ranges[i].end = SaturatingAdd(SaturatingAdd(e->localHeaderOffset, LOCAL_HEADER_SIZE), e->compressedSize);
   }
-  qsort(ranges, count, sizeof(Range), CompareRanges);
+  // Writers list the entries in the order of their data, so the ranges
+  // usually arrive sorted already.
+  bool sorted = true;
+  for (i = 1; i < count && sorted; i++) sorted = CompareRanges(&ranges[i - 1], &ranges[i]) <= 0;
+  if (!sorted) qsort(ranges, count, sizeof(Range), CompareRanges);
   int overlap = 0;
   for (i = 1; i < count && !overlap; i++)
     overlap = ranges[i].disk == ranges[i - 1].disk && ranges[i].start < ranges[i - 1].end;

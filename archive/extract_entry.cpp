@@ -368,6 +368,7 @@ int DecoderSetUp(ZipArchiveJob *job) {
 }
 
 void DecoderTearDown(ZipArchiveJob *job) {
+  InflateFreeTables(&job->decoder);
   free(job->window);
   job->window = nullptr;
   StreamDestroy(job->stream);

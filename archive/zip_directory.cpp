@@ -167,6 +167,46 @@ void ApplyZip64(const unsigned char *block, EntryRecord *e, uint32_t *disk) {
   *disk = (uint32_t)v;
 }
 
+constexpr uint64_t Bit(unsigned c) { return 1ull << (c & 63); }
+
+// Bytes a clean name holds as they are and that need no further look:
+// printable ASCII but " * / : < > ? | and the separator, the dot and the
+// blank (bit c of kSimpleLow for c below 64, bit c - 64 of kSimpleHigh).
+constexpr uint64_t kSimpleLow = 0xFFFFFFFF00000000ull & ~(Bit('"') | Bit('*') | Bit('/') | Bit(':') | Bit('<') |
+                                                          Bit('>') | Bit('?') | Bit('.') | Bit(' '));
+constexpr uint64_t kSimpleHigh = 0x7FFFFFFFFFFFFFFFull & ~(Bit('|') | Bit('\\'));
+
+// True when CleanEntryName changes nothing: plain ASCII without reserved
+// characters, colons, forward slashes or "..", no empty component, none of
+// dots and blanks only (a trailing separator stays) and none a device
+// name, short enough for every buffer on the way.
+bool CleanAlready(const char *name, size_t size) {
+  size_t i = 0, componentStart = 0;
+  bool dotsOnly = true;
+  for (;; i++) {
+    unsigned char c = (unsigned char)name[i];
+    if (c < 128 && ((c < 64 ? kSimpleLow >> c : kSimpleHigh >> (c - 64)) & 1)) {
+      dotsOnly = false;
+      continue;
+    }
+    if (c == '.') {
+      if (name[i + 1] == '.') return false;
+      continue;
+    }
+    if (c == ' ') continue;
+    if (c != '\\' && c != '\0') return false;
+    if (i == componentStart) {
+      if (c == '\0' && i > 0) break;  // a trailing separator
+      return false;
+    }
+    if (dotsOnly || IsDeviceName(name + componentStart, i - componentStart)) return false;
+    if (c == '\0') break;
+    componentStart = i + 1;
+    dotsOnly = true;
+  }
+  return i + 1 < size && i + 1 < PATH_BUF_SIZE;
+}
+
 }  // namespace
 
 int FindExtraBlock(const unsigned char *extra, uint32_t length, uint16_t id, uint32_t minimumSize,
@@ -188,6 +228,9 @@ int FindExtraBlock(const unsigned char *extra, uint32_t length, uint16_t id, uin
 
 void CleanEntryName(char *name, size_t size) {
   if (!name || size == 0) return;
+  // Most names are clean already (every name is cleaned once more on its
+  // way to an output path).
+  if (CleanAlready(name, size)) return;
   char buf[PATH_BUF_SIZE];
   StrCopy(buf, name, sizeof buf);
 
@@ -356,7 +399,8 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
   uint64_t declaredSize = zip64 ? GetU64(zip64EndRecord + 40) : GetU32(endRecord + 12);
   uint64_t declaredStart = zip64 ? GetU64(zip64EndRecord + 48) : GetU32(endRecord + 16);
   unsigned char header[CENTRAL_HEADER_SIZE];
-  unsigned char *rawName = nullptr;
+  unsigned char *rawName = nullptr;  // a name too long for shortName
+  unsigned char shortName[PATH_BUF_SIZE];
   DirectoryReader reader = {archive.volumeHandle, (unsigned char *)malloc(DIRECTORY_READ_SIZE), 0, 0, 0};
 
   if (!reader.block) {
@@ -399,17 +443,18 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       uint32_t commentLength = GetU16(header + 32);
       EntryRecord e;
       memset(&e, 0, sizeof e);
-      rawName = (unsigned char *)malloc(nameLength + 1);
+      unsigned char *nameBytes = shortName;
+      if (nameLength >= sizeof shortName) nameBytes = rawName = (unsigned char *)malloc(nameLength + 1);
       unsigned char *extra = extraLength ? (unsigned char *)malloc(extraLength) : nullptr;
       char *comment = (char *)malloc(commentLength + 1);
-      if (!rawName || (extraLength && !extra) || !comment) {
+      if (!nameBytes || (extraLength && !extra) || !comment) {
         free(extra);
         free(comment);
         SetError(ERR_NO_MEMORY);
         result = 0;
         break;
       }
-      if (!ReadExact(this, &reader, rawName, nameLength) || !ReadExact(this, &reader, extra, extraLength) ||
+      if (!ReadExact(this, &reader, nameBytes, nameLength) || !ReadExact(this, &reader, extra, extraLength) ||
           !ReadExact(this, &reader, comment, commentLength)) {
         free(extra);
         free(comment);
@@ -421,7 +466,7 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
 
       char name[PATH_BUF_SIZE];
       memset(name, 0, sizeof name);
-      ConvertName(rawName, nameLength, flags, GetU16(header + 4) >> 8, extra, extraLength, name, sizeof name);
+      ConvertName(nameBytes, nameLength, flags, GetU16(header + 4) >> 8, extra, extraLength, name, sizeof name);
       PathFixSlashes(name);
       e.validName = 1;
       if (name[0] == '.' && name[1] == '\\') {
@@ -431,7 +476,7 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       if (nameLength > 3 && name[0] && name[1] == ':' && name[2] == '\\') Cut(name, 3);
       CleanEntryName(name, sizeof name);
       if (name[0] == '\0') e.validName = 0;
-      bool storedAsFolder = nameLength > 0 && rawName[nameLength - 1] == '/';
+      bool storedAsFolder = nameLength > 0 && nameBytes[nameLength - 1] == '/';
       free(rawName);
       rawName = nullptr;
 

@@ -65,6 +65,10 @@ struct EntryList {
 
 struct PatternRecord {
   char *text;
+  // Upper-cased name and folder parts of the text, made once by AddPattern
+  // (in text's allocation) rather than for every entry a run compares.
+  const char *namePart;
+  const char *folderPart;
 };
 
 // A caller's optional limits on the entries a run selects. Each limit counts
@@ -224,6 +228,8 @@ void CleanEntryName(char *name, size_t size);
 // ... in any case, with any extension, trailing dots or blanks) a '_' in
 // front, so that it names an ordinary file (device_names.cpp).
 void PrefixDeviceNames(char *name, size_t size);
+// True when the component [start, start + length) is such a name.
+bool IsDeviceName(const char *start, size_t length);
 // 1 when two entries' local data (header and compressed bytes) overlap on
 // the same volume; 0 when none do; -1 when no memory (entry_overlap.cpp).
 int EntriesOverlap(const EntryList *entries);

@@ -21,7 +21,7 @@ const uint16_t kDistanceBases[DISTANCE_SYMBOLS] = {1,    2,    3,    4,    5,   
 const uint8_t kDistanceExtras[DISTANCE_SYMBOLS] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                                    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-const HuffEntry kEmptyTable[1] = {{OP_INVALID, 0, {0}}};
+const HuffEntry kEmptyTable[1] = {{OP_INVALID, 0, 0}};
 
 bool RefillSlow(BitReader &br, uint32_t need) {
   while (br.count < need) {
@@ -126,22 +126,40 @@ int StoredBlock(InflateDecoder *d) {
   return failed;
 }
 
+// Makes room for size more entries behind the used ones; the block keeps
+// its contents when it moves.
+static bool Reserve(HuffArena *arena, uint32_t used, uint32_t size) {
+  if (used + size <= arena->capacity) return true;
+  uint32_t capacity = arena->capacity ? arena->capacity : 1024;
+  while (capacity < used + size) capacity *= 2;
+  HuffEntry *grown = (HuffEntry *)realloc(arena->entries, capacity * sizeof(HuffEntry));
+  if (!grown) return false;
+  arena->entries = grown;
+  arena->capacity = capacity;
+  return true;
+}
+
 // Canonical codes become one root table of up to lookupBits bits plus
 // sub-tables for longer codes. Tables are sized to leave few unused entries
 // (a table grows while the codes still to place fill it well enough), and no
 // table reaches past the end-of-block code's length, so the final lookup of
 // a block never needs bits beyond its end-of-block code.
+//
+// Each code is written once, at the index of its first occurrence; the
+// copies of shorter codes are made by doubling the filled part of a table
+// (entries [0, 2^filled) hold every code of up to filled bits placed so far)
+// before a longer code, a link or the table's end needs the wider part.
 int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-               HuffEntry **table, unsigned *lookupBits, uint8_t literalOp, uint8_t endOp) {
+               HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, uint8_t literalOp, uint8_t endOp) {
   constexpr unsigned MAX_SYMBOLS = 288;
   *table = nullptr;
   if (n > MAX_SYMBOLS) return 2;
+  unsigned tooLong = 0;
+  for (unsigned i = 0; i < n; i++) tooLong |= lengths[i] > MAX_CODE_BITS;
+  if (tooLong) return 2;
   const unsigned eobLength = n > 256 ? lengths[256] : MAX_CODE_BITS;
   unsigned count[MAX_CODE_BITS + 1] = {0};
-  for (unsigned i = 0; i < n; i++) {
-    if (lengths[i] > MAX_CODE_BITS) return 2;
-    count[lengths[i]]++;
-  }
+  for (unsigned i = 0; i < n; i++) count[lengths[i]]++;
   if (count[0] == n) {
     *lookupBits = 0;
     return 0;
@@ -174,16 +192,62 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
     if (lengths[v]) sorted[offset[lengths[v]]++] = (uint16_t)v;
   count[maxLen] += (unsigned)free;
 
-  HuffEntry *levelTable[MAX_CODE_BITS + 1];
+  uint32_t levelStart[MAX_CODE_BITS + 1];  // index of each open table in the arena
   unsigned levelBits[MAX_CODE_BITS + 1];
+  unsigned levelFilled[MAX_CODE_BITS + 1];
   unsigned levelOpening[MAX_CODE_BITS + 1];
-  HuffEntry *lastHeader = nullptr;
-  int h = -1;      // current table level; none yet
-  unsigned w = 0;  // bits resolved by the tables above the current one
-  unsigned code = 0;  // bit-reversed
-  unsigned next = 0;  // index into sorted
+  uint32_t entries = 0;  // arena entries in use
+  int h = -1;            // current table level; none yet
+  unsigned w = 0;        // bits resolved by the tables above the current one
+  unsigned code = 0;     // bit-reversed
+  unsigned next = 0;     // index into sorted
+
+  // Doubles the filled part of table k until it spans bits.
+  auto widen = [&](int k, unsigned bits) {
+    if (levelFilled[k] >= bits) return;
+    HuffEntry *t = arena->entries + levelStart[k];
+    for (unsigned f = levelFilled[k]; f < bits; f++) memcpy(t + (1u << f), t, sizeof(HuffEntry) << f);
+    levelFilled[k] = bits;
+  };
+  // The entry of the next code in canonical order, bits long at its level.
+  auto nextEntry = [&](unsigned bits) {
+    HuffEntry entry;
+    entry.bits = (uint8_t)bits;
+    entry.value = 0;
+    if (next >= used) {
+      entry.operation = OP_INVALID;  // a dummy code filling unused space
+    } else {
+      unsigned v = sorted[next++];
+      if (v < s) {
+        entry.operation = v < 256 ? literalOp : endOp;
+        entry.value = (uint16_t)v;
+      } else {
+        entry.operation = extras[v - s];
+        entry.value = bases[v - s];
+      }
+    }
+    return entry;
+  };
+  // Bit-reversed increment of a len-bit code.
+  auto step = [](unsigned c, unsigned len) {
+    unsigned bit = 1u << (len - 1);
+    while (c & bit) {
+      c ^= bit;
+      bit >>= 1;
+    }
+    return c ^ bit;
+  };
 
   for (unsigned len = minLen; len <= maxLen; len++) {
+    if (h == 0 && len <= levelBits[0]) {
+      // Codes that fit the root table: no table opens or closes among them.
+      widen(0, len);
+      for (unsigned left = count[len]; left > 0; left--) {
+        arena->entries[code] = nextEntry(len);
+        code = step(code, len);
+      }
+      continue;
+    }
     for (unsigned left = count[len]; left > 0; left--) {
       // Open tables down to the one that holds this code.
       while (len > w + (h >= 0 ? levelBits[h] : 0)) {
@@ -203,72 +267,40 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
         }
         if (w + j > eobLength && w < eobLength) j = eobLength - w;
         const unsigned size = 1u << j;
-        HuffEntry *block = (HuffEntry *)malloc((size + 1) * sizeof(HuffEntry));
-        if (!block) {
-          if (h >= 0) HuffTableFree(*table);
-          *table = nullptr;
-          return 3;
-        }
-        block[0].operation = 0;
-        block[0].bits = 0;
-        block[0].next = nullptr;
-        // No clearing: the dummy codes complete the code space, so every
-        // entry of every table is written below (a code, a dummy or a link).
-        HuffEntry *t = block + 1;
-        if (lastHeader)
-          lastHeader->next = t;
-        else
-          *table = t;
-        lastHeader = block;
+        // A link holds its sub-table's index in 16 bits; codes of up to 15
+        // bits never need more entries.
+        if (entries > 0xFFFF || !Reserve(arena, entries, size)) return 3;
         h++;
-        levelTable[h] = t;
+        levelStart[h] = entries;
         levelBits[h] = j;
+        levelFilled[h] = len - w;
+        entries += size;
         if (h > 0) {
           levelOpening[h] = code;
-          HuffEntry &link = levelTable[h - 1][(code & ((1u << w) - 1)) >> (w - parentBits)];
+          widen(h - 1, parentBits);
+          HuffEntry &link = arena->entries[levelStart[h - 1] + ((code & ((1u << w) - 1)) >> (w - parentBits))];
           link.operation = (uint8_t)(literalOp + j);
           link.bits = (uint8_t)parentBits;
-          link.next = t;
+          link.value = (uint16_t)levelStart[h];
         } else {
           levelOpening[0] = 0;
         }
       }
 
-      HuffEntry entry;
-      entry.bits = (uint8_t)(len - w);
-      entry.value = 0;
-      if (next >= used) {
-        entry.operation = OP_INVALID;  // a dummy code filling unused space
-      } else {
-        unsigned v = sorted[next++];
-        if (v < s) {
-          entry.operation = v < 256 ? literalOp : endOp;
-          entry.value = (uint16_t)v;
-        } else {
-          entry.operation = extras[v - s];
-          entry.value = bases[v - s];
-        }
-      }
-      HuffEntry *t = levelTable[h];
-      const unsigned size = 1u << levelBits[h];
-      const unsigned step = 1u << (len - w);
-      for (unsigned i = code >> w; i < size; i += step) t[i] = entry;
-
-      // Next code: bit-reversed increment of a len-bit number.
-      unsigned bit = 1u << (len - 1);
-      while (code & bit) {
-        code ^= bit;
-        bit >>= 1;
-      }
-      code ^= bit;
+      widen(h, len - w);
+      arena->entries[levelStart[h] + (code >> w)] = nextEntry(len - w);
+      code = step(code, len);
 
       // Close the tables whose codes are all placed.
       while ((code & ((1u << w) - 1)) != levelOpening[h]) {
+        widen(h, levelBits[h]);
         h--;
         w -= levelBits[h];
       }
     }
   }
+  for (; h >= 0; h--) widen(h, levelBits[h]);
+  *table = arena->entries;
   *lookupBits = levelBits[0];
   return (free != 0 && maxLen != 1) ? 1 : 0;
 }
@@ -278,17 +310,17 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
 using namespace inflate_detail;
 
 int HuffTableBuild(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                   HuffEntry **table, unsigned *lookupBits) {
-  return BuildTable(lengths, n, s, bases, extras, table, lookupBits, OP_LITERAL, OP_END_OF_BLOCK);
+                   HuffArena *arena, const HuffEntry **table, unsigned *lookupBits) {
+  return BuildTable(lengths, n, s, bases, extras, arena, table, lookupBits, OP_LITERAL, OP_END_OF_BLOCK);
 }
 
-void HuffTableFree(HuffEntry *table) {
-  while (table) {
-    HuffEntry *header = table - 1;
-    HuffEntry *next = header->next;
-    free(header);
-    table = next;
-  }
+InflateDecoder::~InflateDecoder() { InflateFreeTables(this); }
+
+void InflateFreeTables(InflateDecoder *decoder) {
+  free(decoder->literalArena.entries);
+  free(decoder->distanceArena.entries);
+  decoder->literalArena = {nullptr, 0};
+  decoder->distanceArena = {nullptr, 0};
 }
 
 // The fixed tables are shared by every entry of the process (FixedBlock):

@@ -42,17 +42,20 @@ enum : uint8_t {
   OP_INVALID = 99,
 };
 
-// One lookup-table entry. A table is one allocation of (size + 1) entries:
-// the first is a header whose next links to the next table made by the same
-// build (the entry after that table's header); callers hold the root table,
-// the entry after the first header.
+// One lookup-table entry. The tables of one code lie in one block of
+// entries, the root first; a link's value is the index of its sub-table
+// from the root, so the block can move while it grows.
 struct HuffEntry {
   uint8_t operation;
-  uint8_t bits;  // stream bits this entry consumes at its level
-  union {
-    uint16_t value;   // literal, symbol, or base of a length or distance
-    HuffEntry *next;  // sub-table of a link entry; next table of a header
-  };
+  uint8_t bits;    // stream bits this entry consumes at its level
+  uint16_t value;  // literal, symbol, base of a length or distance, or sub-table index
+};
+
+// The growable block a code's tables are built in, kept from one build to
+// the next so that a block of a small entry costs no allocation.
+struct HuffArena {
+  HuffEntry *entries;
+  uint32_t capacity;  // in entries
 };
 
 // The small decoder base: four links and three virtual operations in slot
@@ -78,10 +81,11 @@ class DecoderBase {
 
 class InflateDecoder : public DecoderBase {
  public:
+  ~InflateDecoder() override;
   EntryStream *stream = nullptr;
   ZipArchiveJob *job = nullptr;
-  HuffEntry *fixedLiteralTable = nullptr;  // the shared fixed tables, from an entry's first fixed block to its end
-  HuffEntry *fixedDistanceTable = nullptr;
+  const HuffEntry *fixedLiteralTable = nullptr;  // the shared fixed tables, from an entry's first fixed block to its end
+  const HuffEntry *fixedDistanceTable = nullptr;
   unsigned fixedLiteralBits = 0;
   unsigned fixedDistanceBits = 0;
   unsigned char *window = nullptr;  // WINDOW_SIZE bytes lent by the run's set-up
@@ -93,6 +97,10 @@ class InflateDecoder : public DecoderBase {
   // Bytes of the current entry handed to WindowFlush. While it is 0 the window
   // above the position holds another entry's bytes, which read as zeros.
   uint64_t entryFlushed = 0;
+  // The dynamic blocks' tables (the code-length code's share the literal
+  // block); released by InflateFreeTables.
+  HuffArena literalArena = {nullptr, 0};
+  HuffArena distanceArena = {nullptr, 0};
 };
 
 // Stores stream and window, binds the four base links, marks the fixed
@@ -123,17 +131,19 @@ int Inflate64DynamicBlock(InflateDecoder *decoder);
 int Inflate64DecodeData(InflateDecoder *decoder, const HuffEntry *literalTable, const HuffEntry *distanceTable,
                         unsigned literalBits, unsigned distanceBits);
 
-// Builds the lookup tables of a code from lengths[0..n-1] (n <= 288, 0 unused).
+// Builds the lookup tables of a code from lengths[0..n-1] (n <= 288, 0 unused)
+// into arena; table receives the root (null when there is no table).
 // Symbols below s are simple (literal, or end of block for 256); the others
 // take base and extra bits from bases/extras[symbol - s]. lookupBits: in, the
 // largest root wanted; out, the root's bits. Results: 0 complete (also a
 // single code of length 1, or no code at all: table null, bits 0), 1
 // incomplete (table built), 2 over-subscribed (no table), 3 out of memory.
 int HuffTableBuild(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                   HuffEntry **table, unsigned *lookupBits);
+                   HuffArena *arena, const HuffEntry **table, unsigned *lookupBits);
 int HuffTableBuild64(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                     HuffEntry **table, unsigned *lookupBits);
-void HuffTableFree(HuffEntry *table);
+                     HuffArena *arena, const HuffEntry **table, unsigned *lookupBits);
+// Frees the decoder's table blocks (at the end of a run).
+void InflateFreeTables(InflateDecoder *decoder);
 void InflateReleaseFixed(InflateDecoder *decoder);
 
 #endif

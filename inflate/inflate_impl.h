@@ -32,7 +32,8 @@ extern const HuffEntry kEmptyTable[1];
 // the method's own source file: zero-filled at load time there, where as
 // statics of the templates below the Windows build would store them in the file.
 struct MethodState {
-  HuffEntry *fixedLiteral, *fixedDistance;  // built at the first fixed block
+  HuffArena fixedLiteralArena, fixedDistanceArena;
+  const HuffEntry *fixedLiteral, *fixedDistance;  // built at the first fixed block
   unsigned fixedLiteralBits, fixedDistanceBits;
   uint8_t lengths[MAX_LITERAL_LENGTHS + DISTANCE_SYMBOLS + 2];  // a dynamic block's code lengths
 };
@@ -45,8 +46,8 @@ struct Method8 {
   static const uint16_t kLengthBases[LENGTH_SYMBOLS];
   static const uint8_t kLengthExtras[LENGTH_SYMBOLS];
   static int Build(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                   HuffEntry **table, unsigned *bits) {
-    return HuffTableBuild(lengths, n, s, bases, extras, table, bits);
+                   HuffArena *arena, const HuffEntry **table, unsigned *bits) {
+    return HuffTableBuild(lengths, n, s, bases, extras, arena, table, bits);
   }
   static int DecodeData(InflateDecoder *d, const HuffEntry *lt, const HuffEntry *dt, unsigned lb, unsigned db) {
     return InflateDecodeData(d, lt, dt, lb, db);
@@ -64,8 +65,8 @@ struct Method9 {
   static const uint16_t kLengthBases[LENGTH_SYMBOLS];
   static const uint8_t kLengthExtras[LENGTH_SYMBOLS];
   static int Build(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                   HuffEntry **table, unsigned *bits) {
-    return HuffTableBuild64(lengths, n, s, bases, extras, table, bits);
+                   HuffArena *arena, const HuffEntry **table, unsigned *bits) {
+    return HuffTableBuild64(lengths, n, s, bases, extras, arena, table, bits);
   }
   static int DecodeData(InflateDecoder *d, const HuffEntry *lt, const HuffEntry *dt, unsigned lb, unsigned db) {
     return Inflate64DecodeData(d, lt, dt, lb, db);
@@ -78,7 +79,7 @@ struct Method9 {
 // The builder behind HuffTableBuild and HuffTableBuild64: literalOp and
 // endOp are the operations of simple symbols, links get literalOp + bits.
 int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-               HuffEntry **table, unsigned *lookupBits, uint8_t literalOp, uint8_t endOp);
+               HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, uint8_t literalOp, uint8_t endOp);
 
 inline uint64_t Mask(unsigned n) { return ((uint64_t)1 << n) - 1; }
 
@@ -204,6 +205,29 @@ inline void CopyForward(unsigned char *dst, const unsigned char *src, uint32_t n
   }
   // Here src is at least 8 bytes behind dst, or ahead of it (each word is
   // loaded before anything it covers can be overwritten).
+  if (src < dst && n >= 4) {
+    // Behind: the tail is copied as one more word (or half word) that ends
+    // at the match's end; the bytes it overlaps get the values they hold.
+    unsigned char *const dstEnd = dst + n;
+    const unsigned char *const srcEnd = src + n;
+    if (n >= 8) {
+      for (; n >= 8; n -= 8, src += 8, dst += 8) {
+        uint64_t w;
+        memcpy(&w, src, 8);
+        memcpy(dst, &w, 8);
+      }
+      uint64_t w;
+      memcpy(&w, srcEnd - 8, 8);
+      memcpy(dstEnd - 8, &w, 8);
+    } else {
+      uint32_t head, tail;
+      memcpy(&head, src, 4);
+      memcpy(&tail, srcEnd - 4, 4);
+      memcpy(dst, &head, 4);
+      memcpy(dstEnd - 4, &tail, 4);
+    }
+    return;
+  }
   for (; n >= 8; n -= 8, src += 8, dst += 8) {
     uint64_t w;
     memcpy(&w, src, 8);
@@ -335,7 +359,7 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
       }
       bb >>= e->bits;
       bc -= e->bits;
-      e = &e->next[bb & Mask(op - M::kLiteral)];
+      e = &literalTable[e->value + (bb & Mask(op - M::kLiteral))];
       op = e->operation;
     }
     bb >>= e->bits;
@@ -369,7 +393,7 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
         }
         bb >>= e->bits;
         bc -= e->bits;
-        e = &e->next[bb & Mask(op - M::kLiteral)];
+        e = &distanceTable[e->value + (bb & Mask(op - M::kLiteral))];
         op = e->operation;
       }
       bb >>= e->bits;
@@ -460,13 +484,13 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
     fs.bc -= n;
   };
   // Follows links from a root entry; null for an invalid code or no input.
-  auto resolve = [&](const HuffEntry *e) -> const HuffEntry * {
+  auto resolve = [&](const HuffEntry *root, const HuffEntry *e) -> const HuffEntry * {
     while (e->operation > M::kLiteral) {
       if (e->operation == OP_INVALID) return nullptr;
       unsigned subBits = e->operation - M::kLiteral;
       drop(e->bits);
       if (!ensure(subBits)) return nullptr;
-      e = &e->next[fs.bb & Mask(subBits)];
+      e = &root[e->value + (fs.bb & Mask(subBits))];
     }
     return e;
   };
@@ -495,7 +519,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
       result = 1;
       break;
     }
-    const HuffEntry *e = resolve(&literalTable[fs.bb & Mask(literalBits)]);
+    const HuffEntry *e = resolve(literalTable, &literalTable[fs.bb & Mask(literalBits)]);
     if (!e) {
       result = 1;
       break;
@@ -525,7 +549,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
       result = 1;
       break;
     }
-    e = resolve(&distanceTable[fs.bb & Mask(distanceBits)]);
+    e = resolve(distanceTable, &distanceTable[fs.bb & Mask(distanceBits)]);
     if (!e) {
       result = 1;
       break;
@@ -564,21 +588,17 @@ int FixedBlock(InflateDecoder *d) {
     for (; i < 256; i++) lengths[i] = 9;
     for (; i < 280; i++) lengths[i] = 7;
     for (; i < 288; i++) lengths[i] = 8;
-    HuffEntry *literal = nullptr;
+    const HuffEntry *literal = nullptr;
     unsigned literalBits = FIXED_LITERAL_BITS;
-    int r = M::Build(lengths, 288, 257, M::kLengthBases, M::kLengthExtras, &literal, &literalBits);
-    if (r != 0) {
-      HuffTableFree(literal);
-      return r;
-    }
+    int r = M::Build(lengths, 288, 257, M::kLengthBases, M::kLengthExtras, &shared.fixedLiteralArena, &literal,
+                     &literalBits);
+    if (r != 0) return r;
     for (i = 0; i < DISTANCE_SYMBOLS; i++) lengths[i] = 5;
-    HuffEntry *distance = nullptr;
+    const HuffEntry *distance = nullptr;
     unsigned distanceBits = FIXED_DISTANCE_BITS;
-    r = M::Build(lengths, DISTANCE_SYMBOLS, 0, kDistanceBases, kDistanceExtras, &distance, &distanceBits);
-    if (r > 1) {
-      HuffTableFree(literal);
-      return r;
-    }
+    r = M::Build(lengths, DISTANCE_SYMBOLS, 0, kDistanceBases, kDistanceExtras, &shared.fixedDistanceArena, &distance,
+                 &distanceBits);
+    if (r > 1) return r;
     shared.fixedLiteral = literal;
     shared.fixedLiteralBits = literalBits;
     shared.fixedDistance = distance;
@@ -620,11 +640,12 @@ int DynamicBlock(InflateDecoder *d) {
     codeLengths[kCodeLengthOrder[i]] = (uint8_t)(br.buffer & 7);
     Drop(br, 3);
   }
-  HuffEntry *codeTable = nullptr;
+  // The code-length code's table shares the literal block: it is done with
+  // before the literal table is built.
+  const HuffEntry *codeTable = nullptr;
   unsigned codeBits = CODE_LENGTH_BITS;
-  int r = M::Build(codeLengths, 19, 19, nullptr, nullptr, &codeTable, &codeBits);
+  int r = M::Build(codeLengths, 19, 19, nullptr, nullptr, &d->literalArena, &codeTable, &codeBits);
   if (r != 0) {
-    HuffTableFree(codeTable);
     SaveBits(d, br);
     return r;
   }
@@ -668,31 +689,21 @@ int DynamicBlock(InflateDecoder *d) {
     filled += repeat;
     previous = value;
   }
-  HuffTableFree(codeTable);
   if (!bad && !WithinInput(br)) bad = 1;
   SaveBits(d, br);
   if (bad) return 1;
 
-  HuffEntry *literal = nullptr;
+  const HuffEntry *literal = nullptr;
   unsigned literalBits = DYNAMIC_LITERAL_BITS;
-  r = M::Build(lengths, literalCount, 257, M::kLengthBases, M::kLengthExtras, &literal, &literalBits);
-  if (r != 0) {
-    HuffTableFree(literal);
-    return r;
-  }
-  HuffEntry *distance = nullptr;
+  r = M::Build(lengths, literalCount, 257, M::kLengthBases, M::kLengthExtras, &d->literalArena, &literal,
+               &literalBits);
+  if (r != 0) return r;
+  const HuffEntry *distance = nullptr;
   unsigned distanceBits = DYNAMIC_DISTANCE_BITS;
-  r = M::Build(lengths + literalCount, distanceCount, 0, kDistanceBases, kDistanceExtras, &distance, &distanceBits);
-  if (r != 0) {
-    HuffTableFree(distance);
-    HuffTableFree(literal);
-    return r;
-  }
-  int failed = M::DecodeData(d, literal, distance, literalBits, distanceBits);
-  // Freed on failure too: a corrupt block must not leak its tables.
-  HuffTableFree(literal);
-  HuffTableFree(distance);
-  return failed ? 1 : 0;
+  r = M::Build(lengths + literalCount, distanceCount, 0, kDistanceBases, kDistanceExtras, &d->distanceArena, &distance,
+               &distanceBits);
+  if (r != 0) return r;
+  return M::DecodeData(d, literal, distance, literalBits, distanceBits) ? 1 : 0;
 }
 
 int StoredBlock(InflateDecoder *d);

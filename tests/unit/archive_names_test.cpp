@@ -29,6 +29,7 @@ TEST(ArchiveNames, CleanEntryNameKeepsNamesBelowTheFolder) {
       {"a|b?.txt", "a_b_.txt"},
       {"..abc", "..abc"},  // two dots followed by a letter keep their dots
       {"dir/", "dir\\"},
+      {"docs\\Sub Dir\\a.b.txt", "docs\\Sub Dir\\a.b.txt"},  // clean already: kept as it is
       // Components that would name the folder itself or one above it go.
       {"..", ""},
       {"...", ""},
@@ -52,6 +53,7 @@ TEST(ArchiveNames, CleanEntryNameKeepsNamesBelowTheFolder) {
       {"COM10", "COM10"},
       {"CONSOLE", "CONSOLE"},
       {"nul/", "_nul\\"},
+      {"docs\\nul.txt\\", "docs\\_nul.txt\\"},
   };
   for (const auto &c : cases) {
     char name[PATH_BUF_SIZE];
@@ -184,6 +186,7 @@ TEST(ArchiveSelect, IncludeAndExcludePatterns) {
       {{"*.*"}, {"DOCS\\*.*"}, "DOCS\\X.BIN", 0},
       {{"*.*"}, {"DOCS\\*.*"}, "OTHER\\X.BIN", 1},
       {{"*.BIN", "*.TXT"}, {}, "X.TXT", 1},
+      {{"OTHER\\*.TXT", "DOCS\\*.TXT"}, {}, "DOCS\\A.TXT", 1},  // the second pattern's folder decides
       {{"*.BIN"}, {}, "X.TXT", 0},
   };
   for (const auto &c : cases) {
