@@ -305,6 +305,97 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
   return (free != 0 && maxLen != 1) ? 1 : 0;
 }
 
+int ReadDynamicTables(InflateDecoder *d, const DynamicMethod &m, DynamicTables *t) {
+  uint8_t *lengths = m.lengths;
+  BitReader br;
+  LoadBits(d, br);
+  if (!Ensure(br, 14)) {
+    SaveBits(d, br);
+    return 1;
+  }
+  unsigned literalCount = 257 + (unsigned)(br.buffer & 31);
+  Drop(br, 5);
+  unsigned distanceCount = 1 + (unsigned)(br.buffer & 31);
+  Drop(br, 5);
+  unsigned codeLengthCount = 4 + (unsigned)(br.buffer & 15);
+  Drop(br, 4);
+  if (literalCount > MAX_LITERAL_LENGTHS || distanceCount > DISTANCE_SYMBOLS) {
+    SaveBits(d, br);
+    return 1;
+  }
+  uint8_t codeLengths[19] = {0};
+  for (unsigned i = 0; i < codeLengthCount; i++) {
+    if (!Ensure(br, 3)) {
+      SaveBits(d, br);
+      return 1;
+    }
+    codeLengths[kCodeLengthOrder[i]] = (uint8_t)(br.buffer & 7);
+    Drop(br, 3);
+  }
+  // The code-length code's table shares the literal block: it is done with
+  // before the literal table is built.
+  const HuffEntry *codeTable = nullptr;
+  unsigned codeBits = CODE_LENGTH_BITS;
+  int r = m.build(codeLengths, 19, 19, nullptr, nullptr, &d->literalArena, &codeTable, &codeBits);
+  if (r != 0) {
+    SaveBits(d, br);
+    return r;
+  }
+  const HuffEntry *codes = codeTable ? codeTable : kEmptyTable;
+  if (!codeTable) codeBits = 0;
+  const unsigned total = literalCount + distanceCount;
+  unsigned filled = 0;
+  unsigned previous = 0;
+  int bad = 0;
+  while (filled < total) {
+    if (!Ensure(br, codeBits)) {
+      bad = 1;
+      break;
+    }
+    const HuffEntry *e = &codes[br.buffer & Mask(codeBits)];
+    if (e->operation != m.literalOperation) {  // an unused code (or no code at all)
+      bad = 1;
+      break;
+    }
+    Drop(br, e->bits);
+    unsigned v = e->value;
+    if (v < 16) {
+      lengths[filled++] = (uint8_t)v;
+      previous = v;
+      continue;
+    }
+    unsigned repeat, value;
+    unsigned extraBits = v == 16 ? 2 : v == 17 ? 3 : 7;
+    if (!Ensure(br, extraBits)) {
+      bad = 1;
+      break;
+    }
+    repeat = (v == 18 || v > 17 ? 11 : 3) + (unsigned)(br.buffer & Mask(extraBits));
+    Drop(br, extraBits);
+    value = v == 16 ? previous : 0;
+    if (filled + repeat > total) {
+      bad = 1;
+      break;
+    }
+    memset(lengths + filled, (int)value, repeat);
+    filled += repeat;
+    previous = value;
+  }
+  if (!bad && !WithinInput(br)) bad = 1;
+  SaveBits(d, br);
+  if (bad) return 1;
+
+  t->literal = nullptr;
+  t->literalBits = DYNAMIC_LITERAL_BITS;
+  r = m.build(lengths, literalCount, 257, m.lengthBases, m.lengthExtras, &d->literalArena, &t->literal,
+              &t->literalBits);
+  if (r != 0) return r;
+  t->distance = nullptr;
+  t->distanceBits = DYNAMIC_DISTANCE_BITS;
+  return m.build(lengths + literalCount, distanceCount, 0, kDistanceBases, kDistanceExtras, &d->distanceArena,
+                 &t->distance, &t->distanceBits);
+}
+
 }  // namespace inflate_detail
 
 using namespace inflate_detail;
