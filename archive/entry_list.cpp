@@ -189,6 +189,11 @@ int PassesFilter(const EntryRecord *entry, const EntryFilter *f) {
 
 int ZipArchiveJob::IsSelected(const EntryRecord *entry, EntryList *includes, EntryList *excludes) {
   if (!includes) return 0;
+  // "*.*" or "*" in no folder, and nothing excluded: every name is taken.
+  const PatternRecord *first = includes->first ? (const PatternRecord *)includes->first->item : nullptr;
+  if (first && (!excludes || !excludes->first) && first->folderPart[0] == '\0' &&
+      (!strcmp(first->namePart, "*.*") || !strcmp(first->namePart, "*")))
+    return PassesFilter(entry, filter);
   char name[PATH_BUF_SIZE];
   StrCopy(name, entry->name, sizeof name);
   NameUpper(name);

@@ -128,6 +128,11 @@ void TextFromOem(const char *src, size_t srcLength, char *dest, size_t size) {
   size_t len = 0;
   for (size_t i = 0; src && i < srcLength && src[i]; i++) {
     unsigned char c = (unsigned char)src[i];
+    if (c < 0x80) {  // most names are plain ASCII: a byte each
+      if (len + 2 > size) break;
+      dest[len++] = (char)c;
+      continue;
+    }
     char bytes[3];
     size_t n = c < 0x80 ? EncodeUtf8(c, bytes) : EncodeUtf8(kCp437High[c - 0x80], bytes);
     if (!Put(dest, size, len, bytes, n)) break;
