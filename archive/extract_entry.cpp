@@ -105,7 +105,9 @@ int ZipArchiveJob::OutputPathBlocked(const EntryRecord *entry, const char *outpu
   if (archive.testOnly) return 0;
   // A link below the target folder could lead anywhere on the disk: it is
   // neither entered nor written through, nor replaced unasked.
-  if (PathHasLinkBelow(archive.destFolder, outputPath, &outputKind, &outputFoldersThere)) return 1;
+  if (PathHasLinkBelow(archive.destFolder, outputPath, &outputKind, &outputFoldersThere, destThere))
+    return 1;
+  destThere = destThere || outputFoldersThere;
   // A folder where a file is to go can't be replaced; found before any work.
   return !(entry->attributes & FILE_ATTRIBUTE_DIRECTORY) && outputKind == NAME_FOLDER;
 }
@@ -153,7 +155,11 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     char dir[PATH_BUF_SIZE];
     PathGetDir(outputPath, dir, sizeof dir);
     bool checked = outputFoldersThere && !userAsked;
-    if (checked || (DirCreatePath(dir) && !PathHasLinkBelow(archive.destFolder, dir)))
+    if (!checked && DirCreatePath(dir)) {
+      destThere = true;
+      checked = !PathHasLinkBelow(archive.destFolder, dir);
+    }
+    if (checked)
       archive.outputHandle = FileCreateTempBeside(outputPath, tempPath, sizeof tempPath);
     if (archive.outputHandle == INVALID_FILE) {
       SetError(ERR_FILE_ACCESS);

@@ -198,6 +198,7 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
       return;
     }
   }
+  destThere = false;
   uint64_t total = 0;
   for (ListNode *n = entries->first; n; n = n->next) total += ((EntryRecord *)n->item)->uncompressedSize;
   if (callbacks.onRunStart.fn)

@@ -203,6 +203,8 @@ class ZipArchiveJob : public ArchiveJob {
   // looked at), and whether the user was asked about it since.
   int outputKind = -1;
   int outputFoldersThere = 0;
+  // The target folder has been seen in this run: it is not looked for again.
+  bool destThere = false;
   bool userAsked = false;
   // Bytes of the open (unsplit) archive file read ahead of the entries: the
   // stream's buffer holds the file's bytes from aheadStart on, aheadLength of

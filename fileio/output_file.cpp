@@ -8,7 +8,7 @@
 #include "fileio/path.h"
 #include "fileio/platform.h"
 
-int PathHasLinkBelow(const char *base, const char *path, int *finalKind, int *foldersThere) {
+int PathHasLinkBelow(const char *base, const char *path, int *finalKind, int *foldersThere, bool baseThere) {
   int kind = NAME_ABSENT, there = 0;
   if (!finalKind) finalKind = &kind;
   if (!foldersThere) foldersThere = &there;
@@ -23,7 +23,7 @@ int PathHasLinkBelow(const char *base, const char *path, int *finalKind, int *fo
   size_t baseLength = fullLength && base[fullLength - 1] == '\\' ? fullLength - 1 : fullLength;
   if (fullLength && strncmp(probe, base, baseLength) == 0 && (probe[baseLength] == '\\' || !probe[baseLength])) {
     // The base is followed through links, and is there when it is a folder.
-    *foldersThere = DirExists(probe[baseLength] ? base : probe);
+    *foldersThere = baseThere || DirExists(probe[baseLength] ? base : probe);
     if (!probe[baseLength]) {  // the base folder itself
       *finalKind = *foldersThere ? NAME_FOLDER : FileExists(probe) ? NAME_FILE : NAME_ABSENT;
       return 0;

@@ -13,8 +13,10 @@
 // The base folder is the user's choice and may be reached through links.
 // finalKind, when given, receives what the last name is (NAME_* of
 // FileNameKind; the base folder itself is looked at through links), and
-// foldersThere whether every folder on the way was there as a real one.
-int PathHasLinkBelow(const char *base, const char *path, int *finalKind = nullptr, int *foldersThere = nullptr);
+// foldersThere whether every folder on the way was there as a real one;
+// baseThere: the caller knows the base folder is there, no need to look.
+int PathHasLinkBelow(const char *base, const char *path, int *finalKind = nullptr, int *foldersThere = nullptr,
+                     bool baseThere = false);
 
 // Creates a new file for writing in the folder of finalPath under a fresh
 // temporary name (exclusive: never an existing name, never through a link)
