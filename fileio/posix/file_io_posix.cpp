@@ -276,8 +276,15 @@ int DosTimeToUtcFileTime(uint16_t dosDate, uint16_t dosTime, FileTime *out) {
   t.tm_min = minute;
   t.tm_sec = second;
   t.tm_isdst = -1;  // let the zone rules decide, as local file times do
-  time_t seconds = mktime(&t);
+  // Files of one archive often share a time; each mktime call looks at the
+  // zone file on disk again, so the last answer is kept.
+  static uint32_t lastDos = 0;
+  static time_t lastSeconds = (time_t)-1;
+  uint32_t dos = ((uint32_t)dosDate << 16) | dosTime;
+  time_t seconds = dos == lastDos && lastSeconds != (time_t)-1 ? lastSeconds : mktime(&t);
   if (seconds == (time_t)-1) return 0;
+  lastDos = dos;
+  lastSeconds = seconds;
   if (out) *out = (FileTime)(((int64_t)seconds + kEpochDelta) * kTicksPerSecond);
   return 1;
 }
