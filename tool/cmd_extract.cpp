@@ -67,12 +67,9 @@ int RunExtract(const ToolArgs &args) {
     fprintf(stderr, "kvsfx extract: path longer than %u characters\n", (unsigned)(PATH_BUF_SIZE - 1));
     return TOOL_USAGE;
   }
-  // The directory first: an archive that cannot be read leaves no folder.
-  ListSummary summary;
-  memset(&summary, 0, sizeof summary);
-  int32_t code = ListArchive(archivePath.c_str(), nullptr, nullptr, nullptr, &summary, nullptr, 0);
-  if (code != 0) return ToolReportError(run, code);
-  run.total = summary.uncompressedTotal;
+  // An archive that cannot be read leaves no folder: the engine reads the
+  // whole directory before it writes anything, and the folders made for it
+  // go again when it fails.
   std::vector<std::string> made;
   if (native.empty() || !MakeFolders(*folderArg, native, &made)) {
     RemoveFolders(made);
@@ -84,7 +81,7 @@ int RunExtract(const ToolArgs &args) {
   request.folder = folder.c_str();
   request.overwriteMode = overwrite ? 1 : 0;
   request.password = run.passwordGiven ? password.c_str() : nullptr;
-  code = ToolRunEngine(&run, &request);
+  int32_t code = ToolRunEngine(&run, &request);
   if (code != 0) {
     RemoveFolders(made);
     return ToolReportError(run, code);
