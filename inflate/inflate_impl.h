@@ -405,12 +405,16 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
       const uint32_t distance = e->value + (uint32_t)(bb & Mask(op));
       bb >>= op;
       bc -= op;
-      if ((distance >= 8 || distance == 1) && distance <= pos && pos + length <= WINDOW_SIZE - 16) {
+      const uint32_t source = (pos - distance) & 0xFFFF;
+      if (pos + length <= WINDOW_SIZE - 16 &&
+          (distance <= pos ? distance >= 8 || distance == 1 : historyFull && source + length <= WINDOW_SIZE - 16)) {
         // Whole words, 16 bytes a step, running up to 15 bytes past the
         // match's end; those bytes may still be history (at a distance of
-        // nearly a window), so they are put back afterwards.
+        // nearly a window), so they are put back afterwards. The source is
+        // at least 8 bytes behind, or wholly in the previous window's tail
+        // ahead (every word is read before it is written).
         unsigned char *dst = window + pos;
-        const unsigned char *src = dst - distance;
+        const unsigned char *src = window + source;
         unsigned char *const end = dst + length;
         unsigned char past[16];
         memcpy(past, end, 16);
@@ -437,7 +441,6 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
         memcpy(end, past, 16);
         continue;
       }
-      uint32_t source = (pos - distance) & 0xFFFF;
       if (source < pos && pos + length < WINDOW_SIZE) {
         CopyForward(window + pos, window + source, length);  // the common case: no wrap, no flush
         pos += length;
