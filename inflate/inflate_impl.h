@@ -402,9 +402,45 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
         status = FAST_INVALID;
         goto out;
       }
-      uint32_t source = (pos - e->value - (uint32_t)(bb & Mask(op))) & 0xFFFF;
+      const uint32_t distance = e->value + (uint32_t)(bb & Mask(op));
       bb >>= op;
       bc -= op;
+      const uint32_t source = (pos - distance) & 0xFFFF;
+      if (pos + length <= WINDOW_SIZE - 16 &&
+          (distance <= pos ? distance >= 8 || distance == 1 : historyFull && source + length <= WINDOW_SIZE - 16)) {
+        // Whole words, 16 bytes a step, running up to 15 bytes past the
+        // match's end; those bytes may still be history (at a distance of
+        // nearly a window), so they are put back afterwards. The source is
+        // at least 8 bytes behind, or wholly in the previous window's tail
+        // ahead (every word is read before it is written).
+        unsigned char *dst = window + pos;
+        const unsigned char *src = window + source;
+        unsigned char *const end = dst + length;
+        unsigned char past[16];
+        memcpy(past, end, 16);
+        pos += length;
+        if (distance == 1) {
+          const uint64_t w = 0x0101010101010101ull * *src;
+          do {
+            memcpy(dst, &w, 8);
+            memcpy(dst + 8, &w, 8);
+            dst += 16;
+          } while (dst < end);
+        } else {
+          for (;;) {
+            uint64_t w;
+            memcpy(&w, src, 8);
+            memcpy(dst, &w, 8);
+            memcpy(&w, src + 8, 8);
+            memcpy(dst + 8, &w, 8);
+            dst += 16;
+            if (dst >= end) break;
+            src += 16;
+          }
+        }
+        memcpy(end, past, 16);
+        continue;
+      }
       if (source < pos && pos + length < WINDOW_SIZE) {
         CopyForward(window + pos, window + source, length);  // the common case: no wrap, no flush
         pos += length;
