@@ -260,11 +260,19 @@ std::string WriteTree(PeResTree tree, uint32_t rva) {
   return out + data;
 }
 
-PeResEntry *FindFirstMutable(PeResTree *tree, uint16_t type) {
-  for (PeResType &t : *tree)
-    if (t.type.isId && t.type.id == type && !t.entries.empty()) return &t.entries.front();
+// The first entry of a type in the order the file is written in (names, then
+// numbers ascending), which is the one the shell shows, whatever order the
+// stub's own directory lists them in.
+template <class Tree, class Entry>
+Entry *FirstOfType(Tree &tree, uint16_t type) {
+  for (auto &t : tree)
+    if (t.type.isId && t.type.id == type && !t.entries.empty())
+      return &*std::min_element(t.entries.begin(), t.entries.end(),
+                                [](const PeResEntry &a, const PeResEntry &b) { return NameLess(a.name, b.name); });
   return nullptr;
 }
+
+PeResEntry *FindFirstMutable(PeResTree *tree, uint16_t type) { return FirstOfType<PeResTree, PeResEntry>(*tree, type); }
 
 PeResType *TypeOf(PeResTree *tree, uint16_t type) {
   for (PeResType &t : *tree)
@@ -460,7 +468,7 @@ bool PeReadResources(const std::string &image, PeResTree *tree, std::string *err
   }
   Reader r{image, pointer + (rva - va), raw - std::min(raw, rva - va), rva, error};
   // Exactly three levels: type, name, language.
-  return r.Directory(0, [&](const PeResName &typeName, uint32_t typeField) {
+  bool read = r.Directory(0, [&](const PeResName &typeName, uint32_t typeField) {
     if (!(typeField & 0x80000000u)) return r.Fail("a type without a directory");
     PeResType type;
     type.type = typeName;
@@ -482,12 +490,27 @@ bool PeReadResources(const std::string &image, PeResTree *tree, std::string *err
     tree->push_back(type);
     return ok;
   });
+  if (!read) return false;
+  // A type or a name listed twice leaves it open which one counts.
+  auto listedTwice = [](std::vector<PeResName> names) {
+    std::sort(names.begin(), names.end(), NameLess);
+    for (size_t i = 1; i < names.size(); i++)
+      if (!NameLess(names[i - 1], names[i])) return true;
+    return false;
+  };
+  std::vector<PeResName> types;
+  for (const PeResType &t : *tree) {
+    types.push_back(t.type);
+    std::vector<PeResName> entries;
+    for (const PeResEntry &e : t.entries) entries.push_back(e.name);
+    if (listedTwice(entries)) return r.Fail("a name listed twice");
+  }
+  if (listedTwice(types)) return r.Fail("a type listed twice");
+  return true;
 }
 
 const PeResEntry *PeFindFirst(const PeResTree &tree, uint16_t type) {
-  for (const PeResType &t : tree)
-    if (t.type.isId && t.type.id == type && !t.entries.empty()) return &t.entries.front();
-  return nullptr;
+  return FirstOfType<const PeResTree, const PeResEntry>(tree, type);
 }
 
 bool PeCheckEdits(const PeResourceEdits &edits, std::string *error) {

@@ -64,4 +64,21 @@ TEST(BuildParts, PeChecksumDoesNotDependOnHowTheFileIsFed) {
   EXPECT_EQ(0x0201u + 0x0003u + 3u, small.Finish());
 }
 
+TEST(BuildParts, FirstIconGroupIsTheOneTheShellShows) {
+  // A directory may list its names out of order; the file is written sorted,
+  // so the group replaced must be the lowest one, not the first listed.
+  PeResType groups;
+  groups.type.id = PE_RT_GROUP_ICON;
+  for (uint16_t id : {101, 98, 103}) {
+    PeResEntry e;
+    e.name.id = id;
+    e.leaves.emplace_back();
+    groups.entries.push_back(e);
+  }
+  PeResTree tree{groups};
+  const PeResEntry *first = PeFindFirst(tree, PE_RT_GROUP_ICON);
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(98, first->name.id);
+}
+
 }  // namespace
