@@ -232,7 +232,11 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
       break;
     }
     tempPath[0] = '\0';
-    if (OutputPathBlocked(entry, outputPath)) {
+    // A substitute name could be another entry's or nobody's: such an entry
+    // fails rather than land under a name the archive never held.
+    if (entry->inexactName && !archive.testOnly) {
+      SetError(ERR_NAME_NOT_REPRESENTABLE);
+    } else if (OutputPathBlocked(entry, outputPath)) {
       SetError(ERR_FILE_ACCESS);
     } else {
       if (!archive.noDirectories && options.overwriteMode != 1 && options.overwriteMode != 2) {

@@ -84,25 +84,26 @@ int ReadExact(ZipArchiveJob *job, DirectoryReader *reader, void *buffer, uint32_
   return 0;
 }
 
-// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates
-// or values past U+10FFFF) and at least one of them is above 0x7F.
-bool IsUtf8BeyondAscii(const unsigned char *s, uint32_t length) {
-  bool beyond = false;
+// 1 when the bytes are well-formed UTF-8 (no overlong forms, surrogates or
+// values past U+10FFFF) with at least one of them above 0x7F, 0 for plain
+// ASCII, -1 for anything else.
+int Utf8Kind(const unsigned char *s, uint32_t length) {
+  int beyond = 0;
   for (uint32_t i = 0; i < length;) {
     unsigned char c = s[i];
     if (c < 0x80) {
       i++;
       continue;
     }
-    beyond = true;
+    beyond = 1;
     uint32_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (n == 0 || i + n > length) return false;
+    if (n == 0 || i + n > length) return -1;
     for (uint32_t k = 1; k < n; k++)
-      if ((s[i + k] & 0xC0) != 0x80) return false;
+      if ((s[i + k] & 0xC0) != 0x80) return -1;
     unsigned char second = s[i + 1];
     if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second > 0x9F) || (c == 0xF0 && second < 0x90) ||
         (c == 0xF4 && second > 0x8F))
-      return false;
+      return -1;
     i += n;
   }
   return beyond;
@@ -112,30 +113,26 @@ bool IsUtf8BeyondAscii(const unsigned char *s, uint32_t length) {
 // so, the Info-ZIP Unicode Path when its checksum matches the stored name,
 // UTF-8 too for a Unix host's name that is valid UTF-8 (writers there store
 // the bytes the file system gave them, without the flag), the OEM code page
-// otherwise.
-void ConvertName(const unsigned char *raw, uint32_t rawLength, uint32_t flags, uint32_t hostSystem,
-                 const unsigned char *extra, uint32_t extraLength, char *out, size_t size) {
+// otherwise. Bytes flagged as UTF-8 that are none are taken as OEM bytes too:
+// each byte then stays a character of its own, so two such names never meet
+// in one file as they would if each bad byte became the same substitute.
+// Returns 0 when the program's code page has no exact form for the name.
+int ConvertName(const unsigned char *raw, uint32_t rawLength, uint32_t flags, uint32_t hostSystem,
+                const unsigned char *extra, uint32_t extraLength, char *out, size_t size) {
   uint32_t kept = rawLength < NAME_KEEP_MAX ? rawLength : NAME_KEEP_MAX;
-  if (flags & FLAG_UTF8) {
-    TextFromUtf8((const char *)raw, kept, out, size);
-    return;
-  }
+  if ((flags & FLAG_UTF8) && Utf8Kind(raw, kept) >= 0) return TextFromUtf8((const char *)raw, kept, out, size);
   const unsigned char *block;
   if (FindExtraBlock(extra, extraLength, EXTRA_UNICODE_PATH, 9, &block)) {
     uint32_t dataSize = GetU16(block + 2);
     uint32_t crc = Crc32Update(0xFFFFFFFFu, raw, rawLength) ^ 0xFFFFFFFFu;
-    if (block[4] == 1 && GetU32(block + 5) == crc) {
-      uint32_t utf8Length = dataSize - 5;
-      if (utf8Length > NAME_KEEP_MAX) utf8Length = NAME_KEEP_MAX;
-      TextFromUtf8((const char *)block + 9, utf8Length, out, size);
-      if (out[0]) return;
-    }
+    uint32_t utf8Length = dataSize - 5;
+    if (utf8Length > NAME_KEEP_MAX) utf8Length = NAME_KEEP_MAX;
+    if (block[4] == 1 && GetU32(block + 5) == crc && utf8Length > 0 && Utf8Kind(block + 9, utf8Length) >= 0)
+      return TextFromUtf8((const char *)block + 9, utf8Length, out, size);
   }
-  if (hostSystem == HOST_UNIX && IsUtf8BeyondAscii(raw, rawLength)) {
-    TextFromUtf8((const char *)raw, kept, out, size);
-    return;
-  }
-  TextFromOem((const char *)raw, kept, out, size);
+  if (hostSystem == HOST_UNIX && Utf8Kind(raw, rawLength) > 0)
+    return TextFromUtf8((const char *)raw, kept, out, size);
+  return TextFromOem((const char *)raw, kept, out, size);
 }
 
 // Reads the saturated values of a ZIP64 extra block. A block that carries
@@ -466,9 +463,11 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
 
       char name[PATH_BUF_SIZE];
       memset(name, 0, sizeof name);
-      ConvertName(nameBytes, nameLength, flags, GetU16(header + 4) >> 8, extra, extraLength, name, sizeof name);
+      int exactName =
+          ConvertName(nameBytes, nameLength, flags, GetU16(header + 4) >> 8, extra, extraLength, name, sizeof name);
       PathFixSlashes(name);
       e.validName = 1;
+      e.inexactName = !exactName;
       if (name[0] == '.' && name[1] == '\\') {
         if (nameLength > 2) Cut(name, 2);
         else e.validName = 0;

@@ -33,6 +33,7 @@ struct EntryRecord {
   char *comment;
   int32_t encrypted;
   int32_t validName;
+  int32_t inexactName;  // the program's code page has no exact form for it: never written
   uint32_t methodVariant;
   int32_t hasNtTimes;
   FileTime creationTime;

@@ -20,10 +20,17 @@ inline const char *TextNext(const char *p) {
 const char *TextPrev(const char *start, const char *p);
 void TextUpper(char *text);                 // in place
 int TextCompareNoCase(const char *a, const char *b);  // <0, 0, >0
-// Converts an archive name from the OEM code page (CP437 on POSIX) to the
-// program's code page; and from UTF-8 (general-purpose flag bit 11).
-void TextFromOem(const char *src, size_t srcLength, char *dest, size_t size);
-void TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size);
+// Converts an archive name from the OEM code page of the user's locale (CP437
+// on POSIX) to the program's code page; and from UTF-8 (general-purpose flag
+// bit 11). Return 1 when every character has its own form in the program's
+// code page (no substitute, no best fit) and the whole fits with its
+// terminator; else 0, with dest holding what can be shown, cut at a
+// character boundary. A name that converts with 0 names no file exactly.
+int TextFromOem(const char *src, size_t srcLength, char *dest, size_t size);
+int TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size);
+// A text of the metadata block (Windows-1252, or UTF-8 when utf8 is set) in
+// the program's code page; same result as above.
+int TextFromStored(const char *src, size_t srcLength, int utf8, char *dest, size_t size);
 
 // INI lookup with the semantics of GetPrivateProfileStringA: case-blind section
 // and key names, blanks trimmed, one pair of enclosing quotes dropped, the

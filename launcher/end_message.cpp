@@ -31,7 +31,9 @@ void EndMessageText(int32_t error, char *out, size_t size) {
     UiArg args[] = {{name, 0}};
     UiFormat(out, size, LangString(43), args, 1);
   } else if (string == 44) {
-    PathGetName(g_programPath, name, sizeof name);
+    // An entry without a name the system can spell is named as far as it can be.
+    if (error == ERR_NAME_NOT_REPRESENTABLE) StrCopy(name, g_statusName, sizeof name);
+    else PathGetName(g_programPath, name, sizeof name);
     UiArg args[] = {{nullptr, (long long)(uint32_t)error}, {name, 0}};
     UiFormat(out, size, LangString(44), args, 2);
   } else {

@@ -78,17 +78,48 @@ FileHandle CreateLangTemp(char *name) {
   return INVALID_FILE;
 }
 
-// Copies count bytes from own (at its position) to temp through buffer.
-// A read that delivers nothing ends the copy. Returns 0 if a write failed.
-int CopyLangText(FileHandle own, FileHandle temp, unsigned char *buffer, uint32_t bufferSize, uint32_t count) {
-  while (count > 0) {
-    uint32_t piece = count < bufferSize ? count : bufferSize;
-    int32_t got = FileRead(own, buffer, piece);
-    if (got <= 0) break;
-    if (FileWrite(temp, buffer, (uint32_t)got) != got) return 0;
-    count -= (uint32_t)got;
+// Writes the language text to temp in the program's code page; the profile
+// functions read the copy back in that code page. A leading byte-order mark
+// of a UTF-8 text is no part of it. Returns 0 if a write failed.
+int WriteLangText(FileHandle temp, const unsigned char *text, uint32_t length, int utf8) {
+  if (utf8 && length >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+    text += 3;
+    length -= 3;
   }
-  return 1;
+  // A Windows-1252 byte becomes at most three bytes of UTF-8 (a UTF-8 text
+  // keeps its length); a NUL in the text would end the conversion, so the
+  // text goes in NUL-free pieces.
+  size_t outSize = (size_t)length * 3 + 1;
+  char *out = (char *)malloc(outSize);
+  if (!out) return 0;
+  int ok = 1;
+  for (uint32_t at = 0; at < length && ok;) {
+    uint32_t piece = 0;
+    while (at + piece < length && text[at + piece]) piece++;
+    if (piece) {
+      TextFromStored((const char *)text + at, piece, utf8, out, outSize);
+      uint32_t n = (uint32_t)strlen(out);
+      ok = FileWrite(temp, out, n) == (int32_t)n;
+    }
+    at += piece;
+    if (at < length) {
+      ok = ok && FileWrite(temp, text + at, 1) == 1;  // the NUL itself
+      at++;
+    }
+  }
+  free(out);
+  return ok;
+}
+
+// Texts of the settings in the program's code page, each cut to its buffer.
+void ConvertSettingsTexts(int utf8) {
+  char stored[4096];
+  for (const SfxField &f : kSfxFields) {
+    if (f.kind != SFX_FIELD_TEXT) continue;
+    char *text = SfxFieldText(&g_settings, f);
+    StrCopy(stored, text, sizeof stored);
+    TextFromStored(stored, strlen(stored), utf8, text, f.limit + 1);
+  }
 }
 
 // Reads the seventeen settings in stored order. A stored length above a
@@ -155,6 +186,16 @@ int SfxReadBlock(SfxBlockInfo *info) {
   uint32_t revision = GetU32(buffer + found + 10);
   uint32_t langLength = GetU32(buffer + found + 14);
 
+  // The settings come first: bit 2 of reservedC says in which code page the
+  // language text is stored.
+  int64_t langStart = blockOffset + SFX_HEADER_SIZE;
+  int64_t settingsEnd = 0;
+  if (FileSeek64(own, langStart + langLength, FILE_BEGIN) == langStart + langLength) {
+    ReadSettings(own);
+    settingsEnd = FileTell(own);
+  }
+  const int utf8 = (g_settings.reservedC & SFX_FLAG_TEXTS_UTF8) != 0;
+
   char tempName[PATH_BUF_SIZE];
   FileHandle temp = CreateLangTemp(tempName);
   if (temp == INVALID_FILE) {
@@ -162,28 +203,25 @@ int SfxReadBlock(SfxBlockInfo *info) {
     free(buffer);
     return SFX_NO_TEMP;
   }
-  int copied = 0;
-  int64_t langStart = blockOffset + SFX_HEADER_SIZE;
-  if (FileSeek64(own, langStart, FILE_BEGIN) == langStart) copied = CopyLangText(own, temp, buffer, window, langLength);
+  // A text cut short by the file's end is written as far as it goes.
+  uint32_t got = 0;
+  if (FileSeek64(own, langStart, FILE_BEGIN) == langStart) got = ReadFull(own, buffer, langLength < window ? langLength : window);
+  int copied = WriteLangText(temp, buffer, got, utf8);
   FileClose(temp);
   free(buffer);
+  FileClose(own);
   // A temporary file that can't be written is a temporary-folder failure.
   int loaded = copied && LoadLangTable(tempName);
   FileDelete(tempName);
-  if (!copied || !loaded) {
-    FileClose(own);
-    return copied ? SFX_BAD_LANGUAGE : SFX_NO_TEMP;
-  }
+  if (!copied || !loaded) return copied ? SFX_BAD_LANGUAGE : SFX_NO_TEMP;
 
-  FileSeek64(own, langStart + langLength, FILE_BEGIN);
-  ReadSettings(own);
+  ConvertSettingsTexts(utf8);
   if (info) {
     info->blockOffset = blockOffset;
     info->revision = revision;
     info->langLength = langLength;
-    info->settingsEnd = FileTell(own);
+    info->settingsEnd = settingsEnd;
   }
-  FileClose(own);
   return 0;
 }
 
@@ -242,7 +280,11 @@ const char *StartupErrorText(int code) {
 }
 
 int ShowStartupError(int code) {
-  if (g_startupErrorSink) g_startupErrorSink(StartupErrorText(code));
+  // The fixed texts are Windows-1252, like a block without bit 2.
+  const char *fixed = StartupErrorText(code);
+  char text[512];
+  TextFromStored(fixed, strlen(fixed), 0, text, sizeof text);
+  if (g_startupErrorSink) g_startupErrorSink(text);
   return code;
 }
 

@@ -18,6 +18,9 @@ constexpr uint32_t SFX_FORMAT_VERSION = 110798;
 constexpr uint32_t SFX_REVISION = 5;  // what the builder writes; smaller is refused
 constexpr uint32_t SFX_HEADER_SIZE = 18;
 constexpr uint32_t SFX_LANG_MAX = 65535;
+// Bit 2 of reservedC: the language text and the text settings are UTF-8
+// (without it, Windows-1252).
+constexpr uint32_t SFX_FLAG_TEXTS_UTF8 = 4;
 // The scan reads at most one window from a fixed offset, so the stub (padded
 // to SFX_SCAN_OFFSET when shorter) must leave the block inside it.
 constexpr uint32_t SFX_SCAN_OFFSET = 50000;

@@ -1,6 +1,7 @@
 // kvsfx build: stub, metadata block and ZIP archive written into one file.
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -108,13 +109,14 @@ const char kBuildAbout[] =
     "the metadata block (language text and settings), then the ZIP archive\n"
     "byte for byte: the one given with --archive, or one written from --from.\n"
     "Texts in UTF-8 (command line, settings and language files) are written in\n"
-    "Windows-1252, the stubs' code page; text that is not UTF-8 is taken as\n"
+    "Windows-1252; when one has a character Windows-1252 lacks, all texts are\n"
+    "written in UTF-8 (bit 2 of reservedC). Text that is not UTF-8 is taken as\n"
     "Windows-1252 already.\n"
     "Refuses (exit 1, no file written) an archive without an end-of-central-\n"
     "directory record or with an entry the stub cannot decode, a --run program\n"
     "missing from it, a language text the stub would reject, a text longer\n"
-    "than its limit or with a character Windows-1252 lacks, and a stub so\n"
-    "large that the stub would not find the block.\n";
+    "than its limit or neither UTF-8 nor Windows-1252, and a stub so large\n"
+    "that the stub would not find the block.\n";
 
 // The settings that a builder may set, by name; reserved ones stay zero.
 bool IsSettableField(const SfxField &f) { return strncmp(f.name, "reserved", 8) != 0; }
@@ -494,30 +496,6 @@ int RunBuild(const ToolArgs &args) {
       settings.text[field.first] = field.second;
     }
   }
-  for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
-    Cp1252Failure bad;
-    if (kSfxFields[i].kind == SFX_FIELD_TEXT && !Utf8ToCp1252(&settings.text[i], &bad)) {
-      Refuse(std::string(kSfxFields[i].name) + ": " + Cp1252FailureText(bad) + " has no Windows-1252 form");
-      return TOOL_FAILED;
-    }
-  }
-  const int targetIndex = FieldIndex("targetFolder");
-  std::string macro = settings.text[targetIndex].substr(0, 6);
-  for (char &c : macro) c = (char)tolower((unsigned char)c);
-  if (opt.cleanup && macro != "%temp%") {
-    Refuse("--cleanup needs a target folder that starts with %Temp%, not '" + settings.text[targetIndex] + "'");
-    return TOOL_FAILED;
-  }
-  settings.number[FieldIndex("reservedC")] = (opt.wait ? SFX_FLAG_WAIT : 0) | (opt.cleanup ? SFX_FLAG_CLEANUP : 0);
-  for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
-    const SfxField &f = kSfxFields[i];
-    if (f.kind == SFX_FIELD_TEXT && settings.text[i].size() > f.limit) {
-      Refuse(std::string(f.name) + " is " + std::to_string(settings.text[i].size()) + " bytes long; at most " +
-             std::to_string(f.limit) + " are allowed");
-      return TOOL_FAILED;
-    }
-  }
-
   // Language text.
   std::string langText;
   const std::string *builtin = ToolBuiltinLanguage(opt.lang);
@@ -527,11 +505,51 @@ int RunBuild(const ToolArgs &args) {
     Refuse(error + " (--lang takes de, en or a file)");
     return TOOL_FAILED;
   }
-  Cp1252Failure bad;
-  if (!builtin && !Utf8ToCp1252(&langText, &bad)) {
-    Refuse("language text '" + opt.lang + "': " + Cp1252FailureText(bad) + " has no Windows-1252 form");
+
+  // The block's texts go in Windows-1252 while every one of them has a form
+  // there, else all in UTF-8 (bit 2 of reservedC).
+  bool textsUtf8 = false;
+  for (int i = 0; i <= SFX_FIELD_COUNT; ++i) {
+    const bool lang = i == SFX_FIELD_COUNT;
+    if (lang ? builtin != nullptr : kSfxFields[i].kind != SFX_FIELD_TEXT) continue;
+    Cp1252Failure bad;
+    TextStorage storage = ClassifyText(lang ? langText : settings.text[i], &bad);
+    if (storage == TextStorage::Neither) {
+      char byte[8];
+      snprintf(byte, sizeof byte, "0x%02X", (unsigned)bad.codePoint);
+      Refuse((lang ? "language text '" + opt.lang + "'" : std::string(kSfxFields[i].name)) + ": byte " +
+             std::to_string(bad.byte) + " (" + byte + ") is neither UTF-8 nor Windows-1252");
+      return TOOL_FAILED;
+    }
+    textsUtf8 |= storage == TextStorage::Utf8Only;
+  }
+  for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
+    if (kSfxFields[i].kind != SFX_FIELD_TEXT) continue;
+    Cp1252Failure unused;
+    if (textsUtf8) settings.text[i] = TextAsUtf8(settings.text[i]);
+    else Utf8ToCp1252(&settings.text[i], &unused);
+  }
+  Cp1252Failure unused;
+  if (textsUtf8) langText = TextAsUtf8(langText);
+  else if (!builtin) Utf8ToCp1252(&langText, &unused);
+  const int targetIndex = FieldIndex("targetFolder");
+  std::string macro = settings.text[targetIndex].substr(0, 6);
+  for (char &c : macro) c = (char)tolower((unsigned char)c);
+  if (opt.cleanup && macro != "%temp%") {
+    Refuse("--cleanup needs a target folder that starts with %Temp%, not '" + settings.text[targetIndex] + "'");
     return TOOL_FAILED;
   }
+  settings.number[FieldIndex("reservedC")] = (opt.wait ? SFX_FLAG_WAIT : 0) | (opt.cleanup ? SFX_FLAG_CLEANUP : 0) |
+                                            (textsUtf8 ? SFX_FLAG_TEXTS_UTF8 : 0);
+  for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
+    const SfxField &f = kSfxFields[i];
+    if (f.kind == SFX_FIELD_TEXT && settings.text[i].size() > f.limit) {
+      Refuse(std::string(f.name) + " is " + std::to_string(settings.text[i].size()) + " bytes long; at most " +
+             std::to_string(f.limit) + " are allowed");
+      return TOOL_FAILED;
+    }
+  }
+
   if (!CheckLanguage(langText, "'" + opt.lang + "'")) return TOOL_FAILED;
 
   // Archive: the one given, or one written from the folder beside OUT.

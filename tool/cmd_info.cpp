@@ -9,6 +9,7 @@
 #include "args.h"
 #include "fileio/file_io.h"
 #include "fileio/ini_reader.h"
+#include "fileio/platform.h"
 #include "launcher/lang_table.h"
 #include "launcher/run_after.h"
 #include "launcher/sfx_meta.h"
@@ -35,7 +36,9 @@ std::string LanguageName(const std::string &programPath, const SfxBlockInfo &blo
   if (got <= 0) return std::string();
   char name[LANG_VALUE_BUF];
   IniLookup(text.data(), (size_t)got, "description", "0", "", name, sizeof name);
-  return name;
+  char converted[LANG_VALUE_BUF * 3];
+  TextFromStored(name, strlen(name), (g_settings.reservedC & SFX_FLAG_TEXTS_UTF8) != 0, converted, sizeof converted);
+  return converted;
 }
 
 // The Authenticode signature of a PE file: its certificate table (data
@@ -76,7 +79,7 @@ void PrintSettings(SfxSettings *s) {
     if (f.kind == SFX_FIELD_U32)
       printf("  %-18s %u\n", f.name, *SfxFieldU32(s, f));
     else
-      printf("  %-18s \"%s\"\n", f.name, ToolPrintable(SfxFieldText(s, f)).c_str());
+      printf("  %-18s \"%s\"\n", f.name, ToolPrintableName(SfxFieldText(s, f)).c_str());
   }
 }
 
@@ -133,7 +136,7 @@ int RunInfo(const ToolArgs &args) {
     printf("  block at offset    %lld\n", (long long)block.blockOffset);
     printf("  format version     %u\n", SFX_FORMAT_VERSION);
     printf("  revision           %u\n", block.revision);
-    printf("  language           \"%s\" (%u bytes)\n", ToolPrintable(language.c_str()).c_str(), block.langLength);
+    printf("  language           \"%s\" (%u bytes)\n", ToolPrintableName(language).c_str(), block.langLength);
     printf("  archive at offset  %lld\n", (long long)block.settingsEnd);
     printf("settings:\n");
     PrintSettings(&g_settings);
@@ -156,13 +159,14 @@ int RunInfo(const ToolArgs &args) {
       printf("  \"signature\": null\n}\n");
   } else {
     printf("at start-up:\n");
-    printf("  %-18s \"%s\"\n", "runCommand", ToolPrintable(g_settings.runCommand).c_str());
-    printf("  %-18s \"%s\"\n", "runParameters", ToolPrintable(g_runParameters).c_str());
-    printf("  %-18s \"%s\"\n", "targetFolder", ToolPrintable(g_settings.targetFolder).c_str());
+    printf("  %-18s \"%s\"\n", "runCommand", ToolPrintableName(g_settings.runCommand).c_str());
+    printf("  %-18s \"%s\"\n", "runParameters", ToolPrintableName(g_runParameters).c_str());
+    printf("  %-18s \"%s\"\n", "targetFolder", ToolPrintableName(g_settings.targetFolder).c_str());
     printf("  %-18s %d\n", "overwriteAll", g_overwriteAll);
     printf("  %-18s %d\n", "premessagePending", g_premessagePending);
     printf("  %-18s %s\n", "wait for program", wait ? "yes (exit code of the run program)" : "no");
     printf("  %-18s %s\n", "clean up", cleanup ? "yes" : "no");
+    printf("  %-18s %s\n", "texts stored in", flags & SFX_FLAG_TEXTS_UTF8 ? "UTF-8" : "Windows-1252");
     if (signature)
       printf("  %-18s Authenticode, %u bytes at offset %u\n", "signature", signatureSize, signatureOffset);
     else

@@ -72,6 +72,61 @@ bool Utf8ToCp1252(std::string *text, Cp1252Failure *failure) {
   return true;
 }
 
+TextStorage ClassifyText(const std::string &text, Cp1252Failure *failure) {
+  size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  uint32_t cp;
+  size_t character = 0;
+  bool utf8 = true;
+  for (size_t i = start, n; i < text.size() && utf8; i += n) {
+    n = Decode(text, i, &cp);
+    utf8 = n != 0;
+  }
+  if (utf8) {
+    for (size_t i = start, n; i < text.size(); i += n) {
+      n = Decode(text, i, &cp);
+      ++character;
+      if (ToByte(cp) < 0) {
+        *failure = {character, i - start, cp};
+        return TextStorage::Utf8Only;
+      }
+    }
+    return TextStorage::Cp1252;
+  }
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = (unsigned char)text[i];
+    if (c >= 0x80 && c < 0xA0 && kHigh[c - 0x80] == 0) {
+      *failure = {i + 1, i, c};
+      return TextStorage::Neither;
+    }
+  }
+  return TextStorage::Cp1252;
+}
+
+std::string TextAsUtf8(const std::string &text) {
+  uint32_t cp;
+  bool utf8 = true;
+  for (size_t i = 0, n; i < text.size() && utf8; i += n) {
+    n = Decode(text, i, &cp);
+    utf8 = n != 0;
+  }
+  if (utf8) return text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? text.substr(3) : text;
+  std::string out;
+  for (unsigned char c : text) {
+    cp = c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : c;
+    if (cp < 0x80) {
+      out += (char)cp;
+    } else if (cp < 0x800) {
+      out += (char)(0xC0 | cp >> 6);
+      out += (char)(0x80 | (cp & 0x3F));
+    } else {
+      out += (char)(0xE0 | cp >> 12);
+      out += (char)(0x80 | (cp >> 6 & 0x3F));
+      out += (char)(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
 std::string Cp1252FailureText(const Cp1252Failure &f) {
   char buffer[96];
   snprintf(buffer, sizeof buffer, "character %zu (U+%04X, byte %zu)", f.character, (unsigned)f.codePoint, f.byte);

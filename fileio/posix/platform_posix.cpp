@@ -123,36 +123,74 @@ void TextUpper(char *text) {
 
 int TextCompareNoCase(const char *a, const char *b) { return strcasecmp(a ? a : "", b ? b : ""); }
 
-void TextFromOem(const char *src, size_t srcLength, char *dest, size_t size) {
-  if (!dest || size == 0) return;
+int TextFromOem(const char *src, size_t srcLength, char *dest, size_t size) {
+  if (!dest || size == 0) return 0;
   size_t len = 0;
   for (size_t i = 0; src && i < srcLength && src[i]; i++) {
     unsigned char c = (unsigned char)src[i];
     if (c < 0x80) {  // most names are plain ASCII: a byte each
-      if (len + 2 > size) break;
+      if (len + 2 > size) {
+        dest[len] = '\0';
+        return 0;
+      }
       dest[len++] = (char)c;
       continue;
     }
     char bytes[3];
-    size_t n = c < 0x80 ? EncodeUtf8(c, bytes) : EncodeUtf8(kCp437High[c - 0x80], bytes);
-    if (!Put(dest, size, len, bytes, n)) break;
+    size_t n = EncodeUtf8(kCp437High[c - 0x80], bytes);
+    if (!Put(dest, size, len, bytes, n)) {
+      dest[len] = '\0';
+      return 0;
+    }
   }
   dest[len] = '\0';
+  return 1;
 }
 
 // A UTF-8 name stays as it is; an ill-formed sequence becomes '?', as the
-// Windows conversion makes of characters it can't map.
-void TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size) {
-  if (!dest || size == 0) return;
+// Windows conversion makes of characters it can't map, and the result is
+// then no exact name.
+int TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size) {
+  if (!dest || size == 0) return 0;
   size_t len = 0;
   size_t i = 0;
+  int exact = 1;
   while (src && i < srcLength && src[i]) {
     size_t n = ValidSequence((const unsigned char *)src + i, srcLength - i);
     bool ok = n ? Put(dest, size, len, src + i, n) : Put(dest, size, len, "?", 1);
-    if (!ok) break;
+    if (!ok) {
+      exact = 0;
+      break;
+    }
+    if (!n) exact = 0;
     i += n ? n : 1;
   }
   dest[len] = '\0';
+  return exact;
+}
+
+int TextFromStored(const char *src, size_t srcLength, int utf8, char *dest, size_t size) {
+  if (utf8) return TextFromUtf8(src, srcLength, dest, size);
+  // Windows-1252: 0x80-0x9F hold the letters and signs below; the five
+  // bytes it leaves undefined stand for the control characters of their
+  // value, as the Windows conversion takes them. The rest is Latin-1.
+  static const uint16_t kHigh[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                     0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+  if (!dest || size == 0) return 0;
+  size_t len = 0;
+  for (size_t i = 0; src && i < srcLength && src[i]; i++) {
+    unsigned char c = (unsigned char)src[i];
+    char bytes[3];
+    size_t n = EncodeUtf8(c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : c, bytes);
+    if (!Put(dest, size, len, bytes, n)) {
+      dest[len] = '\0';
+      return 0;
+    }
+  }
+  dest[len] = '\0';
+  return 1;
 }
 
 uint32_t SysGetModulePath(char *out, uint32_t size) {

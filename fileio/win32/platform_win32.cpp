@@ -21,44 +21,96 @@ void TextUpper(char *text) {
 
 int TextCompareNoCase(const char *a, const char *b) { return lstrcmpiA(a ? a : "", b ? b : ""); }
 
-void TextFromOem(const char *src, size_t srcLength, char *dest, size_t size) {
-  if (!dest || size == 0) return;
-  size_t n = 0;
-  while (src && n < srcLength && n + 1 < size && src[n]) n++;
-  if (n) OemToCharBuffA(src, dest, (DWORD)n);
-  dest[n] = '\0';
+namespace {
+
+// The OEM code page of the locale: under the manifest's UTF-8 setting
+// GetOEMCP answers 65001 too, which no writer of unflagged names used.
+UINT LocaleOemCodePage() {
+  static UINT cp;
+  if (cp == 0) {
+    char digits[8];
+    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTCODEPAGE, digits, sizeof digits))
+      cp = (UINT)strtoul(digits, nullptr, 10);
+    if (cp == 0 || cp == CP_UTF8) cp = 437;
+  }
+  return cp;
 }
 
-// Through UTF-16 to the ANSI code page; characters it lacks become '?'. A
-// result longer than the buffer is cut at a character boundary.
-void TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size) {
-  if (!dest || size == 0) return;
+// The length of text's first `limit` bytes or fewer that ends on a whole
+// character (text is longer than limit).
+size_t CutAtCharacter(const char *text, size_t limit, UINT acp) {
+  if (acp == CP_UTF8) {
+    while (limit > 0 && ((unsigned char)text[limit] & 0xC0) == 0x80) limit--;
+    return limit;
+  }
+  const char *end = text;
+  for (;;) {
+    const char *next = CharNextA(end);
+    if (next == end || (size_t)(next - text) > limit) break;
+    end = next;
+  }
+  return (size_t)(end - text);
+}
+
+// From code page `from` through UTF-16 to the active code page, refusing
+// best-fit characters and the default character (a UTF-8 code page spells
+// everything and takes neither flag).
+int ToActive(UINT from, const char *src, size_t srcLength, char *dest, size_t size) {
+  if (!dest || size == 0) return 0;
   dest[0] = '\0';
   size_t n = 0;
   while (src && n < srcLength && src[n]) n++;
-  if (n == 0 || n > 0x7FFFFFF) return;
-  int wideLength = MultiByteToWideChar(CP_UTF8, 0, src, (int)n, nullptr, 0);
-  if (wideLength <= 0) return;
+  if (n == 0) return 1;
+  if (n > 0x7FFFFFF) return 0;
+  int exact = 1;
+  DWORD mbFlags = MB_ERR_INVALID_CHARS;
+  int wideLength = MultiByteToWideChar(from, mbFlags, src, (int)n, nullptr, 0);
+  if (wideLength <= 0) {
+    exact = 0;
+    mbFlags = 0;
+    wideLength = MultiByteToWideChar(from, 0, src, (int)n, nullptr, 0);
+  }
+  if (wideLength <= 0) return 0;
   wchar_t *wide = (wchar_t *)malloc(sizeof(wchar_t) * (size_t)wideLength);
-  if (!wide) return;
-  MultiByteToWideChar(CP_UTF8, 0, src, (int)n, wide, wideLength);
-  int ansiLength = WideCharToMultiByte(CP_ACP, 0, wide, wideLength, nullptr, 0, nullptr, nullptr);
+  if (!wide) return 0;
+  MultiByteToWideChar(from, mbFlags, src, (int)n, wide, wideLength);
+  UINT acp = GetACP();
+  BOOL lossy = FALSE;
+  BOOL *ask = acp == CP_UTF8 ? nullptr : &lossy;
+  DWORD wcFlags = ask ? WC_NO_BEST_FIT_CHARS : 0;
+  int ansiLength = WideCharToMultiByte(CP_ACP, wcFlags, wide, wideLength, nullptr, 0, nullptr, ask);
   char *ansi = ansiLength > 0 ? (char *)malloc((size_t)ansiLength + 1) : nullptr;
   if (ansi) {
-    WideCharToMultiByte(CP_ACP, 0, wide, wideLength, ansi, ansiLength, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, wcFlags, wide, wideLength, ansi, ansiLength, nullptr, ask);
     ansi[ansiLength] = '\0';
-    const char *end = ansi;
-    for (;;) {
-      const char *next = CharNextA(end);
-      if (next == end || (size_t)(next - ansi) > size - 1) break;
-      end = next;
+    size_t keep = (size_t)ansiLength;
+    if (keep > size - 1) {
+      exact = 0;
+      keep = CutAtCharacter(ansi, size - 1, acp);
     }
-    size_t keep = (size_t)(end - ansi);
     memcpy(dest, ansi, keep);
     dest[keep] = '\0';
+    if (lossy) exact = 0;
+  } else {
+    exact = 0;
   }
   free(ansi);
   free(wide);
+  return exact;
+}
+
+}  // namespace
+
+int TextFromOem(const char *src, size_t srcLength, char *dest, size_t size) {
+  return ToActive(LocaleOemCodePage(), src, srcLength, dest, size);
+}
+
+int TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size) {
+  return ToActive(CP_UTF8, src, srcLength, dest, size);
+}
+
+int TextFromStored(const char *src, size_t srcLength, int utf8, char *dest, size_t size) {
+  return ToActive(utf8 ? CP_UTF8 : 1252, src, srcLength, dest, size);
 }
 
 uint32_t SysGetTempPath(char *out, uint32_t size) {

@@ -13,20 +13,13 @@ namespace {
 // Plain text in the file for `kvsfx info`; nothing reads it at run time.
 __attribute__((used)) const char kStubVersion[] = KV_STUB_VERSION_MARKER KV_VERSION;
 
-// The fixed messages are Windows-1252 text; the terminal expects UTF-8. Their
-// only non-ASCII letters are in the Latin-1 range, which maps directly.
+// The message arrives in the program's code page, UTF-8 as the terminal's.
 void WriteStartupError(const char *text) {
-  char out[512];
+  char out[513];
   size_t n = 0;
-  for (const unsigned char *p = (const unsigned char *)text; *p && n + 3 < sizeof out; ++p) {
-    if (*p < 0x80) {
-      out[n++] = (char)*p;
-    } else if (*p >= 0xA0) {
-      out[n++] = (char)(0xC0 | (*p >> 6));
-      out[n++] = (char)(0x80 | (*p & 0x3F));
-    } else {
-      out[n++] = '?';
-    }
+  while (text[n] && n + 1 < sizeof out) {
+    out[n] = text[n];
+    n++;
   }
   out[n++] = '\n';
   ssize_t ignored = write(STDERR_FILENO, out, n);

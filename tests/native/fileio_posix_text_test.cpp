@@ -86,17 +86,19 @@ TEST(PosixText, OemIsCp437) {
     const char *src;
     size_t size;
     const char *want;
+    int exact;  // a cut name names no file exactly
   } cases[] = {
-      {"A\x80\x81\xE1\xFF", 64, "A\xC3\x87\xC3\xBC\xC3\x9F\xC2\xA0"},  // A C-cedilla u-umlaut sharp-s nbsp
-      {"\x9E\xB0\xCD", 64, "\xE2\x82\xA7\xE2\x96\x91\xE2\x95\x90"},    // peseta, light shade, double line
-      {"x\x80", 3, "x"},     // the cut falls inside a character: it is left out whole
-      {"x\x80", 4, "x\xC3\x87"},
-      {"", 8, ""},
+      {"A\x80\x81\xE1\xFF", 64, "A\xC3\x87\xC3\xBC\xC3\x9F\xC2\xA0", 1},  // A C-cedilla u-umlaut sharp-s nbsp
+      {"\x9E\xB0\xCD", 64, "\xE2\x82\xA7\xE2\x96\x91\xE2\x95\x90", 1},    // peseta, light shade, double line
+      {"x\x80", 3, "x", 0},     // the cut falls inside a character: it is left out whole
+      {"x\x80", 4, "x\xC3\x87", 1},
+      {"abc", 3, "ab", 0},
+      {"", 8, "", 1},
   };
   for (const auto &c : cases) {
     char out[64];
     memset(out, 'Z', sizeof out);
-    TextFromOem(c.src, strlen(c.src), out, c.size);
+    EXPECT_EQ(c.exact, TextFromOem(c.src, strlen(c.src), out, c.size)) << c.src;
     EXPECT_STREQ(c.want, out) << c.src;
   }
   char out[8];
@@ -109,20 +111,35 @@ TEST(PosixText, Utf8IsCheckedAndCopied) {
     const char *src;
     size_t size;
     const char *want;
+    int exact;
   } cases[] = {
-      {"plain", 64, "plain"},
-      {"\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80", 64, "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"},
-      {"a\xC0\xAFz", 64, "a??z"},              // overlong slash
-      {"\xED\xA0\x80", 64, "???"},             // surrogate
-      {"\xF4\x90\x80\x80", 64, "????"},        // above U+10FFFF
-      {"\x80x", 64, "?x"},                     // lone continuation
-      {"\xE2\x82", 64, "??"},                  // cut short
-      {"ab\xE2\x82\xAC", 5, "ab"},             // does not fit: left out whole
+      {"plain", 64, "plain", 1},
+      {"\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80", 64, "\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80", 1},
+      {"a\xC0\xAFz", 64, "a??z", 0},              // overlong slash
+      {"\xED\xA0\x80", 64, "???", 0},             // surrogate
+      {"\xF4\x90\x80\x80", 64, "????", 0},        // above U+10FFFF
+      {"\x80x", 64, "?x", 0},                     // lone continuation
+      {"\xE2\x82", 64, "??", 0},                  // cut short
+      {"ab\xE2\x82\xAC", 5, "ab", 0},             // does not fit: left out whole
   };
   for (const auto &c : cases) {
     char out[64];
-    TextFromUtf8(c.src, strlen(c.src), out, c.size);
+    EXPECT_EQ(c.exact, TextFromUtf8(c.src, strlen(c.src), out, c.size)) << c.src;
     EXPECT_STREQ(c.want, out) << c.src;
+  }
+  // The block's texts: Windows-1252 (its 0x80-0x9F letters included) or UTF-8.
+  struct Stored {
+    const char *src;
+    int utf8;
+    const char *want;
+  } texts[] = {
+      {"\x80 \x9F\xFC", 0, "\xE2\x82\xAC \xC5\xB8\xC3\xBC"},
+      {"\xE6\x97\xA5\xD0\x96", 1, "\xE6\x97\xA5\xD0\x96"},
+  };
+  for (const auto &t : texts) {
+    char out[64];
+    EXPECT_EQ(1, TextFromStored(t.src, strlen(t.src), t.utf8, out, sizeof out)) << t.src;
+    EXPECT_STREQ(t.want, out) << t.src;
   }
 }
 

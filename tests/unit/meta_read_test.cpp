@@ -334,8 +334,12 @@ TEST(StartupError, FixedTextsAndCodes) {
   static std::string shown;
   SetStartupErrorSink([](const char *text) { shown = text; });
   EXPECT_EQ(-2, ShowStartupError(-2));
-  EXPECT_EQ("Kann Metadaten f\xFCr Spracheinstellungen nicht finden.\n\nCould not locate meta data for language settings.",
-            shown);
+  // Shown in the program's code page (the u-umlaut is Windows-1252 here).
+  const char stored[] = "Kann Metadaten f\xFCr Spracheinstellungen nicht finden.\n\nCould not locate meta data for language settings.";
+  char want[256];
+  TextFromStored(stored, strlen(stored), 0, want, sizeof want);
+  EXPECT_EQ(want, shown);
+  EXPECT_EQ(stored, std::string(StartupErrorText(-2)));
   EXPECT_EQ(7, ShowStartupError(7));
   EXPECT_EQ("Zuwenig Speicher.\n\nInsufficient memory.", shown);
   EXPECT_EQ(5, ShowStartupError(5));
