@@ -120,7 +120,8 @@ class BuildFromFolder(TempDirTest):
         cases = [
             ("bzip2 entry", ["--archive", bzip2], b"sub/nums.txt (bzip2)"),
             ("run program missing", ["--run", "nothere.exe|/S"], b"'nothere.exe' is not in the archive"),
-            ("character outside the code page", ["--caption", "ok \u4e2d"], b"character 4 (U+4E2D, byte 3)"),
+            ("text neither UTF-8 nor Windows-1252", ["--caption", os.fsdecode(b"ok \x81")],
+             b"premessageCaption: byte 3 (0x81) is neither UTF-8 nor Windows-1252"),
             ("cleanup outside %Temp%", ["--wait", "--cleanup", "--target", "C:\\x"], b"%Temp%"),
             ("icon that is not one", ["--icon", not_icon], b"icon file"),
             ("file version too long", ["--version-info", "FileVersion=1.2.3.65536"], b"FileVersion"),

@@ -276,6 +276,66 @@ class UnixNamesTest(EngineCase):
         self.assertEqual(sorted(name for _, _, name in rows), sorted(os.listdir(out)))
 
 
+class ScriptNamesTest(EngineCase):
+    """Names in every script land under exactly their names, whoever wrote them."""
+
+    def files_under(self, folder):
+        found = {}
+        for root, _, files in os.walk(folder):
+            for n in files:
+                found[os.path.relpath(os.path.join(root, n), folder)] = read(os.path.join(root, n))
+        return found
+
+    def test_names_from_every_writer(self):
+        flagged = ["日本.txt", "中文.txt", "Ωmega.txt", "Папка/файл.txt", "emoji 😀.txt", "déjà vu/Grüße.txt"]
+        with zipfile.ZipFile(self.path("python.zip"), "w") as z:
+            for name in flagged:
+                z.writestr(name, name.encode())
+        rows = [("python", self.path("python.zip"), {n: n.encode() for n in flagged})]
+        if shutil.which("zip"):
+            src = self.path("linux")
+            os.makedirs(os.path.join(src, "東京"))
+            with open(os.path.join(src, "東京", "Grüße.txt"), "wb") as f:
+                f.write(b"info-zip\n")
+            self.assertEqual(0, run(["zip", "-q", "-r", self.path("linux.zip"), "."], cwd=src).returncode)
+            rows.append(("linux", self.path("linux.zip"), {"東京/Grüße.txt": b"info-zip\n"}))
+        # A DOS writer's code page 437; bytes flagged as UTF-8 that are none
+        # are taken as such bytes too, so the two never meet in one file.
+        dos = [(b"dos/Gr\x81\xe1e.txt", 0, "dos/Grüße.txt"), (b"\xc9\xcd\xbb.txt", 0, "╔═╗.txt"),
+               (b"bad\xff.txt", 0x800, "bad\u00a0.txt"), (b"bad\xfe.txt", 0x800, "bad■.txt")]
+        self.write("dos.zip", build_zip([stored(raw, want.encode(), flags=flags) for raw, flags, want in dos]))
+        rows.append(("dos", self.path("dos.zip"), {want: want.encode() for _, _, want in dos}))
+        for label, archive, want in rows:
+            outs = list(self.extract_with_both_stubs(archive, label))
+            out = self.path("out-tool-" + label)
+            r = kvsfx("extract", archive, "-d", out, "--quiet")
+            self.assertEqual(0, r.returncode, r.stderr.decode())
+            for how, target in outs + [("kvsfx extract", out)]:
+                self.assertEqual(want, self.files_under(target), "%s through %s" % (label, how))
+
+    def test_legacy_code_page_fails_the_entry(self):
+        # A manifest value the system does not know leaves the legacy code
+        # page (1252 under Wine): a name it cannot spell fails its entry and
+        # the run, and nothing lands under a substitute.
+        if not wine_available():
+            self.skipTest("Windows stub or Wine missing")
+        marker = b">UTF-8</activeCodePage>"
+        stub = read(STUB_EXE)
+        self.assertEqual(1, stub.count(marker))
+        legacy = self.write("legacy-stub.exe", stub.replace(marker, b">Latin</activeCodePage>"))
+        with zipfile.ZipFile(self.path("legacy.zip"), "w") as z:
+            for name in ("a.txt", "déjà vu/Grüße.txt", "日本.txt", "中文.txt", "z.txt"):
+                z.writestr(name, name.encode())
+        target = self.path("out-legacy")
+        r = kvsfx("build", "--archive", self.path("legacy.zip"), "-o", self.path("legacy.exe"), "--stub", legacy,
+                  "--unattended", "--target", wine_path(target), "--lang", "en")
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        r = self.run_sfx(self.path("legacy.exe"), wine=True)
+        self.assertEqual(5, r.returncode, r.stderr.decode(errors="replace"))
+        self.assertEqual({"a.txt": b"a.txt", "déjà vu/Grüße.txt": "déjà vu/Grüße.txt".encode()},
+                         self.files_under(target))
+
+
 class OutcomeTest(EngineCase):
     """Exit codes, messages and what stays on disk when a run fails."""
 

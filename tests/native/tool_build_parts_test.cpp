@@ -12,18 +12,23 @@
 namespace {
 
 TEST(BuildParts, Utf8ToCp1252) {
+  using S = TextStorage;
   struct Case {
     const char *in, *out;
     size_t badCharacter;  // 0: converted (or kept)
+    S storage;
+    const char *utf8;  // the text as a UTF-8 block stores it
   } cases[] = {
-      {"plain ascii", "plain ascii", 0},
-      {"m\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xE2\x80\x9C\xC5\xB8", "m\xFC\xDF" "e \x80 \x93\x9F", 0},
-      {"\xEF\xBB\xBFok", "ok", 0},                      // byte-order mark dropped
-      {"caf\xE9", "caf\xE9", 0},                        // not UTF-8: Windows-1252 already
-      {"\xC0\xAF overlong", "\xC0\xAF overlong", 0},    // not UTF-8 either
-      {"ok \xE4\xB8\xAD", nullptr, 4},                  // U+4E2D
-      {"\xC2\x81", nullptr, 1},                         // a C1 control: no character in the code page
-      {"a\xF0\x9F\x98\x80", nullptr, 2},                // beyond the BMP
+      {"plain ascii", "plain ascii", 0, S::Cp1252, "plain ascii"},
+      {"m\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xE2\x80\x9C\xC5\xB8", "m\xFC\xDF" "e \x80 \x93\x9F", 0, S::Cp1252,
+       "m\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xE2\x80\x9C\xC5\xB8"},
+      {"\xEF\xBB\xBFok", "ok", 0, S::Cp1252, "ok"},                      // byte-order mark dropped
+      {"caf\xE9 \x80", "caf\xE9 \x80", 0, S::Cp1252, "caf\xC3\xA9 \xE2\x82\xAC"},  // not UTF-8: Windows-1252 already
+      {"\xC0\xAF overlong", "\xC0\xAF overlong", 0, S::Cp1252, "\xC3\x80\xC2\xAF overlong"},  // not UTF-8 either
+      {"ok \xE4\xB8\xAD", nullptr, 4, S::Utf8Only, "ok \xE4\xB8\xAD"},  // U+4E2D
+      {"\xC2\x81", nullptr, 1, S::Utf8Only, "\xC2\x81"},                // a C1 control: no character in the code page
+      {"a\xF0\x9F\x98\x80", nullptr, 2, S::Utf8Only, "a\xF0\x9F\x98\x80"},  // beyond the BMP
+      {"caf\xE9\x81", "caf\xE9\x81", 0, S::Neither, nullptr},         // 0x81: no Windows-1252 character
   };
   for (const Case &c : cases) {
     std::string text = c.in;
@@ -32,6 +37,10 @@ TEST(BuildParts, Utf8ToCp1252) {
     EXPECT_EQ(c.badCharacter == 0, ok) << c.in;
     if (ok) EXPECT_EQ(c.out, text) << c.in;
     else EXPECT_EQ(c.badCharacter, bad.character) << c.in;
+    EXPECT_EQ(c.storage, ClassifyText(c.in, &bad)) << c.in;
+    if (c.utf8) {
+      EXPECT_EQ(c.utf8, TextAsUtf8(c.in)) << c.in;
+    }
   }
 }
 
