@@ -4,7 +4,8 @@
 set -euo pipefail
 pkgs=(cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev zlib1g-dev
       mingw-w64 g++-mingw-w64-x86-64 libdeflate-dev libz-mingw-w64-dev wine wine64 xvfb xauth xdotool zip unzip 7zip
-      python3 file dpkg-dev liblzma-dev nlohmann-json3-dev icoutils osslsigncode openssl libarchive-tools valgrind)
+      python3 file dpkg-dev liblzma-dev nlohmann-json3-dev icoutils osslsigncode openssl libarchive-tools valgrind
+      fonts-wqy-microhei)  # CJK glyphs for the dialogs under Wine
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -458,20 +458,27 @@ class WineDialogTest(unittest.TestCase):
                     f.write(b"%d\t%d\t" % (template, control) + text.encode("cp1252") + b"\0")
                     rows.append((lang, number, text))
         measured = os.path.join(self.dir, "measured.txt")
-        proc = self.wine.start(probe, self.win(STUB), self.win(records), self.win(measured), cwd=self.dir)
-        self.assertEqual(wine_ui.wait_exit(proc, 120), 0)
-        with open(measured) as f:
-            lines = f.read().split("\n")[:-1]
-        self.assertEqual(len(lines), len(rows))
         cut = []
-        for (lang, number, text), line in zip(rows, lines):
-            template, control, kind, need_w, need_h, have_w, have_h = line.split()
-            self.assertIn(kind, "sbdc", line)
-            if (template, control) == ("5001", "1"):
-                self.assertEqual(kind, "b", "the main dialog's start button is a plain push button")
-            if int(need_w) > int(have_w) or int(need_h) > int(have_h):
-                cut.append("%s string %d in %s/%s: needs %sx%s, has %sx%s: %r" % (
-                    lang, number, template, control, need_w, need_h, have_w, have_h, text))
+        # At 100 %, 150 % and 200 %: the templates grow with the font.
+        try:
+            for dpi in (96, 144, 192):
+                self.wine.set_dpi(dpi)
+                proc = self.wine.start(probe, self.win(STUB), self.win(records), self.win(measured), cwd=self.dir)
+                self.assertEqual(wine_ui.wait_exit(proc, 120), 0)
+                with open(measured) as f:
+                    lines = f.read().split("\n")[:-1]
+                self.assertEqual(lines[0], str(dpi), "the probe ran at another resolution")
+                self.assertEqual(len(lines) - 1, len(rows))
+                for (lang, number, text), line in zip(rows, lines[1:]):
+                    template, control, kind, need_w, need_h, have_w, have_h = line.split()
+                    self.assertIn(kind, "sbdc", line)
+                    if (template, control) == ("5001", "1"):
+                        self.assertEqual(kind, "b", "the main dialog's start button is a plain push button")
+                    if int(need_w) > int(have_w) or int(need_h) > int(have_h):
+                        cut.append("%s string %d in %s/%s at %d DPI: needs %sx%s, has %sx%s: %r" % (
+                            lang, number, template, control, dpi, need_w, need_h, have_w, have_h, text))
+        finally:
+            self.wine.set_dpi(96)
         self.assertEqual(cut, [], "\n".join(cut))
 
 

@@ -2,9 +2,10 @@
    dialogs draw them: each template is created (hidden) from the stub's own
    resources, so the rectangles come from the template and the dialog's font.
    Input: a file of records "dialog TAB control TAB text NUL" (ANSI text).
-   Output, one line per record: dialog control kind needW needH haveW haveH,
-   where kind is s (static), b (push button), d (default push button) or c
-   (check box), as the template made it. */
+   Output: first the screen's dots per inch, then one line per record: dialog
+   control kind needW needH haveW haveH, where kind is s (static), b (push
+   button), d (default push button) or c (check box), as the template made it.
+   The probe is aware of the screen's DPI, as the stub's manifest declares. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -63,6 +64,9 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: text_fit STUB RECORDS OUT\n");
     return 2;
   }
+  typedef BOOL(WINAPI * AwarenessFn)(HANDLE);
+  AwarenessFn aware = (AwarenessFn)(void *)GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDpiAwarenessContext");
+  if (!aware || !aware((HANDLE)-4)) SetProcessDPIAware(); /* -4: per monitor, version 2 */
   HMODULE stub = LoadLibraryExA(argv[1], NULL, LOAD_LIBRARY_AS_DATAFILE);
   FILE *in = fopen(argv[2], "rb");
   FILE *out = fopen(argv[3], "w");
@@ -70,6 +74,9 @@ int main(int argc, char **argv) {
     fprintf(stderr, "text_fit: cannot open the stub or the files\n");
     return 2;
   }
+  HDC screen = GetDC(NULL);
+  fprintf(out, "%d\n", GetDeviceCaps(screen, LOGPIXELSY));
+  ReleaseDC(NULL, screen);
   static char data[1 << 20];
   size_t size = fread(data, 1, sizeof data - 1, in);
   data[size] = '\0';

@@ -113,6 +113,13 @@ class Wine:
         return subprocess.Popen(cmd + [exe] + list(args), env=self.env, cwd=cwd, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
+    def set_dpi(self, dpi):
+        """The screen's dots per inch, as the display settings set them: Wine
+        reads LogPixels when a program starts."""
+        for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
+            subprocess.run(["wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
+                           env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=120)
+
     def unix_to_windows(self, path):
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
