@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
 """Renders the stub's dialogs under Wine on Xvfb into PNG files, in German and
 English: the main dialog before extraction, the progress line near 50 %, the
-overwrite question, the password prompt and the next-volume prompt.
+overwrite question, the password prompt and the next-volume prompt; then, in
+English, a Japanese caption over a Russian message and the overwrite and
+password dialogs for a Japanese entry name (names-*.png).
 
-    python3 scripts/screenshots.py BIN_DIR OUT_DIR
+    python3 scripts/screenshots.py BIN_DIR OUT_DIR [DPI]
+
+DPI (default 96) is the screen resolution Wine reports (144 is 150 %).
 
 BIN_DIR holds kvsfx and kvsfx-stub.exe. Wine runs with its own desktop
 window, so that the dialogs get their frames and captions.
@@ -68,12 +72,14 @@ def program_pids(root, name):
 
 
 class Shooter:
-    def __init__(self, bin_dir, out_dir):
+    def __init__(self, bin_dir, out_dir, dpi):
         self.tool = os.path.join(bin_dir, "kvsfx")
         self.out_dir = out_dir
         self.work = tempfile.mkdtemp(prefix="kv-shots-")
         self.display = wine_ui.Display()
         self.wine = wine_ui.Wine(self.display, os.path.join(self.work, "prefix"))
+        if dpi != 96:
+            self.wine.set_dpi(dpi)
 
     def close(self):
         self.wine.close()
@@ -207,6 +213,46 @@ class Shooter:
         self.shot(self.wine.wait_window(titles["password"]), "password-%s" % lang)
         self.end(proc)
 
+    def names(self, titles):
+        caption, message = "ようこそ — 日本語", "Привет! Эта программа распакует файлы.\nНажмите OK."
+        proc = self.run(self.build(self.make_names_zip(), "en", "--caption", caption, "--message", message,
+                                   "--target", self.wine.unix_to_windows(self.target())))
+        self.shot(self.wine.wait_window(caption, timeout=60), "names-message")
+        self.end(proc)
+
+        name = "日本語の説明書.txt"
+        out = self.target()
+        os.makedirs(out)
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(b"x" * 1536)
+        proc = self.run(self.build(self.make_names_zip(), "en", "--target", self.wine.unix_to_windows(out)))
+        self.wine.key(self.wine.wait_window(titles["main"], timeout=60), "Return")
+        self.shot(self.wine.wait_window(titles["overwrite"]), "names-overwrite")
+        self.end(proc)
+
+        if not shutil.which("7zz"):
+            print("names: 7zz not installed", file=sys.stderr)
+            return
+        src = os.path.join(self.work, "nsrc")
+        os.makedirs(src, exist_ok=True)
+        with open(os.path.join(src, name), "wb") as f:
+            f.write(b"secret\n" * 100)
+        archive = os.path.join(self.work, "names-enc.zip")
+        if os.path.exists(archive):
+            os.remove(archive)
+        subprocess.run(["7zz", "a", "-tzip", "-psecret", "-mem=AES256", archive, name], cwd=src, check=True,
+                       stdout=subprocess.DEVNULL)
+        proc = self.run(self.build(archive, "en", "--target", self.wine.unix_to_windows(self.target())))
+        self.wine.key(self.wine.wait_window(titles["main"], timeout=60), "Return")
+        self.shot(self.wine.wait_window(titles["password"]), "names-password")
+        self.end(proc)
+
+    def make_names_zip(self):
+        archive = os.path.join(self.work, "names.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            z.writestr("日本語の説明書.txt", b"y" * 812345)
+        return archive
+
     def volume(self, lang, titles):
         if not shutil.which("zip"):
             print("volume: Info-ZIP zip not installed", file=sys.stderr)
@@ -237,7 +283,7 @@ class Shooter:
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) not in (3, 4):
         print(__doc__, file=sys.stderr)
         return 2
     missing = wine_ui.missing_tools()
@@ -245,7 +291,7 @@ def main():
         print("screenshots: not installed: " + ", ".join(missing), file=sys.stderr)
         return 1
     os.makedirs(sys.argv[2], exist_ok=True)
-    shooter = Shooter(sys.argv[1], sys.argv[2])
+    shooter = Shooter(sys.argv[1], sys.argv[2], int(sys.argv[3]) if len(sys.argv) == 4 else 96)
     try:
         for lang in ("de", "en"):
             lang_file = os.path.join(HERE, "..", "resources", "lang", lang + ".ini")
@@ -256,6 +302,7 @@ def main():
             shooter.overwrite(lang, titles)
             shooter.password(lang, titles)
             shooter.volume(lang, titles)
+        shooter.names(titles)
     finally:
         shooter.close()
     return 0

@@ -217,6 +217,31 @@ class ConsoleTest(unittest.TestCase):
         self.assertEqual(s.wait(), 0)
         self.assertFalse(os.path.exists(self.target()))
 
+    def test_texts_in_japanese_and_russian(self):
+        # Texts beyond Windows-1252 are stored in UTF-8, printed by kvsfx info
+        # and shown as they are; a translation in UTF-8 works, its hotkeys too.
+        lang = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources", "lang", "en.ini")
+        with open(lang, "rb") as f:
+            text = f.read()
+        for old, new in ((b"0=English", "0=Русский"), (b"1=&Yes", "1=&Да"), (b"2=&No", "2=&Нет")):
+            text = text.replace(old, new.encode(), 1)
+        ru = os.path.join(self.dir, "ru.ini")
+        with open(ru, "wb") as f:
+            f.write(text)
+        exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.target(), "--lang", ru,
+                         "--caption", "ようこそ", "--message", "Установить файлы?", "--message-type", "1")
+        info = subprocess.run([TOOL, "info", exe], capture_output=True).stdout.decode()
+        for line in ('language           "Русский"', 'premessageCaption  "ようこそ"',
+                     'premessageText     "Установить файлы?"', "texts stored in    UTF-8"):
+            self.assertIn(line, info)
+        s = self.start(exe)
+        s.expect("ようこそ")
+        s.expect("Установить файлы?")
+        s.expect("1) [Д]а   2) [Н]ет")
+        s.send("н\n")
+        self.assertEqual(s.wait(), 0)
+        self.assertFalse(os.path.exists(self.target()))
+
     def test_end_of_input_is_a_cancel(self):
         s = self.start(self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.target()))
         s.expect("Target folder:")

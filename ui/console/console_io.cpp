@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "../../fileio/platform.h"
 #include "../../launcher/sfx_state.h"
 #include "console_ui.h"
 
@@ -110,7 +111,8 @@ int ConsoleReadLine(const char *prompt, char *out, size_t size, int echo) {
   return ok;
 }
 
-// "&Extract" -> "[E]xtract"; "&&" is a literal '&'.
+// "&Extract" -> "[E]xtract"; "&&" is a literal '&'. The marked letter is a
+// whole character (a translation's may take several bytes).
 static void ShowLabel(const char *text, char *out, size_t size) {
   size_t at = 0;
   int marked = 0;
@@ -119,9 +121,14 @@ static void ShowLabel(const char *text, char *out, size_t size) {
       out[at++] = '&';
       p++;
     } else if (*p == '&' && p[1] && !marked) {
+      const char *next = TextNext(p + 1);
+      size_t n = (size_t)(next - (p + 1));
+      if (at + n + 3 >= size) break;
       out[at++] = '[';
-      out[at++] = *++p;
+      memcpy(out + at, p + 1, n);
+      at += n;
       out[at++] = ']';
+      p = next - 1;
       marked = 1;
     } else if (*p != '&') {
       out[at++] = *p;
@@ -130,15 +137,36 @@ static void ShowLabel(const char *text, char *out, size_t size) {
   out[at] = '\0';
 }
 
-static char HotKey(const char *text) {
-  for (const char *p = text; *p; p++) {
+// The character at p as a code point, upper case for the ASCII, Latin-1,
+// Greek and Cyrillic letters (the scripts of hotkeys in translations); *end
+// is where the next character starts.
+static unsigned UpperCharAt(const char *p, const char **end) {
+  *end = TextNext(p);
+  const unsigned char *u = (const unsigned char *)p;
+  size_t n = (size_t)(*end - p);
+  unsigned c = 0xFFFFFFFFu;  // longer characters are compared by nothing but themselves below
+  if (n == 1) c = u[0];
+  else if (n == 2) c = (u[0] & 0x1Fu) << 6 | (u[1] & 0x3Fu);
+  else if (n == 3) c = (u[0] & 0x0Fu) << 12 | (u[1] & 0x3Fu) << 6 | (u[2] & 0x3Fu);
+  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) ||
+      (c >= 0x430 && c <= 0x44F))
+    return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  return c;
+}
+
+// 1 when the label marks the character the answer starts with (case-blind).
+static int IsHotKey(const char *label, const char *answer) {
+  for (const char *p = label; *p; p++) {
     if (*p == '&' && p[1] == '&') {
       p++;
       continue;
     }
     if (*p == '&' && p[1]) {
-      char c = p[1];
-      return (char)(c >= 'a' && c <= 'z' ? c - 32 : c);
+      const char *markEnd, *answerEnd;
+      unsigned mark = UpperCharAt(p + 1, &markEnd), typed = UpperCharAt(answer, &answerEnd);
+      if (mark != 0xFFFFFFFFu) return mark == typed;
+      return markEnd - (p + 1) == answerEnd - answer && memcmp(p + 1, answer, (size_t)(markEnd - (p + 1))) == 0;
     }
   }
   return 0;
@@ -165,11 +193,11 @@ int ConsoleChoose(const int *strings, int count, int defaultIndex) {
       if (index < count) return index;
     }
     // A hotkey letter counts when exactly one choice has it.
-    if (a[0] && (a[1] == '\0' || a[1] == ' ')) {
-      char key = (char)(a[0] >= 'a' && a[0] <= 'z' ? a[0] - 32 : a[0]);
+    const char *keyEnd = a[0] ? TextNext(a) : a;
+    if (a[0] && (*keyEnd == '\0' || *keyEnd == ' ')) {
       int found = -1, hits = 0;
       for (int i = 0; i < count; i++)
-        if (HotKey(LangString(strings[i])) == key) {
+        if (IsHotKey(LangString(strings[i]), a)) {
           found = i;
           hits++;
         }
