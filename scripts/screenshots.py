@@ -214,6 +214,8 @@ class Shooter:
         self.end(proc)
 
     def names(self, titles):
+        if not self.wine.use_cjk_font():
+            print("names: no font with Japanese glyphs (fonts-wqy-microhei)", file=sys.stderr)
         caption, message = "ようこそ — 日本語", "Привет! Эта программа распакует файлы.\nНажмите OK."
         proc = self.run(self.build(self.make_names_zip(), "en", "--caption", caption, "--message", message,
                                    "--target", self.wine.unix_to_windows(self.target())))

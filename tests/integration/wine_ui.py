@@ -120,6 +120,20 @@ class Wine:
             subprocess.run(["wine", "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
                            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=120)
 
+    def use_cjk_font(self):
+        """Draws the dialogs with a font that has Chinese and Japanese glyphs
+        (Wine's own dialog font has none, and an English prefix links no
+        other font in). False when no such font is installed."""
+        face = "WenQuanYi Micro Hei"
+        listed = subprocess.run(["fc-list", face], capture_output=True, text=True) if shutil.which("fc-list") else None
+        if not listed or not listed.stdout.strip():
+            return False
+        for name in ("Tahoma", "Microsoft Sans Serif", "MS Shell Dlg", "MS Shell Dlg 2"):
+            subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", name, "/t",
+                            "REG_SZ", "/d", face, "/f"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=True, timeout=120)
+        return True
+
     def unix_to_windows(self, path):
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
