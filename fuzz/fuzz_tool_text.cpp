@@ -9,6 +9,7 @@
 
 #include "tool/archive_cmd.h"
 #include "tool/args.h"
+#include "tool/cp1252.h"
 #include "tool/tool.h"
 
 namespace {
@@ -38,6 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string json = ToolJson(text);
   Check(json.size() >= 2 && json.front() == '"' && json.back() == '"' && CleanUtf8(json));
   Check(CleanUtf8(ToolPrintableName(text)));
+  // A text the builder accepts is stored as well-formed UTF-8 when a block
+  // takes UTF-8 (control characters aside, which texts may hold).
+  Cp1252Failure bad;
+  if (ClassifyText(text, &bad) != TextStorage::Neither) {
+    std::string stored = TextAsUtf8(text), shown;
+    for (char c : stored) shown += (unsigned char)c < 0x20 || c == 0x7f ? 'x' : c;
+    Check(CleanUtf8(shown));
+  }
 
   // Zero bytes split the input into arguments.
   std::vector<std::string> words(1, "verb");
