@@ -79,10 +79,12 @@ FileHandle CreateLangTemp(char *name) {
 }
 
 // Writes the language text to temp in the program's code page; the profile
-// functions read the copy back in that code page. A leading byte-order mark
-// of a UTF-8 text is no part of it. Returns 0 if a write failed.
+// functions read the copy back in that code page. A leading UTF-8 byte-order
+// mark is no part of the text, whatever its code page (the profile reader
+// skips it there too). Returns 1, 0 if a write failed, -1
+// without memory for the conversion.
 int WriteLangText(FileHandle temp, const unsigned char *text, uint32_t length, int utf8) {
-  if (utf8 && length >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
+  if (length >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) {
     text += 3;
     length -= 3;
   }
@@ -91,7 +93,7 @@ int WriteLangText(FileHandle temp, const unsigned char *text, uint32_t length, i
   // text goes in NUL-free pieces.
   size_t outSize = (size_t)length * 3 + 1;
   char *out = (char *)malloc(outSize);
-  if (!out) return 0;
+  if (!out) return -1;
   int ok = 1;
   for (uint32_t at = 0; at < length && ok;) {
     uint32_t piece = 0;
@@ -205,11 +207,16 @@ int SfxReadBlock(SfxBlockInfo *info) {
   }
   // A text cut short by the file's end is written as far as it goes.
   uint32_t got = 0;
-  if (FileSeek64(own, langStart, FILE_BEGIN) == langStart) got = ReadFull(own, buffer, langLength < window ? langLength : window);
+  if (FileSeek64(own, langStart, FILE_BEGIN) == langStart)
+    got = ReadFull(own, buffer, langLength < window ? langLength : window);
   int copied = WriteLangText(temp, buffer, got, utf8);
   FileClose(temp);
   free(buffer);
   FileClose(own);
+  if (copied < 0) {
+    FileDelete(tempName);
+    return SFX_NO_MEMORY;
+  }
   // A temporary file that can't be written is a temporary-folder failure.
   int loaded = copied && LoadLangTable(tempName);
   FileDelete(tempName);
