@@ -210,8 +210,8 @@ class ConsoleTest(unittest.TestCase):
 
     def test_premessage_answered_no(self):
         s = self.start(self.build(self.make_zip({"a.txt": b"alpha"}), "--target", self.target(),
-                                  "--message", "Install the test files?", "--message-type", "1"))
-        s.expect("Install the test files?")
+                                  "--message", "Install the test files? (Grüße)", "--message-type", "1"))
+        s.expect("Install the test files? (Grüße)")  # stored in Windows-1252, shown in UTF-8
         s.expect("[N]o")
         s.send("n\n")  # the hotkey letter
         self.assertEqual(s.wait(), 0)
