@@ -147,9 +147,20 @@ static void InitMainDialog(HWND dialog) {
   if (g_premessagePending) PostMessageA(dialog, WM_APP_PREMESSAGE, 0, 0);
 }
 
-void OnExtract(HWND dialog) {
+int ReadFolderBox(HWND dialog, int id, char *out) {
+  char typed[4 * PATH_BUF_SIZE];
+  GetDlgItemTextA(dialog, id, typed, sizeof typed);
+  if (strlen(typed) >= PATH_BUF_SIZE) {
+    MessageBoxA(dialog, LangString(55), LangString(46), MB_OK | MB_ICONWARNING);
+    return 0;
+  }
+  StrCopy(out, typed, PATH_BUF_SIZE);
+  return 1;
+}
+
+int OnExtract(HWND dialog) {
   char folder[PATH_BUF_SIZE];
-  GetDlgItemTextA(dialog, IDC_FOLDER, folder, sizeof folder);
+  if (!ReadFolderBox(dialog, IDC_FOLDER, folder)) return 0;
   if (!folder[0]) PathGetDir(g_programPath, folder, sizeof folder);
   StrCopy(g_settings.targetFolder, folder, sizeof g_settings.targetFolder);
   if (g_settings.overwriteOption) g_overwriteAll = IsDlgButtonChecked(dialog, IDC_OVERWRITE_ALL) == BST_CHECKED;
@@ -166,6 +177,7 @@ void OnExtract(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDC_RUN_AFTER), FALSE);
     StartRunCommandDialog(dialog, folder);
   }
+  return 1;
 }
 
 static void ShowInfo(HWND dialog) {
@@ -191,7 +203,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
       switch (wParam) {  // the whole word: only notification code 0 counts
         case IDC_OK:
-          OnExtract(dialog);
+          if (!OnExtract(dialog)) return TRUE;
           EndDialog(dialog, 1);
           return TRUE;
         case IDC_CANCEL:

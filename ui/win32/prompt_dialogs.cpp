@@ -74,7 +74,7 @@ static INT_PTR CALLBACK VolumeDialogProc(HWND dialog, UINT message, WPARAM wPara
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDC_OK) {
-        GetDlgItemTextA(dialog, IDC_VOL_FOLDER, s_volumeFolder, sizeof s_volumeFolder);
+        if (!ReadFolderBox(dialog, IDC_VOL_FOLDER, s_volumeFolder)) return TRUE;
         EndDialog(dialog, 1);
         return TRUE;
       }

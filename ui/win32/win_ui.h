@@ -16,7 +16,12 @@
 extern HWND g_mainWindow;
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-void OnExtract(HWND dialog);
+// 0 when the typed folder is too long for a path: the dialog stays open.
+int OnExtract(HWND dialog);
+// Reads a folder box into a PATH_BUF_SIZE buffer. The box counts characters
+// and a path bytes (up to four a character in UTF-8): a longer text would be
+// cut into another folder, so it is refused with string 55 and 0 returned.
+int ReadFolderBox(HWND dialog, int id, char *out);
 int ShowPremessage();
 int BrowseForFolder(HWND owner, char *path, const char *title);
 void CenterWindow(HWND window, HWND over);
