@@ -247,6 +247,20 @@ class WineDialogTest(unittest.TestCase):
         for root, _, files in os.walk(self.dir):
             self.assertNotIn("a.txt", files, root)
 
+    def test_folder_longer_in_bytes_than_a_path_is_refused(self):
+        # Some 150 characters fit the box, but not a path in UTF-8 (over 271
+        # bytes): refused with string 55, the dialog stays, nothing is cut.
+        exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", "C:\\unused")
+        self.run_sfx(exe)
+        window = self.main_window()
+        self.wine.type(window, self.win(self.target()) + "\\" + "日" * 120, delay=40)
+        self.wine.press(window, "Return", self.proc)
+        self.dismiss("Warning")
+        self.wine.press(window, "Escape", self.proc)
+        self.finish(0)
+        for root, _, files in os.walk(self.dir):
+            self.assertNotIn("a.txt", files, root)
+
     def test_unattended_password_prompt_without_owner(self):
         if not shutil.which("7zz"):
             self.skipTest("7-Zip (7zz) not installed")
