@@ -54,6 +54,10 @@ for lang in ("de", "en"):
         put("fuzz_ini", lang, ini)
         settings = struct.pack("<III", 0, 0, 0) + b"".join(struct.pack("<I", 0) for _ in range(14))
         put("fuzz_meta", lang, b"KV5SFX" + struct.pack("<III", 110798, 5, len(ini)) + ini + settings)
+        # The same text in UTF-8, as bit 2 of reservedC (the 16th value) says.
+        utf8 = ini.decode("cp1252").encode()
+        settings = b"".join(struct.pack("<I", 4 if i == 15 else 0) for i in range(17))
+        put("fuzz_meta", lang + "-utf8", b"KV5SFX" + struct.pack("<III", 110798, 5, len(utf8)) + utf8 + settings)
 
 put("fuzz_crypto_header", "seed0", bytes(range(256)) * 2)
 
