@@ -548,6 +548,15 @@ int RunBuild(const ToolArgs &args) {
              std::to_string(f.limit) + " are allowed");
       return TOOL_FAILED;
     }
+    // The stubs run in UTF-8 and convert the texts at start-up: a path cut
+    // there would name another folder or program.
+    const bool path = i == targetIndex || i == FieldIndex("runCommand") || i == FieldIndex("mode2Command");
+    size_t inUtf8 = path && !textsUtf8 ? Cp1252AsUtf8(settings.text[i]).size() : 0;
+    if (inUtf8 > f.limit) {
+      Refuse(std::string(f.name) + " is " + std::to_string(inUtf8) +
+             " bytes long in UTF-8, as the stubs read it; at most " + std::to_string(f.limit) + " are allowed");
+      return TOOL_FAILED;
+    }
   }
 
   if (!CheckLanguage(langText, "'" + opt.lang + "'")) return TOOL_FAILED;

@@ -110,6 +110,11 @@ std::string TextAsUtf8(const std::string &text) {
     utf8 = n != 0;
   }
   if (utf8) return text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? text.substr(3) : text;
+  return Cp1252AsUtf8(text);
+}
+
+std::string Cp1252AsUtf8(const std::string &text) {
+  uint32_t cp;
   std::string out;
   for (unsigned char c : text) {
     cp = c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : c;

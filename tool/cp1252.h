@@ -31,6 +31,8 @@ TextStorage ClassifyText(const std::string &text, Cp1252Failure *failure);
 // The text in UTF-8: UTF-8 stays (a leading byte-order mark is dropped),
 // other text is taken as Windows-1252. Call on texts ClassifyText accepts.
 std::string TextAsUtf8(const std::string &text);
+// Windows-1252 text (every byte a character) in UTF-8.
+std::string Cp1252AsUtf8(const std::string &text);
 
 // "character 7 (U+4E2D, byte 6)" for messages.
 std::string Cp1252FailureText(const Cp1252Failure &failure);

@@ -122,6 +122,7 @@ class BuildFromFolder(TempDirTest):
             ("run program missing", ["--run", "nothere.exe|/S"], b"'nothere.exe' is not in the archive"),
             ("text neither UTF-8 nor Windows-1252", ["--caption", os.fsdecode(b"ok \x81")],
              b"premessageCaption: byte 3 (0x81) is neither UTF-8 nor Windows-1252"),
+            ("path cut in UTF-8", ["--target", "C:\\" + "\u00e4" * 200], b"targetFolder is 403 bytes long in UTF-8"),
             ("cleanup outside %Temp%", ["--wait", "--cleanup", "--target", "C:\\x"], b"%Temp%"),
             ("icon that is not one", ["--icon", not_icon], b"icon file"),
             ("file version too long", ["--version-info", "FileVersion=1.2.3.65536"], b"FileVersion"),
