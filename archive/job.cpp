@@ -216,9 +216,15 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
       aheadLength = 0;
       if (!SwitchToVolume(this, entry->diskStart)) break;
     }
+    // A substitute name could be another entry's or nobody's: such an entry
+    // fails below, named, rather than land under a name the archive never held.
+    const bool inexact = entry->inexactName && !archive.testOnly;
     if (BuildOutputPath(entry->name, outputPath, sizeof outputPath) < 0) {
-      SetError(ERR_FILE_ACCESS);  // too long for a path: a cut one could name another file
-      break;
+      if (!inexact) {
+        SetError(ERR_FILE_ACCESS);  // too long for a path: a cut one could name another file
+        break;
+      }
+      outputPath[0] = '\0';
     }
     if (TextCompareNoCase(outputPath, archive.archivePath) == 0) {
       SetError(ERR_OUTPUT_IS_ARCHIVE);
@@ -232,9 +238,7 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
       break;
     }
     tempPath[0] = '\0';
-    // A substitute name could be another entry's or nobody's: such an entry
-    // fails rather than land under a name the archive never held.
-    if (entry->inexactName && !archive.testOnly) {
+    if (inexact) {
       SetError(ERR_NAME_NOT_REPRESENTABLE);
     } else if (OutputPathBlocked(entry, outputPath)) {
       SetError(ERR_FILE_ACCESS);

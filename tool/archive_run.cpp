@@ -280,6 +280,9 @@ std::string ToolErrorText(const ToolRun &run, int32_t code) {
     case ERR_NOT_AN_ARCHIVE:
     case 28089: return archive + " is not a ZIP archive: no valid end-of-central-directory record";
     case ERR_VOLUME_MISSING: return "a volume of the split set " + archive + " is missing";
+    case ERR_NAME_NOT_REPRESENTABLE:
+      return "cannot write " + (entry.empty() ? archive : entry) +
+             ": its name has no exact form in the system's code page or is too long";
     default: return "failed on " + (entry.empty() ? archive : entry);
   }
 }

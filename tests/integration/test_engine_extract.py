@@ -313,7 +313,15 @@ class ScriptNamesTest(EngineCase):
             for how, target in outs + [("kvsfx extract", out)]:
                 self.assertEqual(want, self.files_under(target), "%s through %s" % (label, how))
 
-    def test_legacy_code_page_fails_the_entry(self):
+    def test_name_without_exact_form_fails_the_entry(self):
+        # In UTF-8 a DOS name of 200 box characters is 603 bytes: cut, it
+        # would be another name, so the entry fails, named.
+        long_name = b"\xc9" * 200 + b".txt"
+        archive = self.write("long.zip", build_zip([stored("a.txt", b"a"), stored(long_name, b"x"),
+                                                    stored("z.txt", b"z")]))
+        r = kvsfx("extract", archive, "-d", self.path("out"))
+        self.assert_error(r, 28012, 5, "cannot write '%s' in" % ("╔" * 90))  # shown as far as it fits
+        self.assertEqual({"a.txt": b"a"}, self.files_under(self.path("out")))
         # A manifest value the system does not know leaves the legacy code
         # page (1252 under Wine): a name it cannot spell fails its entry and
         # the run, and nothing lands under a substitute.
