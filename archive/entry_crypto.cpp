@@ -5,11 +5,11 @@
 
 #include <cstring>
 
-#include "../archive/volume.h"
+#include "volume.h"
 #include "../fileio/file_io.h"
-#include "../inflate/entry_stream.h"
-#include "aes_entry.h"
-#include "wipe.h"
+#include "entry_stream.h"
+#include "../crypto/aes_entry.h"
+#include "../crypto/wipe.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../archive/volume.h"
-#include "crc32.h"
-#include "inflate.h"
+#include "volume.h"
+#include "../crypto/crc32.h"
+#include "../decoders/inflate.h"
 
 EntryStream *StreamCreate() {
   EntryStream *stream = (EntryStream *)calloc(1, sizeof(EntryStream));

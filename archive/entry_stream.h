@@ -21,7 +21,7 @@
 
 #include <cstdint>
 
-#include "../archive/job_types.h"
+#include "job_types.h"
 #include "../crypto/aes_entry.h"
 #include "../crypto/zip_cipher.h"
 

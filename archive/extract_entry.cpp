@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../crypto/entry_crypto.h"
+#include "entry_crypto.h"
 #include "../fileio/output_file.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../inflate/crc32.h"
-#include "../inflate/entry_stream.h"
+#include "../crypto/crc32.h"
+#include "entry_stream.h"
 #include "zip_job.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../inflate/crc32.h"
+#include "../crypto/crc32.h"
 #include "volume.h"
 #include "zip_job.h"
 

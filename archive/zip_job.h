@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "../fileio/kv_base.h"
-#include "../inflate/inflate.h"
+#include "../decoders/inflate.h"
 #include "job_types.h"
 #include "zip_format.h"
 

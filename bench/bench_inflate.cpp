@@ -18,9 +18,9 @@
 
 #include "archive/job_types.h"
 #include "fileio/file_io.h"
-#include "inflate/crc32.h"
-#include "inflate/entry_stream.h"
-#include "inflate/inflate.h"
+#include "crypto/crc32.h"
+#include "archive/entry_stream.h"
+#include "decoders/inflate.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "entry_stream.h"
+#include "../archive/entry_stream.h"
 #include "inflate_impl.h"
 
 namespace inflate_detail {

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "entry_stream.h"
+#include "../archive/entry_stream.h"
 #include "inflate.h"
 
 namespace inflate_detail {

@@ -13,8 +13,8 @@
 
 #include "archive/job_types.h"
 #include "fileio/file_io.h"
-#include "inflate/entry_stream.h"
-#include "inflate/inflate.h"
+#include "archive/entry_stream.h"
+#include "decoders/inflate.h"
 
 static int FuzzInflate(const uint8_t *data, size_t size, int method) {
   static char path[64];

@@ -6,9 +6,9 @@
 #include "../../archive/zip_job.h"
 #include "../../resources/resource.h"
 #include "../../ui/win32/win_ui.h"
-#include "../dialog_path.h"
-#include "../run_after.h"
-#include "../sfx_state.h"
+#include "../../launcher/dialog_path.h"
+#include "../../launcher/run_after.h"
+#include "../../launcher/sfx_state.h"
 
 namespace {
 int InstallDialogCallbacks() {

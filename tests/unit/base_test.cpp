@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fileio/kv_base.h"
-#include "inflate/crc32.h"
+#include "crypto/crc32.h"
 
 TEST(Bounded, CopyAppendPrintCutAndTerminate) {
   struct Case {

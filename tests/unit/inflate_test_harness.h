@@ -14,9 +14,9 @@
 #include "fileio/file_io.h"
 #include "fileio/path.h"
 #include "fileio/platform.h"
-#include "inflate/crc32.h"
-#include "inflate/entry_stream.h"
-#include "inflate/inflate.h"
+#include "crypto/crc32.h"
+#include "archive/entry_stream.h"
+#include "decoders/inflate.h"
 #include "temp_folder.h"
 
 namespace inflate_test {
