@@ -4,7 +4,7 @@
 #include "../archive/job_types.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../ui/ui_shared.h"
+#include "lang_format.h"
 #include "dialog_path.h"
 #include "run_after.h"
 #include "run_unattended.h"

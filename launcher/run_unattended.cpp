@@ -2,6 +2,7 @@
 #include "run_unattended.h"
 
 #include "../archive/zip_job.h"
+#include "own_archive.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
 #include "dialog_path.h"

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "../../archive/zip_job.h"
+#include "../../launcher/own_archive.h"
 #include "../../ui/console/console_ui.h"
 #include "../../launcher/dialog_path.h"
 #include "../../launcher/run_after.h"

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "../../archive/zip_job.h"
+#include "../../launcher/own_archive.h"
 #include "../../resources/resource.h"
 #include "../../ui/win32/win_ui.h"
 #include "../../launcher/dialog_path.h"

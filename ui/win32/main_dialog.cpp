@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "../../archive/zip_job.h"
+#include "../../launcher/own_archive.h"
 #include "../../fileio/path.h"
 #include "../../launcher/dialog_path.h"
 #include "../../launcher/sfx_state.h"
