@@ -27,7 +27,6 @@ enum : int32_t {
   ERR_VOLUME_MISSING = 28149,
 };
 
-constexpr uint32_t WINDOW_SIZE = 65536;
 constexpr uint32_t STREAM_BUF_SIZE = 16384;
 constexpr uint32_t READ_BUF_SIZE = 65536;
 constexpr uint32_t PASSWORD_MAX = 250;  // what the prompt writes, terminator included
