@@ -70,8 +70,8 @@ uint32_t StreamTakeHeld(EntryStream *stream, const unsigned char **data, uint64_
 
 void StreamDecrypt(EntryStream *stream, unsigned char *data, uint32_t length) {
   int32_t kind = stream->archive->encryptionKind;
-  if (kind == 0 || length == 0) return;
-  if (kind == 1) {
+  if (kind == ENCRYPTION_NONE || length == 0) return;
+  if (kind == ENCRYPTION_TRADITIONAL) {
     CipherDecrypt(&stream->cipherKeys, data, length);
   } else {
     AesEntryDecrypt(data, length, &stream->aesState);

@@ -256,7 +256,7 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   uint32_t inPiece = (uint32_t)got > dataStart ? (uint32_t)got - dataStart : 0;
   uint32_t pieceCount = (int64_t)inPiece < packed ? inPiece : (uint32_t)packed;
   bool encrypted = (localFlags & FLAG_ENCRYPTED) != 0;
-  bool headerInPiece = encrypted && entry->encryptionKind == 1 && !archive.multiVolume &&
+  bool headerInPiece = encrypted && entry->encryptionKind == ENCRYPTION_TRADITIONAL && !archive.multiVolume &&
                        pieceCount >= ENCRYPTION_HEADER_SIZE;
   bool usePiece = dataStart <= (uint32_t)got && (!encrypted || headerInPiece) &&
                   ((int64_t)inPiece >= packed || base + (uint32_t)got == STREAM_BUF_SIZE);
@@ -301,22 +301,22 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
       StreamTakePiece(stream, from, pieceCount - ENCRYPTION_HEADER_SIZE);
     }
   } else {
-    archive.encryptionKind = 0;
+    archive.encryptionKind = ENCRYPTION_NONE;
   }
 
   DecodeData(entry->method);
   EntryAuthCheck(stream);
   // A streamed entry's header check lets a wrong password through now and
   // then; the data it decrypts then fails to decode: still a wrong password.
-  if (descriptorCase && archive.encryptionKind == 1 && archive.errorCode == ERR_INVALID_DATA)
+  if (descriptorCase && archive.encryptionKind == ENCRYPTION_TRADITIONAL && archive.errorCode == ERR_INVALID_DATA)
     archive.errorCode = ERR_WRONG_PASSWORD;
   if (archive.errorCode != 0) return;  // the loop removes the temporary file
   bool decoded = entry->method == METHOD_STORED || entry->method == METHOD_DEFLATE ||
                  entry->method == METHOD_DEFLATE64;
   // AES: the authentication code has already vouched for the data.
   bool crcDiffers = (progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32 &&
-                    !(archive.encryptionKind >= 2 && archive.encryptionKind <= 4);
-  if (crcDiffers && archive.encryptionKind != 0 && descriptorCase) {
+                    !IsAesKind(archive.encryptionKind);
+  if (crcDiffers && archive.encryptionKind != ENCRYPTION_NONE && descriptorCase) {
     // The header of such an entry cannot be checked: other data, of whatever
     // length, is what a wrong password gives.
     SetError(ERR_WRONG_PASSWORD);
@@ -380,7 +380,7 @@ void ZipArchiveJob::DecodeData(uint32_t method) {
     default:
       // Nothing is decoded; the CRC check judges. An AES entry has no CRC
       // to judge by: its method is plainly one the engine cannot decode.
-      if (archive.encryptionKind >= 2 && archive.encryptionKind <= 4) SetError(ERR_UNSUPPORTED);
+      if (IsAesKind(archive.encryptionKind)) SetError(ERR_UNSUPPORTED);
       return;
   }
   DecodeOutcome(&archive, method, result);
