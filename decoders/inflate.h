@@ -86,8 +86,10 @@ class InflateDecoder {
 void InflateBind(InflateDecoder *decoder, unsigned char *window);
 // Decodes one stream of method 8 or 9 (any other value decodes as 8) from
 // io: DECODE_END, DECODE_BAD_DATA, DECODE_NO_MEMORY or DECODE_STOPPED. On
-// return io->next/avail stand at the first input byte not used. Always
-// releases the cached fixed tables.
+// return io->next/avail stand at the first input byte not used. After a
+// refused flush the stored block or match under way still completes and the
+// window's rest is flushed once more before DECODE_STOPPED; what becomes of
+// those bytes is the caller's choice. Always releases the cached fixed tables.
 DecodeResult InflateDecode(InflateDecoder *decoder, DecodeIo *io, int method);
 
 // Method 8. Results: 0 success; non-zero the failing block's result (1 bad
