@@ -5,11 +5,11 @@
 
 #include <cstring>
 
-#include "volume.h"
-#include "../fileio/file_io.h"
-#include "entry_stream.h"
 #include "../crypto/aes_entry.h"
 #include "../crypto/wipe.h"
+#include "../fileio/file_io.h"
+#include "entry_stream.h"
+#include "volume.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "volume.h"
 #include "../crypto/crc32.h"
+#include "volume.h"
 #include "zip_format.h"
 
 EntryStream *StreamCreate() {

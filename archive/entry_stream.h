@@ -21,10 +21,10 @@
 
 #include <cstdint>
 
-#include "../decoders/decode_io.h"
-#include "job_types.h"
 #include "../crypto/aes_entry.h"
 #include "../crypto/zip_cipher.h"
+#include "../decoders/decode_io.h"
+#include "job_types.h"
 
 class ZipArchiveJob;
 

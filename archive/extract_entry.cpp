@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "entry_crypto.h"
+#include "../decoders/stored.h"
 #include "../fileio/output_file.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../decoders/stored.h"
+#include "entry_crypto.h"
 #include "entry_stream.h"
 #include "zip_job.h"
 

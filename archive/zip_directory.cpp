@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../crypto/crc32.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../crypto/crc32.h"
 #include "volume.h"
 #include "zip_job.h"
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../fileio/kv_base.h"
 #include "../decoders/inflate.h"
+#include "../fileio/kv_base.h"
 #include "job_types.h"
 #include "zip_format.h"
 

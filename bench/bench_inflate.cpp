@@ -16,12 +16,12 @@
 #include <ctime>
 #include <vector>
 
-#include "archive/job_types.h"
-#include "fileio/file_io.h"
-#include "crypto/crc32.h"
 #include "archive/entry_stream.h"
+#include "archive/job_types.h"
 #include "archive/zip_format.h"
+#include "crypto/crc32.h"
 #include "decoders/inflate.h"
+#include "fileio/file_io.h"
 
 namespace {
 

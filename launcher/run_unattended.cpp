@@ -2,10 +2,10 @@
 #include "run_unattended.h"
 
 #include "../archive/zip_job.h"
-#include "own_archive.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
 #include "dialog_path.h"
+#include "own_archive.h"
 #include "run_after.h"
 #include "sfx_state.h"
 

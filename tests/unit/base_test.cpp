@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "fileio/kv_base.h"
 #include "crypto/crc32.h"
+#include "fileio/kv_base.h"
 
 TEST(Bounded, CopyAppendPrintCutAndTerminate) {
   struct Case {

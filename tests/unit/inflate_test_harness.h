@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/job_types.h"
 #include "archive/entry_stream.h"
+#include "archive/job_types.h"
 #include "archive/zip_format.h"
 #include "crypto/crc32.h"
 #include "decoders/inflate.h"

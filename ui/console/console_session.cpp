@@ -2,9 +2,9 @@
 #include <cstdio>
 
 #include "../../archive/zip_job.h"
-#include "../../launcher/own_archive.h"
 #include "../../fileio/path.h"
 #include "../../launcher/dialog_path.h"
+#include "../../launcher/own_archive.h"
 #include "../../launcher/sfx_state.h"
 #include "../ui_shared.h"
 #include "console_ui.h"
