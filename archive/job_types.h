@@ -24,6 +24,7 @@ enum : int32_t {
   ERR_NOT_SUPPORTED = 28066,
   ERR_INVALID_DATA = 28080,
   ERR_NOT_AN_ARCHIVE = 28082,
+  ERR_NO_END_RECORD = 28089,  // no valid end-of-central-directory record
   ERR_VOLUME_MISSING = 28149,
 };
 

@@ -22,7 +22,7 @@ void EndMessageText(int32_t error, char *out, size_t size) {
     case ERR_CRC: string = LANG_ERR_CRC; break;
     case ERR_INVALID_DATA: string = LANG_ERR_INVALID_DATA; break;
     case ERR_NOT_AN_ARCHIVE:
-    case 28089: string = LANG_ERR_NOT_ARCHIVE; break;
+    case ERR_NO_END_RECORD: string = LANG_ERR_NOT_ARCHIVE; break;
     default: break;
   }
   char name[PATH_BUF_SIZE];
