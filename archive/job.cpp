@@ -6,7 +6,6 @@
 
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../launcher/sfx_state.h"
 #include "volume.h"
 #include "zip_job.h"
 
@@ -278,9 +277,6 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
 
 namespace {
 
-ExtractCallbacks g_uiCallbacks;  // installed by the user interface
-ZipArchiveJob g_job;             // the program's one engine
-
 // Open, options, the run, close: the cycle every caller goes through.
 int32_t RunCycle(ZipArchiveJob *job, const char *archivePath, const char *folder, int test, int overwriteMode,
                  const char *password, const ExtractCallbacks *table) {
@@ -317,19 +313,6 @@ int32_t RunCycle(ZipArchiveJob *job, const char *archivePath, const char *folder
 }
 
 }  // namespace
-
-void JobInstallUiCallbacks(const ExtractCallbacks *table) {
-  if (table) g_uiCallbacks = *table;
-  else memset(&g_uiCallbacks, 0, sizeof g_uiCallbacks);
-}
-
-void FillCallbacks(ExtractCallbacks *table) { *table = g_uiCallbacks; }
-
-int32_t ExtractArchive(const char *folder) {
-  ExtractCallbacks table;
-  FillCallbacks(&table);
-  return RunCycle(&g_job, g_programPath, folder, 0, 0, nullptr, &table);
-}
 
 int32_t RunArchive(const ArchiveRunRequest *request) {
   if (!request || !request->archivePath) return ERR_BAD_ARGUMENT;
