@@ -8,6 +8,7 @@
 #include "../crypto/aes_entry.h"
 #include "../crypto/wipe.h"
 #include "../fileio/file_io.h"
+#include "../fileio/platform.h"
 #include "entry_stream.h"
 #include "volume.h"
 
@@ -50,6 +51,26 @@ int ReadEntryBytes(EntryStream *stream, unsigned char *dest, uint32_t count) {
   return 1;
 }
 
+// A password typed in UTF-8 may have been taken by the archive's writer in a
+// legacy code page of the user's locale (the ANSI one, then the OEM one):
+// tries those forms and keeps the one that passes. Returns 1 when one did;
+// else the typed password is back in place.
+template <typename Passes>
+int TryLegacyForms(ArchiveContext *archive, Passes passes) {
+  char typed[PATH_BUF_SIZE], legacy[PATH_BUF_SIZE];
+  StrCopy(typed, archive->password, sizeof typed);
+  int found = 0;
+  for (int form = 0; form < 2 && !found; ++form) {
+    if (!TextLegacyForm(typed, form, legacy, PASSWORD_MAX)) continue;
+    StrCopy(archive->password, legacy, sizeof archive->password);
+    found = passes();
+  }
+  if (!found) StrCopy(archive->password, typed, sizeof archive->password);
+  CryptoWipe(typed, sizeof typed);
+  CryptoWipe(legacy, sizeof legacy);
+  return found;
+}
+
 void TakeOverhead(EntryProgress *progress, uint32_t overhead) {
   progress->leftToDeliver -= overhead;
   progress->leftToRead = progress->leftToDeliver;
@@ -60,6 +81,7 @@ int BeginTraditional(EntryStream *stream, const char *name) {
   unsigned char header[ENCRYPTION_HEADER_SIZE];
   if (!ReadEntryBytes(stream, header, ENCRYPTION_HEADER_SIZE)) return 0;
   while (!CipherCheckHeader(stream, header)) {
+    if (TryLegacyForms(archive, [&] { return CipherCheckHeader(stream, header); })) break;
     // After a rejection an empty answer is not worth a try: ask again.
     do {
       if (!AskPassword(archive, stream->callbacks, name)) return 0;
@@ -76,15 +98,21 @@ int BeginAes(EntryStream *stream, const char *name) {
   uint32_t saltLength = AesSaltLength(mode);
   unsigned char salt[AES_SALT_MAX], stored[AES_VERIFIER_SIZE], derived[AES_VERIFIER_SIZE];
   if (!ReadEntryBytes(stream, salt, saltLength) || !ReadEntryBytes(stream, stored, AES_VERIFIER_SIZE)) return 0;
-  for (;;) {
+  // 1 when the password passes, 0 when not, -1 when it is too long.
+  auto passes = [&]() -> int {
     CryptoWipe(state, sizeof *state);
     uint32_t length = (uint32_t)strnlen(archive->password, sizeof archive->password);
-    if (AesEntryInit(mode, archive->password, length, salt, derived, state) != 0) {
+    if (AesEntryInit(mode, archive->password, length, salt, derived, state) != 0) return -1;
+    return memcmp(derived, stored, AES_VERIFIER_SIZE) == 0 ? 1 : 0;
+  };
+  for (;;) {
+    int result = passes();
+    if (result < 0) {
       // Over 128 bytes: no other password is asked for.
       RecordError(archive, ERR_UNSUPPORTED);
       return 0;
     }
-    if (memcmp(derived, stored, AES_VERIFIER_SIZE) == 0) break;
+    if (result == 1 || TryLegacyForms(archive, [&] { return passes() == 1 ? 1 : 0; })) break;
     // Any answer is tried, the empty one too.
     if (!AskPassword(archive, stream->callbacks, name)) {
       CryptoWipe(state, sizeof *state);

@@ -31,6 +31,11 @@ int TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size);
 // A text of the metadata block (Windows-1252, or UTF-8 when utf8 is set) in
 // the program's code page; same result as above.
 int TextFromStored(const char *src, size_t srcLength, int utf8, char *dest, size_t size);
+// A typed password as a legacy code page of the user's locale spells it,
+// for archives whose writer took those bytes: form 0 the ANSI code page,
+// form 1 the OEM code page (Windows-1252 and CP437 on POSIX). Returns 1 when
+// that form exists exactly, fits and differs from the text; else 0.
+int TextLegacyForm(const char *text, int form, char *out, size_t size);
 
 // INI lookup with the semantics of GetPrivateProfileStringA: case-blind section
 // and key names, blanks trimmed, one pair of enclosing quotes dropped, the

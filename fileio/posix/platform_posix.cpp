@@ -79,6 +79,13 @@ size_t EncodeUtf8(unsigned cp, char *out) {
   return 3;
 }
 
+// Windows-1252, bytes 0x80 to 0x9F: letters and signs; the five bytes it
+// leaves undefined stand for the control characters of their value, as the
+// Windows conversion takes them. Bytes 0xA0 to 0xFF are Latin-1.
+const uint16_t kHigh[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+                            0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                            0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+
 // CP437, bytes 0x80 to 0xFF.
 const uint16_t kCp437High[128] = {
     0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE,
@@ -171,13 +178,6 @@ int TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size) {
 
 int TextFromStored(const char *src, size_t srcLength, int utf8, char *dest, size_t size) {
   if (utf8) return TextFromUtf8(src, srcLength, dest, size);
-  // Windows-1252: 0x80-0x9F hold the letters and signs below; the five
-  // bytes it leaves undefined stand for the control characters of their
-  // value, as the Windows conversion takes them. The rest is Latin-1.
-  static const uint16_t kHigh[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
-                                     0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
   if (!dest || size == 0) return 0;
   size_t len = 0;
   for (size_t i = 0; src && i < srcLength && src[i]; i++) {
@@ -191,6 +191,33 @@ int TextFromStored(const char *src, size_t srcLength, int utf8, char *dest, size
   }
   dest[len] = '\0';
   return 1;
+}
+
+int TextLegacyForm(const char *text, int form, char *out, size_t size) {
+  if (!text || !out || size == 0) return 0;
+  const unsigned char *p = (const unsigned char *)text;
+  size_t len = 0;
+  bool beyond = false;
+  while (*p) {
+    size_t n = ValidSequence(p, strlen((const char *)p));
+    if (n == 0 || len + 1 >= size) return 0;
+    unsigned cp = 0x110000;  // four-byte characters have no legacy form
+    if (n == 1) cp = p[0];
+    else if (n == 2) cp = (p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+    else if (n == 3) cp = (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+    int byte = cp < 0x80 ? (int)cp : -1;
+    if (form == 0 && cp >= 0xA0 && cp <= 0xFF) byte = (int)cp;
+    for (int i = 0; i < 128 && byte < 0; i++) {
+      if (form == 0 && i < 32 && kHigh[i] == cp && cp > 0x9F) byte = 0x80 + i;
+      if (form == 1 && kCp437High[i] == cp) byte = 0x80 + i;
+    }
+    if (byte < 0) return 0;
+    beyond |= byte >= 0x80;
+    out[len++] = (char)byte;
+    p += n;
+  }
+  out[len] = '\0';
+  return beyond ? 1 : 0;
 }
 
 uint32_t SysGetModulePath(char *out, uint32_t size) {

@@ -113,6 +113,29 @@ int TextFromStored(const char *src, size_t srcLength, int utf8, char *dest, size
   return ToActive(utf8 ? CP_UTF8 : 1252, src, srcLength, dest, size);
 }
 
+int TextLegacyForm(const char *text, int form, char *out, size_t size) {
+  // Only a UTF-8 program spells text otherwise than the legacy code pages.
+  if (!text || !out || size == 0 || GetACP() != CP_UTF8) return 0;
+  UINT cp = LocaleOemCodePage();
+  if (form == 0) {
+    char digits[8];
+    cp = GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE, digits, sizeof digits)
+             ? (UINT)strtoul(digits, nullptr, 10)
+             : 0;
+  }
+  if (cp == 0 || cp == CP_UTF8) return 0;
+  wchar_t wide[PATH_BUF_SIZE];
+  int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, PATH_BUF_SIZE);
+  if (wideLength <= 0) return 0;
+  BOOL lossy = FALSE;
+  int n = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, wide, -1, out, (int)size, nullptr, &lossy);
+  if (n <= 0 || lossy || strcmp(out, text) == 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  return 1;
+}
+
 uint32_t SysGetTempPath(char *out, uint32_t size) {
   if (!out || size == 0) return 0;
   DWORD n = GetTempPathA(size, out);

@@ -83,6 +83,22 @@ class EncryptedArchives(kvtest.TempDirTest):
                 r = kvtest.run_tool("test", archive, *args, "--quiet", stdin=subprocess.DEVNULL, env=env)
                 self.assertEqual(0, r.returncode, r.stderr)
 
+    def test_password_typed_in_utf8_opens_a_legacy_code_page_archive(self):
+        # Writers on Windows and DOS took a password's bytes in the ANSI or
+        # OEM code page; the same password typed in UTF-8 opens both.
+        kvtest.need(kvtest.ZIP, "Info-ZIP zip is not installed")
+        for label, legacy in (("Windows-1252", b"gr\xfc\xdfe"), ("CP437", b"gr\x81\xe1e")):
+            archive = self.path(label + ".zip")
+            subprocess.run([kvtest.ZIP.encode(), b"-q", b"-r", b"-P", legacy, archive.encode(), b"."], cwd=self.src,
+                           check=True)
+            out = self.path("out-" + label)
+            r = kvtest.run_tool("extract", archive, "-d", out, "--password", "grüße", "--quiet",
+                                stdin=subprocess.DEVNULL)
+            self.assertEqual(0, r.returncode, r.stderr)
+            self.assert_tree(out)
+            r = kvtest.run_tool("test", archive, "--password", "grüsse", "--quiet", stdin=subprocess.DEVNULL)
+            self.assertEqual(8, r.returncode, label)
+
     def test_wrong_or_missing_password_ends_as_such_and_leaves_nothing(self):
         # A password given is never replaced by a question, and nobody
         # cancelled: "wrong password", terminal or not.
