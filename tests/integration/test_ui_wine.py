@@ -261,6 +261,18 @@ class WineDialogTest(unittest.TestCase):
         for root, _, files in os.walk(self.dir):
             self.assertNotIn("a.txt", files, root)
 
+    @unittest.skipUnless(shutil.which("zip"), "Info-ZIP zip not installed")
+    def test_password_typed_in_utf8_opens_a_windows_1252_archive(self):
+        # The stub runs in UTF-8; the archive's writer took the password's
+        # bytes in the locale's ANSI code page.
+        archive = self.make_encrypted(lambda a: [b"zip", b"-q", b"-P", b"gr\xfc\xdfe", a.encode(), b"s1.txt"])
+        self.run_sfx(self.build(archive, "--target", self.win(self.target()), "--unattended"))
+        prompt = self.wine.wait_window("Password required", proc=self.proc)
+        self.wine.type(prompt, "grüße", delay=60)
+        self.wine.press(prompt, "Return", self.proc)
+        self.finish(0)
+        self.assertEqual(self.read(self.target("s1.txt")), b"first secret file\n" * 50)
+
     def test_unattended_password_prompt_without_owner(self):
         if not shutil.which("7zz"):
             self.skipTest("7-Zip (7zz) not installed")
