@@ -95,7 +95,8 @@ const ToolOption kBuildOptions[] = {
     {"version-info", 0, "KEY=VALUE",
      "Windows stub, repeatable: version information (FileVersion,\n"
      "ProductVersion, ProductName, CompanyName, FileDescription,\n"
-     "LegalCopyright, OriginalFilename)",
+     "LegalCopyright, OriginalFilename, Comments, InternalName,\n"
+     "LegalTrademarks, PrivateBuild, SpecialBuild)",
      nullptr},
     {"manifest-level", 0, "LEVEL",
      "Windows stub: asInvoker, highestAvailable or requireAdministrator",
@@ -418,8 +419,16 @@ int RunBuild(const ToolArgs &args) {
   opt.wait = args.Has("wait");
   opt.cleanup = args.Has("cleanup");
   opt.force = args.Has("force");
-  if (opt.archive.empty() == opt.from.empty() || opt.output.empty()) {
-    Refuse("one of --archive and --from, and -o, are required (see kvsfx build --help)");
+  if (!opt.archive.empty() && !opt.from.empty()) {
+    Refuse("give only one of --archive and --from");
+    return TOOL_USAGE;
+  }
+  if (opt.archive.empty() && opt.from.empty()) {
+    Refuse("give --archive ZIP or --from DIR (see kvsfx build --help)");
+    return TOOL_USAGE;
+  }
+  if (opt.output.empty()) {
+    Refuse("give the output with -o OUT (see kvsfx build --help)");
     return TOOL_USAGE;
   }
   int level = 6;
@@ -534,6 +543,14 @@ int RunBuild(const ToolArgs &args) {
   }
   if (!CheckLanguage(langText, "'" + opt.lang + "'")) return TOOL_FAILED;
 
+  // The stub, read before any long work: a Windows one decides how names land.
+  std::string head;
+  if (!ToolReadFile(opt.stub, &head, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  const bool windowsStub = PeChecksumOffset(head) != 0;
+
   // Archive: the one given, or one written from the folder beside OUT.
   RemoveOnExit zipFromFolder;
   if (!opt.from.empty() && !WriteFolderArchive(opt, level, &zipFromFolder.path)) return TOOL_FAILED;
@@ -554,7 +571,7 @@ int RunBuild(const ToolArgs &args) {
   std::string runProgram = opt.checkRun ? RunProgramOf(settings.text[FieldIndex("runCommand")],
                                                        settings.number[FieldIndex("mode")])
                                         : std::string();
-  if (!CheckArchiveEntries(archiveProgramPath, runProgram, &error)) {
+  if (!CheckArchiveEntries(archiveProgramPath, runProgram, windowsStub, &error)) {
     Refuse(error);
     return TOOL_FAILED;
   }
@@ -566,21 +583,18 @@ int RunBuild(const ToolArgs &args) {
   }
 
   // Stub, padded, then the block.
-  std::string head;
-  if (!ToolReadFile(opt.stub, &head, &error)) {
-    Refuse(error);
-    return TOOL_FAILED;
-  }
-  size_t checksumAt = 0;
+  // A Windows stub's checksum covers the whole file, so every build writes
+  // it anew, not only one that edits resources.
+  size_t checksumAt = PeChecksumOffset(head);
   if (editStub) {
-    checksumAt = PeChecksumOffset(head);
     if (checksumAt == 0 || !PeApplyEdits(&head, edits, &error)) {
       Refuse("--icon, --version-info and --manifest-level need a Windows stub: " +
              (checksumAt ? error : "'" + opt.stub + "' is no Windows program"));
       return TOOL_FAILED;
     }
-    for (int i = 0; i < 4; ++i) head[checksumAt + i] = '\0';
   }
+  if (checksumAt)
+    for (int i = 0; i < 4; ++i) head[checksumAt + i] = '\0';
   size_t stubSize = head.size();
   if (head.size() < SFX_SCAN_OFFSET) head.resize(SFX_SCAN_OFFSET, '\0');
   size_t blockOffset = head.size();
