@@ -8,7 +8,10 @@ import stat
 import struct
 import subprocess
 import sys
+import threading
+import time
 import unittest
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kvtest  # noqa: E402
@@ -126,6 +129,8 @@ class BuildFromFolder(TempDirTest):
             ("file version too long", ["--version-info", "FileVersion=1.2.3.65536"], b"FileVersion"),
             ("version value too long", ["--version-info", "CompanyName=" + "c" * 256], b"at most 255"),
             ("unknown version key", ["--version-info", "Colour=red"], b"unknown version key"),
+            ("both --archive and --from", ["--level", "1", "--archive", bzip2], b"give only one of --archive and --from"),
+            ("run program with a blank", ["--run", "setup.sh /quiet"], b"write 'setup.sh|/quiet'"),
         ]
         if shutil.which("7zz"):
             lzma = self.path("lzma.zip")
@@ -148,11 +153,110 @@ class BuildFromFolder(TempDirTest):
         r = self.build(self.path("refused"), "--target-os", "posix")
         self.assertIn(b"at most 255", r.stderr)
         shutil.rmtree(self.path("src", "d" * 200))
+        # A name that is no UTF-8 is named with its bytes escaped.
+        write(os.path.join(self.src.encode(), b"caf\xe9.txt"), b"x")
+        r = self.build(self.path("refused"), "--target-os", "posix")
+        self.assertIn(b"caf\\xE9.txt' is not valid UTF-8", r.stderr)
+        os.remove(os.path.join(self.src.encode(), b"caf\xe9.txt"))
+        # Names that are one file on Windows, from a folder and from an archive.
+        if os.path.isfile(kvtest.WINDOWS_STUB):
+            clash = self.path("clash.zip")
+            with zipfile.ZipFile(clash, "w") as z:
+                z.writestr("Docs/Read Me.txt", b"1")
+                z.writestr("docs/read me.txt. ", b"2")
+            for name, args, needle in (("A.TXT", [], b"'A.TXT' and 'a.txt'"), ("SUB", [], b"'SUB' and 'sub/'"),
+                                       (None, ["--archive", clash], b"'Docs/Read Me.txt' and 'docs/read me.txt")):
+                if name:
+                    write(self.path("src", name), b"x")
+                    r = self.build(self.path("refused.exe"), "--stub", kvtest.WINDOWS_STUB)
+                    os.remove(self.path("src", name))
+                else:
+                    r = run_tool("build", "-o", self.path("refused.exe"), "--stub", kvtest.WINDOWS_STUB, *args)
+                self.assertEqual(1, r.returncode, r.stderr)
+                self.assertIn(needle, r.stderr)
+                self.assertIn(b"one file on Windows", r.stderr)
+            os.remove(clash)
+            # The POSIX stub keeps both.
+            write(self.path("src", "A.TXT"), b"x")
+            self.built(self.build(self.path("posix-ok"), "--target-os", "posix"))
+            os.remove(self.path("src", "A.TXT"))
+            os.remove(self.path("posix-ok"))
         if os.geteuid() != 0:
             os.chmod(self.path("src", "a.txt"), 0)
             r = self.build(self.path("refused"), "--target-os", "posix")
             self.assertIn(b"cannot read '%s'" % self.path("src", "a.txt").encode(), r.stderr)
         self.assertEqual(before, sorted(os.listdir(self.dir)))
+
+    def test_large_files_stream_and_a_file_changed_while_read_is_refused(self):
+        # Above 32 MiB a file is compressed in pieces; one that does not shrink
+        # is stored from a second reading.
+        text = b"".join(b"line %d of a large text\n" % i for i in range(2_000_000))  # ~48 MiB
+        write(self.path("src", "large.txt"), text)
+        write(self.path("src", "noise.bin"), os.urandom(34 << 20))
+        out = self.path("large")
+        self.built(self.build(out, "--target-os", "posix", "--level", "1"))
+        with zipfile.ZipFile(out) as z:
+            self.assertEqual((zipfile.ZIP_DEFLATED, zipfile.ZIP_STORED),
+                             (z.getinfo("large.txt").compress_type, z.getinfo("noise.bin").compress_type))
+        self.assertEqual(0, run_tool("extract", out, "-d", self.path("large-out"), "--quiet").returncode)
+        self.assertEqual(text, read(self.path("large-out", "large.txt")))
+        self.assertEqual(read(self.path("src", "noise.bin")), read(self.path("large-out", "noise.bin")))
+        os.remove(self.path("src", "noise.bin"))
+        # Cut short while it is being read: refused, naming it, no output.
+        refused = 0
+        for delay in (0.2, 0.4, 0.1, 0.6, 0.05):
+            write(self.path("src", "large.txt"), text)
+            p = subprocess.Popen([kvtest.TOOL, "build", "--from", self.src, "-o", out + "2", "--target-os", "posix",
+                                  "--level", "9"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            time.sleep(delay)
+            os.truncate(self.path("src", "large.txt"), 1000)
+            _, err = p.communicate(timeout=120)
+            if p.returncode != 0:
+                self.assertEqual(1, p.returncode, err)
+                self.assertIn(b"'%s': it changed" % self.path("src", "large.txt").encode(), err)
+                self.assertFalse(os.path.exists(out + "2"))
+                refused += 1
+            elif os.path.exists(out + "2"):
+                os.remove(out + "2")
+        self.assertGreater(refused, 0)
+
+    def test_files_swapped_while_building_are_refused(self):
+        # Another user swaps a file of the folder for a link to a secret, or a
+        # pipe, between the walk and the read: the build refuses it or packs
+        # the plain file, never the secret, and never hangs.
+        secret = write(self.path("secret"), b"SECRET-" * 1000)
+        os.chmod(secret, 0o600)
+        target = self.path("src", "a.txt")
+        plain, link, pipe = target + ".plain", target + ".link", target + ".pipe"
+        stop = threading.Event()
+
+        def swap():
+            while not stop.is_set():
+                for other in (link, pipe, plain):
+                    if not os.path.lexists(other):
+                        if other == link:
+                            os.symlink(secret, link)
+                        elif other == pipe:
+                            os.mkfifo(pipe)
+                        else:
+                            write(plain, b"plain\n" * 1000)
+                    os.rename(other, target)
+        swapper = threading.Thread(target=swap)
+        swapper.start()
+        try:
+            for n in range(60):
+                out = self.path("swap%d" % n)
+                r = run_tool("build", "--from", self.src, "-o", out, "--target-os", "posix", "--level", "0",
+                             "--exclude", "a.txt.*", timeout=30)
+                if r.returncode == 0:
+                    self.assertFalse(b"SECRET-" in read(out), "the secret was packed")
+                    os.remove(out)
+                else:
+                    self.assertEqual(1, r.returncode, r.stderr)
+                    self.assertFalse(os.path.exists(out))
+        finally:
+            stop.set()
+            swapper.join()
 
     def test_wait_returns_the_program_exit_code_and_cleanup_empties_temp(self):
         temp = self.path("tmp")

@@ -44,6 +44,7 @@ class ToolCli(TempDirTest):
             ("-d under a file", ["extract", archive, "-d", a_file + "/sub"], 5, "'%s' is a file" % a_file),
             ("unknown verb", ["frobnicate"], 2, "unknown verb 'frobnicate'"),
             ("unknown option", ["test", archive, "--colour"], 2, "unknown option '--colour'"),
+            ("misspelt option", ["test", archive, "--jsno"], 2, "did you mean --json?"),
             ("missing value", ["extract", archive, "-d"], 2, "option -d needs a value"),
             ("missing archive argument", ["list"], 2, "missing ARCHIVE"),
             ("no target folder", ["extract", archive], 2, "-d DIR"),
@@ -95,9 +96,9 @@ class ToolCli(TempDirTest):
         r = kvtest.run_tool("info", "--json", sfx)
         self.assertEqual(0, r.returncode, r.stderr)
         info = json.loads(r.stdout)
-        self.assertEqual(("a|b c", "Tab\there", "b c"), (info["settings"]["runCommand"],
-                                                         info["settings"]["premessageText"],
-                                                         info["at_startup"]["runParameters"]))
+        self.assertEqual(("a|b c", "Tab\there", "b c"), (info["settings"]["run_command"],
+                                                         info["settings"]["premessage_text"],
+                                                         info["at_startup"]["run_parameters"]))
         self.assertEqual(kvtest.run_tool("--version").stdout.split()[1].decode(), info["stub_version"])
 
         # A failure is a document too, with the exit status it ends with.
@@ -108,6 +109,41 @@ class ToolCli(TempDirTest):
         self.assertEqual((4, 4, 28063, "plain.txt"), (r.returncode, tested["exit_status"], tested["error"],
                                                      tested["entries"][0]["name"]))
         self.assertEqual("error", tested["entries"][0]["result"])
+
+    def test_every_json_document_has_the_schema_also_on_failure(self):
+        archive = self.python_zip("ok.zip", [("a.txt", b"a", zipfile.ZIP_STORED)])
+        junk = write(self.path("junk.zip"), b"no archive at all" * 10)
+        os.mkdir(self.path("folder"))
+        missing = self.path("none.zip")
+        cases = [  # arguments, exit status, engine error (None: refused before the engine)
+            (["list", missing], 5, 28002), (["test", missing], 5, 28002), (["info", missing], 1, None),
+            (["list", self.path("folder")], 5, 28002), (["list", junk], 3, 28082), (["test", junk], 3, 28082),
+            (["info", junk], 1, None), (["info", archive], 1, None),
+            (["test", archive, "--password-file", missing], 2, None),
+        ]
+        for args, status, error in cases:
+            with self.subTest(args):
+                r = kvtest.run_tool(args[0], "--json", *args[1:])
+                doc = json.loads(r.stdout)
+                self.assertEqual((status, 1, "error", status, error),
+                                 (r.returncode, doc["schema"], doc["result"], doc["exit_status"], doc["error"]))
+                self.assertTrue(doc["message"])
+                if args[0] != "info":  # the same words as the line on standard error
+                    self.assertIn(doc["message"], r.stderr.decode())
+        # Keys are snake_case everywhere, and success says so too.
+        for args in (["list", archive], ["test", archive]):
+            doc = json.loads(kvtest.run_tool(args[0], "--json", *args[1:]).stdout)
+            self.assertEqual((1, "ok"), (doc["schema"], doc["result"]))
+
+            def keys(node):
+                if isinstance(node, dict):
+                    for k, v in node.items():
+                        yield k
+                        yield from keys(v)
+                elif isinstance(node, list):
+                    for v in node:
+                        yield from keys(v)
+            self.assertEqual([], [k for k in keys(doc) if k != k.lower()])
 
     def test_progress_redraws_at_most_ten_times_a_second(self):
         # Zeros deflate to almost nothing and take a while to write back.
