@@ -32,6 +32,7 @@ struct EntryCheck {
   unsigned refused = 0;
   std::string names;
   bool windowsNames = false;
+  uint64_t count = 0;
   // Each Windows name key seen: the entry that gave it, and whether only
   // folders have landed there (folders may meet, a file may not).
   std::map<std::string, std::pair<std::string, bool>> landed;
@@ -73,6 +74,7 @@ std::string MethodText(const EntryRecord *e) {
 
 int VisitEntry(void *user, const EntryRecord *e) {
   EntryCheck *c = (EntryCheck *)user;
+  c->count++;
   std::string name = e->name ? e->name : "";
   std::string why, shown = name;
   // Names are in the host's code page already; only separators and control
@@ -168,7 +170,7 @@ std::string WindowsNameKey(const std::string &name) {
 }
 
 bool CheckArchiveEntries(const std::string &archivePath, const std::string &runProgram, bool windowsNames,
-                         std::string *error) {
+                         uint64_t *entries, std::string *error) {
   EntryCheck check;
   check.windowsNames = windowsNames;
   check.run = Upper(runProgram);
@@ -180,6 +182,7 @@ bool CheckArchiveEntries(const std::string &archivePath, const std::string &runP
     *error = "cannot read the archive's directory: error " + std::to_string(code);
     return false;
   }
+  *entries = check.count;
   if (check.refused > 0) {
     *error = std::to_string(check.refused) + " entr" + (check.refused == 1 ? "y uses" : "ies use") +
              " what the stub cannot decode (only stored, Deflate and Deflate64, traditional or AES encryption): " +

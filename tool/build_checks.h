@@ -16,8 +16,9 @@
 // archivePath is a program path (ToolArchivePath).
 // With windowsNames, entries that would land on one file on Windows (see
 // WindowsNameKey) are refused too, naming both.
+// *entries gets the number of entries.
 bool CheckArchiveEntries(const std::string &archivePath, const std::string &runProgram, bool windowsNames,
-                         std::string *error);
+                         uint64_t *entries, std::string *error);
 
 // The file an entry name (slashes or backslashes; a folder ends in one)
 // lands on under Windows, as a key: two names with the same key are one

@@ -15,6 +15,8 @@
 #include "launcher/sfx_meta.h"
 #include "archive_cmd.h"
 #include "build_checks.h"
+#include "json_out.h"
+#include "sha256.h"
 #include "cp1252.h"
 #include "pe_resources.h"
 #include "tool.h"
@@ -102,6 +104,11 @@ const ToolOption kBuildOptions[] = {
      "Windows stub: asInvoker, highestAvailable or requireAdministrator",
      nullptr},
     {"force", 0, nullptr, "replace existing split-set volumes beside OUT", nullptr},
+    {"json", 0, nullptr,
+     "print one JSON document on standard output, also on failure: the\n"
+     "output's path, size and SHA-256, the stub, the block and archive\n"
+     "offsets, the entry count and the settings written",
+     nullptr},
 };
 
 const char kBuildAbout[] =
@@ -149,7 +156,13 @@ bool ParseU32(const std::string &text, uint32_t *value) {
   return true;
 }
 
-void Refuse(const std::string &message) { fprintf(stderr, "kvsfx build: %s\n", message.c_str()); }
+// The last refusal, for the --json document of a failed build.
+std::string g_refusal;
+
+void Refuse(const std::string &message) {
+  fprintf(stderr, "kvsfx build: %s\n", message.c_str());
+  g_refusal = message;
+}
 
 struct KeyCheck {
   std::string unknown;
@@ -395,7 +408,8 @@ bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
   return ok;
 }
 
-int RunBuild(const ToolArgs &args) {
+int BuildMain(const ToolArgs &args, ToolJsonDoc *report) {
+  const bool json = args.Has("json");
   BuildOptions opt;
   for (const auto &given : args.given) {
     const ToolOption &o = *given.first;
@@ -503,6 +517,7 @@ int RunBuild(const ToolArgs &args) {
       settings.text[field.first] = field.second;
     }
   }
+  const BuildSettings given = settings;  // as the user wrote them, for the report
   for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
     Cp1252Failure bad;
     if (kSfxFields[i].kind == SFX_FIELD_TEXT && !Utf8ToCp1252(&settings.text[i], &bad)) {
@@ -571,7 +586,8 @@ int RunBuild(const ToolArgs &args) {
   std::string runProgram = opt.checkRun ? RunProgramOf(settings.text[FieldIndex("runCommand")],
                                                        settings.number[FieldIndex("mode")])
                                         : std::string();
-  if (!CheckArchiveEntries(archiveProgramPath, runProgram, windowsStub, &error)) {
+  uint64_t entryCount = 0;
+  if (!CheckArchiveEntries(archiveProgramPath, runProgram, windowsStub, &entryCount, &error)) {
     Refuse(error);
     return TOOL_FAILED;
   }
@@ -643,12 +659,38 @@ int RunBuild(const ToolArgs &args) {
     for (const std::string &v : volumes) remove(v.c_str());
     return TOOL_FAILED;
   }
-  if (args.Verbosity() > 0)
+  if (json) {
+    ToolJsonDoc &r = *report;
+    r["result"] = "ok";
+    r["output"] = ToolJsonString(opt.output);
+    r["size"] = head.size() + (uint64_t)archiveSize;
+    r["sha256"] = Sha256OfFile(opt.output);
+    r["stub"] = {{"path", ToolJsonString(opt.stub)}, {"bytes", stubSize}, {"windows", windowsStub}};
+    r["block_offset"] = blockOffset;
+    r["block_bytes"] = head.size() - blockOffset;
+    r["archive_offset"] = head.size();
+    r["archive_bytes"] = archiveSize;
+    r["entries"] = entryCount;
+    r["language"] = ToolJsonString(opt.lang);
+    ToolJsonDoc written = ToolJsonDoc::object();
+    for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
+      const SfxField &f = kSfxFields[i];
+      if (f.kind == SFX_FIELD_U32)
+        written[ToolSnakeCase(f.name)] = settings.number[i];
+      else
+        written[ToolSnakeCase(f.name)] = ToolJsonString(given.text[i]);
+    }
+    r["settings"] = written;
+    ToolJsonDoc names = ToolJsonDoc::array();
+    for (const std::string &v : volumes) names.push_back(ToolJsonString(v));
+    r["volumes"] = names;
+  }
+  if (args.Verbosity() > 0 && !json)
     printf("stub %s, language %s%s\n", opt.stub.c_str(), builtin ? "built-in " : "", opt.lang.c_str());
-  if (args.Verbosity() >= 0)
+  if (args.Verbosity() >= 0 && !json)
     printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
            blockOffset, head.size() - blockOffset, (long long)archiveSize);
-  if (others > 0 && args.Verbosity() >= 0)
+  if (others > 0 && args.Verbosity() >= 0 && !json)
     printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s"
            " (written there)\n",
            opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(),
@@ -657,6 +699,19 @@ int RunBuild(const ToolArgs &args) {
     fprintf(stderr, "kvsfx build: warning: %s is larger than 4 GiB; Authenticode cannot sign it\n",
             opt.output.c_str());
   return TOOL_OK;
+}
+
+int RunBuild(const ToolArgs &args) {
+  ToolJsonDoc report = ToolJsonStart();
+  int status = BuildMain(args, &report);
+  if (args.Has("json")) {
+    if (status != TOOL_OK) {
+      report = ToolJsonStart();
+      ToolJsonFailure(&report, 0, g_refusal, status);
+    }
+    ToolJsonPrint(report);
+  }
+  return status;
 }
 
 }  // namespace

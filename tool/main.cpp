@@ -7,6 +7,7 @@
 
 #include "archive_cmd.h"
 #include "args.h"
+#include "json_out.h"
 #include "tool.h"
 
 namespace {
@@ -139,9 +140,18 @@ int main(int argc, char **argv) {
   std::string error;
   switch (ToolParseArgs(*v, argc - 1, argv + 1, &args, &error)) {
     case ARGS_HELP: fputs(ToolVerbHelp(*v).c_str(), stdout); return TOOL_OK;
-    case ARGS_BAD:
+    case ARGS_BAD: {
       fprintf(stderr, "kvsfx %s: %s (see kvsfx help %s)\n", v->name, error.c_str(), v->name);
+      // A script that asked for JSON gets its document for a bad command line too.
+      bool json = false;
+      for (int i = 2; i < argc && strcmp(argv[i], "--") != 0; ++i) json |= strcmp(argv[i], "--json") == 0;
+      if (json) {
+        ToolJsonDoc doc = ToolJsonStart();
+        ToolJsonFailure(&doc, 0, error, TOOL_USAGE);
+        ToolJsonPrint(doc);
+      }
       return TOOL_USAGE;
+    }
     default: return v->run(args);
   }
 }

@@ -351,6 +351,14 @@ class WindowsResources(TempDirTest):
             self.assertEqual(0, kvtest.run_wine(exe, timeout=180).returncode)
             self.assertEqual(b"beta" * 100, read(self.path("out", "sub", "b.txt")))
 
+    def test_plain_build_writes_the_checksum_of_the_whole_file(self):
+        exe = self.path("plain.exe")
+        self.assertEqual(0, run_tool("build", "--archive", self.archive, "-o", exe, "--stub",
+                                     kvtest.WINDOWS_STUB).returncode)
+        data = read(exe)
+        checksum, field = pe_checksum(data)
+        self.assertEqual(checksum, struct.unpack_from("<I", data, field)[0])
+
     def test_signed_self_extractor_extracts_and_verifies(self):
         need(shutil.which("osslsigncode") and shutil.which("openssl"), "osslsigncode or openssl is not installed")
         key, cert = self.path("key.pem"), self.path("cert.pem")

@@ -2,6 +2,7 @@
 and nothing written, --json read back and compared with Python's zipfile,
 and the progress line's redraw rate on a terminal."""
 
+import hashlib
 import json
 import os
 import subprocess
@@ -119,7 +120,8 @@ class ToolCli(TempDirTest):
             (["list", missing], 5, 28002), (["test", missing], 5, 28002), (["info", missing], 1, None),
             (["list", self.path("folder")], 5, 28002), (["list", junk], 3, 28082), (["test", junk], 3, 28082),
             (["info", junk], 1, None), (["info", archive], 1, None),
-            (["test", archive, "--password-file", missing], 2, None),
+            (["test", archive, "--password-file", missing], 2, None), (["list", archive, "--colour"], 2, None),
+            (["build", "--archive", junk, "-o", self.path("out.sfx"), "--target-os", "posix"], 1, None),
         ]
         for args, status, error in cases:
             with self.subTest(args):
@@ -130,8 +132,20 @@ class ToolCli(TempDirTest):
                 self.assertTrue(doc["message"])
                 if args[0] != "info":  # the same words as the line on standard error
                     self.assertIn(doc["message"], r.stderr.decode())
+        # A build reports what it wrote: the file's size and digest, where the
+        # parts lie, the entries and the settings.
+        sfx = self.path("out.sfx")
+        r = kvtest.run_tool("build", "--json", "--archive", archive, "-o", sfx, "--target-os", "posix", "--wait",
+                            "--message", "Gr\u00fc\u00dfe")
+        doc = json.loads(r.stdout)
+        data = kvtest.read(sfx)
+        self.assertEqual((0, len(data), hashlib.sha256(data).hexdigest(), 1, "Gr\u00fc\u00dfe", 1),
+                         (r.returncode, doc["size"], doc["sha256"], doc["entries"], doc["settings"]["premessage_text"],
+                          doc["settings"]["reserved_c"]))
+        self.assertEqual(kvtest.read(archive), data[doc["archive_offset"]:])
+        self.assertEqual(b"KV5SFX", data[doc["block_offset"]:doc["block_offset"] + 6])
         # Keys are snake_case everywhere, and success says so too.
-        for args in (["list", archive], ["test", archive]):
+        for args in (["list", archive], ["test", archive], ["info", sfx]):
             doc = json.loads(kvtest.run_tool(args[0], "--json", *args[1:]).stdout)
             self.assertEqual((1, "ok"), (doc["schema"], doc["result"]))
 
