@@ -49,7 +49,7 @@ TEST(BuildParts, NamesThatAreOneFileOnWindows) {
       {"a?b|c", "a_b_c", true},
       {"sub/", "SUB", true},
       {"a.txt", "a.txt.bak", false},
-      {"a\xC3\xB7", "a\xC3\xD7", false},  // the division sign is no letter
+      {"a\xC3\xB7", "a\xC3\x97", false},  // division and multiplication signs are no letters
       {"nul/x", "null/x", false},
       {"com1.log", "com10.log", false},
   };
