@@ -7,6 +7,7 @@
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
 #include "../launcher/sfx_state.h"
+#include "../launcher/switches.h"
 #include "volume.h"
 #include "zip_job.h"
 
@@ -320,6 +321,15 @@ void FillCallbacks(ExtractCallbacks *table) { *table = g_uiCallbacks; }
 int32_t ExtractArchive(const char *folder) {
   ExtractCallbacks table;
   FillCallbacks(&table);
+  // Test before writing: every entry is decoded and checked first, so a
+  // damaged payload leaves the target as it was. The password typed during
+  // the test is remembered by the interface and not asked again.
+  if (g_settings.reservedC & SFX_FLAG_TEST_FIRST) {
+    int files = g_fileCount;
+    int32_t tested = RunCycle(&g_job, g_programPath, folder, 1, 0, nullptr, &table);
+    g_fileCount = files;
+    if (tested != 0) return tested;
+  }
   return RunCycle(&g_job, g_programPath, folder, 0, 0, nullptr, &table);
 }
 

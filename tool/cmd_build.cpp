@@ -13,6 +13,7 @@
 #include "launcher/lang_table.h"
 #include "launcher/run_after.h"
 #include "launcher/sfx_meta.h"
+#include "launcher/switches.h"
 #include "archive_cmd.h"
 #include "build_checks.h"
 #include "json_out.h"
@@ -92,6 +93,15 @@ const ToolOption kBuildOptions[] = {
     {"cleanup", 0, nullptr,
      "with --wait and a target under %Temp%: remove the extracted files\n"
      "when the program has ended",
+     nullptr},
+    {"switches", 0, nullptr,
+     "the stub reads its command line: /s silent, /d:DIR target folder,\n"
+     "/x no run command, /? help, -- then parameters for the run\n"
+     "command; a wrong switch extracts nothing (exit 10)",
+     nullptr},
+    {"verify-first", 0, nullptr,
+     "the stub tests every entry before it writes anything, so a damaged\n"
+     "payload leaves the target untouched; costs one more decode pass",
      nullptr},
     {"icon", 0, "FILE.ico", "Windows stub: replace its main icon group", nullptr},
     {"version-info", 0, "KEY=VALUE",
@@ -353,7 +363,7 @@ struct BuildOptions {
   std::vector<std::string> excludes, versionInfo;
   std::string icon, manifestLevel;
   int verify = -1;  // -1: on for --from, off for --archive
-  bool checkRun = true, wait = false, cleanup = false, force = false;
+  bool checkRun = true, wait = false, cleanup = false, force = false, switches = false, verifyFirst = false;
   // Command-line settings, applied over the settings file: index -> value.
   std::vector<std::pair<int, std::string>> fields;
 };
@@ -433,6 +443,8 @@ int BuildMain(const ToolArgs &args, ToolJsonDoc *report) {
   opt.wait = args.Has("wait");
   opt.cleanup = args.Has("cleanup");
   opt.force = args.Has("force");
+  opt.switches = args.Has("switches");
+  opt.verifyFirst = args.Has("verify-first");
   if (!opt.archive.empty() && !opt.from.empty()) {
     Refuse("give only one of --archive and --from");
     return TOOL_USAGE;
@@ -532,7 +544,9 @@ int BuildMain(const ToolArgs &args, ToolJsonDoc *report) {
     Refuse("--cleanup needs a target folder that starts with %Temp%, not '" + settings.text[targetIndex] + "'");
     return TOOL_FAILED;
   }
-  settings.number[FieldIndex("reservedC")] = (opt.wait ? SFX_FLAG_WAIT : 0) | (opt.cleanup ? SFX_FLAG_CLEANUP : 0);
+  settings.number[FieldIndex("reservedC")] = (opt.wait ? SFX_FLAG_WAIT : 0) | (opt.cleanup ? SFX_FLAG_CLEANUP : 0) |
+                                            (opt.switches ? SFX_FLAG_SWITCHES : 0) |
+                                            (opt.verifyFirst ? SFX_FLAG_TEST_FIRST : 0);
   for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
     const SfxField &f = kSfxFields[i];
     if (f.kind == SFX_FIELD_TEXT && settings.text[i].size() > f.limit) {

@@ -14,6 +14,7 @@
 #include "launcher/run_after.h"
 #include "launcher/sfx_meta.h"
 #include "launcher/stub_version.h"
+#include "launcher/switches.h"
 #include "tool.h"
 
 namespace {
@@ -178,6 +179,7 @@ int RunInfo(const ToolArgs &args) {
   const std::string target = macro ? storedTarget : std::string(g_settings.targetFolder);
   uint32_t flags = g_settings.reservedC;
   const bool wait = (flags & SFX_FLAG_WAIT) != 0, cleanup = wait && (flags & SFX_FLAG_CLEANUP);
+  const bool switches = (flags & SFX_FLAG_SWITCHES) != 0, testFirst = (flags & SFX_FLAG_TEST_FIRST) != 0;
   uint32_t signatureOffset = 0, signatureSize = 0;
   const bool signature = FindSignature(path, &signatureOffset, &signatureSize);
   if (json) {
@@ -190,6 +192,8 @@ int RunInfo(const ToolArgs &args) {
     startup["premessage_pending"] = g_premessagePending;
     startup["wait"] = wait;
     startup["cleanup"] = cleanup;
+    startup["switches"] = switches;
+    startup["test_before_writing"] = testFirst;
     doc["at_startup"] = startup;
     if (signature)
       doc["signature"] = {{"kind", "Authenticode"}, {"offset", signatureOffset}, {"bytes", signatureSize}};
@@ -206,6 +210,8 @@ int RunInfo(const ToolArgs &args) {
     printf("  %-18s %d\n", "premessagePending", g_premessagePending);
     printf("  %-18s %s\n", "wait for program", wait ? "yes (exit code of the run program)" : "no");
     printf("  %-18s %s\n", "clean up", cleanup ? "yes" : "no");
+    printf("  %-18s %s\n", "switches", switches ? "yes (/s /d:DIR /x /? --)" : "no (the command line is not read)");
+    printf("  %-18s %s\n", "test first", testFirst ? "yes (every entry is tested before anything is written)" : "no");
     if (signature)
       printf("  %-18s Authenticode, %u bytes at offset %u\n", "signature", signatureSize, signatureOffset);
     else

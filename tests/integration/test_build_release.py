@@ -284,6 +284,56 @@ class BuildFromFolder(TempDirTest):
         self.assertIn(b"wait for program   yes", info.stdout)
         self.assertIn(b"clean up           yes", info.stdout)
 
+    def test_switches_and_test_before_writing(self):
+        write(self.path("src", "args.sh"), b'#!/bin/sh\nfor a in "$@"; do echo "[$a]"; done > "$(dirname "$0")/args.txt"\n',
+              executable=True)
+        default, there = self.path("default"), self.path("there")
+        cases = [  # build options, command line, exit code, folder extracted to (or None), run's arguments
+            (["--switches"], ["/s", "/d:" + there, "--", "two words", "x"], 0, there, b"[one]\n[two words]\n[x]\n"),
+            (["--switches"], ["/S", "/X", "/D:" + there], 0, there, None),
+            (["--switches"], ["/d:%Temp%/sw-i21", "/s"], 0, os.path.join(self.path("tmp"), "sw-i21"), b"[one]\n"),
+            (["--switches"], ["/?"], 0, None, None),
+            (["--switches"], ["/s", "/q"], 10, None, None),
+            (["--switches"], ["/d:", "/s"], 10, None, None),
+            # Without --switches the command line changes nothing.
+            ([], ["/d:" + there, "/x", "/q"], 0, default, b"[one]\n"),
+        ]
+        os.makedirs(self.path("tmp"))
+        for options, argv, code, folder, ran in cases:
+            with self.subTest(options=options, argv=argv):
+                for d in (default, there, self.path("tmp", "sw-i21")):
+                    shutil.rmtree(d, True)
+                out = self.path("setup")
+                self.built(self.build(out, "--target-os", "posix", "--unattended", "--target", default, "--run",
+                                      "args.sh|one", "--wait", *options))
+                r = run([out] + argv, stdin=subprocess.DEVNULL, env=dict(os.environ, TMPDIR=self.path("tmp")))
+                self.assertEqual(code, r.returncode, r.stderr)
+                for d in (default, there, os.path.join(self.path("tmp"), "sw-i21")):
+                    self.assertEqual(d == folder, os.path.exists(d), d)
+                if folder:
+                    self.assertEqual(ran, read(os.path.join(folder, "args.txt")) if ran else None)
+                if "/?" in argv:
+                    self.assertIn(b"/d:DIR", r.stdout)
+                if code == 10:
+                    self.assertEqual(b"", r.stderr)  # /s: no message
+        self.assertIn(b"switches           no", run_tool("info", self.path("setup")).stdout)
+        # Test before writing: a damaged payload leaves the target as it was.
+        for options, written in (([], True), (["--verify-first"], False)):
+            shutil.rmtree(default, True)
+            os.makedirs(default)
+            write(os.path.join(default, "keep.txt"), b"mine")
+            out = self.path("damaged")
+            self.built(self.build(out, "--target-os", "posix", "--unattended", "--target", default, "--level", "0",
+                                  *options))
+            data = bytearray(read(out))
+            at = data.rindex(b"19999\n")  # the last entry's data: sub/nums.txt
+            data[at] ^= 1
+            write(out, bytes(data), executable=True)
+            r = run([out], stdin=subprocess.DEVNULL)
+            self.assertEqual(4, r.returncode, r.stderr)
+            self.assertEqual(written, sorted(os.listdir(default)) != ["keep.txt"], options)
+        self.assertIn(b"test first         yes", run_tool("info", out).stdout)
+
     def test_wait_under_wine(self):
         need(kvtest.WINE, "wine is not installed")
         need(os.path.isfile(kvtest.WINDOWS_STUB), "kvsfx-stub.exe not in KV_WIN_BIN")
