@@ -262,7 +262,7 @@ std::string ToolErrorText(const ToolRun &run, int32_t code) {
   // that arise inside an entry, the one being processed.
   const bool failed = run.failedCode == code && !run.failedEntry.empty();
   const bool inside = code == ERR_WRONG_PASSWORD || code == ERR_UNSUPPORTED || code == ERR_FILE_ACCESS ||
-                      code == ERR_WRITE_FAILED || code == ERR_CRC;
+                      code == ERR_WRITE_FAILED || code == ERR_CRC || code == ERR_PATH_TOO_LONG;
   const std::string entryName = failed ? run.failedEntry : inside ? run.entry : std::string();
   const std::string output = failed ? run.failedOutput : inside ? run.output : std::string();
   const std::string entry = entryName.empty() ? std::string() : Quoted(entryName) + " in " + archive;
@@ -272,6 +272,9 @@ std::string ToolErrorText(const ToolRun &run, int32_t code) {
       if (!output.empty()) return "cannot create " + Quoted(output) + ": access denied by the system";
       return "cannot open " + archive + " or a volume beside it: access denied by the system";
     case ERR_NO_MEMORY: return "out of memory";
+    case ERR_PATH_TOO_LONG:
+      return "the path of " + (entry.empty() ? archive : entry) +
+             " under the target folder is too long (more than 255 bytes, the limit of the stubs)";
     case ERR_WRITE_FAILED:
       return "cannot write " + (output.empty() ? std::string("the output") : Quoted(output)) + " (is the disk full?)";
     case ERR_UNSUPPORTED:

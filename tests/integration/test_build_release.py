@@ -312,6 +312,9 @@ class BuildFromFolder(TempDirTest):
                     self.assertEqual(d == folder, os.path.exists(d), d)
                 if folder:
                     self.assertEqual(ran, read(os.path.join(folder, "args.txt")) if ran else None)
+                    # One line per file, none for the folders (empty/, sub/).
+                    self.assertIn(b"nums.txt\n", r.stderr)
+                    self.assertNotIn(b"\n\n", b"\n" + r.stderr)
                 if "/?" in argv:
                     self.assertIn(b"/d:DIR", r.stdout)
                 if code == 10:

@@ -34,6 +34,7 @@ class ToolCli(TempDirTest):
         archive = self.python_zip("a.zip", [("a.txt", b"a", zipfile.ZIP_STORED)])
         junk = write(self.path("junk.zip"), b"no archive at all" * 10)
         a_file = write(self.path("file"), b"x")
+        long_name = self.python_zip("long.zip", [("d" * 200 + "/" + "n" * 50, b"x", zipfile.ZIP_STORED)])
         os.mkdir(self.path("folder"))
         out = self.path("out")
         cases = [
@@ -50,6 +51,8 @@ class ToolCli(TempDirTest):
             ("missing archive argument", ["list"], 2, "missing ARCHIVE"),
             ("no target folder", ["extract", archive], 2, "-d DIR"),
             ("info of a missing file", ["info", self.path("none.exe")], 1, "cannot open"),
+            ("path too long", ["extract", long_name, "-d", out], 5, "'%s' in '%s' under the target folder is too long"
+             % ("d" * 200 + "/" + "n" * 50, long_name)),
         ]
         before = sorted(os.listdir(self.dir))
         for what, args, code, needle in cases:
