@@ -350,6 +350,17 @@ class BuildFromFolder(TempDirTest):
         self.assertEqual(7, r.returncode, r.stderr)
         for temp in kvtest.wine_temp_dir():
             self.assertFalse(os.path.exists(os.path.join(temp, "kvwait-i13")), temp)
+        # The Windows stub reads the same switches from its command line: the
+        # parameters after -- reach the batch file, a wrong switch ends with 10.
+        there = self.path("wine there")
+        self.built(self.build(exe, "--stub", kvtest.WINDOWS_STUB, "--target", "%Temp%\\kvwait-i13", "--run",
+                              "inst.bat", "--wait", "--switches"))
+        cases = [(["/s", "/d:Z:" + there.replace("/", "\\"), "--", "yes"], 7, True), (["/s", "/q"], 10, False)]
+        for argv, code, extracted in cases:
+            shutil.rmtree(there, True)
+            r = run([kvtest.WINE, exe] + argv, timeout=180, env=kvtest.wine_env())
+            self.assertEqual(code, r.returncode, argv)
+            self.assertEqual(extracted, os.path.exists(os.path.join(there, "inst.bat")), argv)
 
 
 class WindowsResources(TempDirTest):
