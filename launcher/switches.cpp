@@ -143,7 +143,7 @@ int RunSwitches(int count, const char *const *args, void (*show)(const char *tex
   if (outcome == SWITCHES_RUN && ApplySwitches(&s)) return -1;
   if (!s.silent) {
     static char text[sizeof kSwitchesHelp + 128];
-    StrPrintf(text, sizeof text, "Unknown or malformed switch: '%s'\n\n%s", s.bad[0] ? s.bad : "--", kSwitchesHelp);
+    StrPrintf(text, sizeof text, "Unknown or malformed switch: '%s'\n\n%s", s.bad, kSwitchesHelp);
     show(text, 1);
   }
   return EXIT_BAD_SWITCH;

@@ -509,6 +509,14 @@ int BuildMain(const ToolArgs &args, ToolJsonDoc *report) {
     Refuse("the icon file '" + opt.icon + "' is empty");
     return TOOL_FAILED;
   }
+  // A bad version key or value is a mistake on the command line (status 2,
+  // as every other bad option value); a bad icon file is a refused input.
+  PeResourceEdits values = edits;
+  values.icon.clear();
+  if (!PeCheckEdits(values, &error)) {
+    Refuse(error);
+    return TOOL_USAGE;
+  }
   if (!PeCheckEdits(edits, &error)) {
     Refuse(error);
     return TOOL_FAILED;
