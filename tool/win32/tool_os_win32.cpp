@@ -190,8 +190,9 @@ bool ToolWalkedFile::Open(const std::string &path, const ToolFolderEntry &seen, 
   Close();
   // The reparse point itself is opened, never what it points to; the walk
   // has no file index, so size, time and kind must match what it saw.
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  // Shared as fopen shares: a writer elsewhere is noticed by the checks below.
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     *why = LastErrorText(GetLastError());
     return false;
