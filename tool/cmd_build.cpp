@@ -131,8 +131,10 @@ const char kBuildAbout[] =
     "Refuses (exit 1, no file written) an archive without an end-of-central-\n"
     "directory record or with an entry the stub cannot decode, a --run program\n"
     "missing from it, a language text the stub would reject, a text longer\n"
-    "than its limit or with a character Windows-1252 lacks, and a stub so\n"
-    "large that the stub would not find the block.\n";
+    "than its limit or with a character Windows-1252 lacks, a stub so large\n"
+    "that the stub would not find the block, two entries that would be one\n"
+    "file on Windows (with a Windows stub), and with --from a name that is\n"
+    "not UTF-8 or a file replaced or changed while it is read.\n";
 
 // The settings that a builder may set, by name; reserved ones stay zero.
 bool IsSettableField(const SfxField &f) { return strncmp(f.name, "reserved", 8) != 0; }
