@@ -6,8 +6,6 @@
 
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../launcher/sfx_state.h"
-#include "../launcher/switches.h"
 #include "volume.h"
 #include "zip_job.h"
 
@@ -276,9 +274,6 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
 
 namespace {
 
-ExtractCallbacks g_uiCallbacks;  // installed by the user interface
-ZipArchiveJob g_job;             // the program's one engine
-
 // Open, options, the run, close: the cycle every caller goes through.
 int32_t RunCycle(ZipArchiveJob *job, const char *archivePath, const char *folder, int test, int overwriteMode,
                  const char *password, const ExtractCallbacks *table) {
@@ -315,28 +310,6 @@ int32_t RunCycle(ZipArchiveJob *job, const char *archivePath, const char *folder
 }
 
 }  // namespace
-
-void JobInstallUiCallbacks(const ExtractCallbacks *table) {
-  if (table) g_uiCallbacks = *table;
-  else memset(&g_uiCallbacks, 0, sizeof g_uiCallbacks);
-}
-
-void FillCallbacks(ExtractCallbacks *table) { *table = g_uiCallbacks; }
-
-int32_t ExtractArchive(const char *folder) {
-  ExtractCallbacks table;
-  FillCallbacks(&table);
-  // Test before writing: every entry is decoded and checked first, so a
-  // damaged payload leaves the target as it was. The password typed during
-  // the test is remembered by the interface and not asked again.
-  if (g_settings.reservedC & SFX_FLAG_TEST_FIRST) {
-    int files = g_fileCount;
-    int32_t tested = RunCycle(&g_job, g_programPath, folder, 1, 0, nullptr, &table);
-    g_fileCount = files;
-    if (tested != 0) return tested;
-  }
-  return RunCycle(&g_job, g_programPath, folder, 0, 0, nullptr, &table);
-}
 
 int32_t RunArchive(const ArchiveRunRequest *request) {
   if (!request || !request->archivePath) return ERR_BAD_ARGUMENT;

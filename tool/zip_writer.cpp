@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "../inflate/crc32.h"
+#include "../crypto/crc32.h"
 #include "deflate/deflate_stream.h"
 #include "deflate/deflater.h"
 #include "tool.h"

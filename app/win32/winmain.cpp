@@ -2,10 +2,10 @@
 #include <windows.h>
 
 #include "../../fileio/platform.h"
-#include "../run_sfx.h"
-#include "../sfx_meta.h"
-#include "../stub_version.h"
-#include "../switches.h"
+#include "../../launcher/run_sfx.h"
+#include "../../launcher/sfx_meta.h"
+#include "../../launcher/stub_version.h"
+#include "../../launcher/switches.h"
 
 namespace {
 

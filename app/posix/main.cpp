@@ -4,12 +4,12 @@
 #include <cstdio>
 
 #include "../../fileio/platform.h"
-#include "../run_sfx.h"
-#include "../run_unattended.h"
-#include "../sfx_meta.h"
-#include "../sfx_state.h"
-#include "../stub_version.h"
-#include "../switches.h"
+#include "../../launcher/run_sfx.h"
+#include "../../launcher/run_unattended.h"
+#include "../../launcher/sfx_meta.h"
+#include "../../launcher/sfx_state.h"
+#include "../../launcher/stub_version.h"
+#include "../../launcher/switches.h"
 
 namespace {
 
