@@ -17,6 +17,7 @@ enum : int32_t {
   ERR_NO_MEMORY = 28003,
   ERR_WRITE_FAILED = 28004,
   ERR_BAD_ARGUMENT = 28008,
+  ERR_PATH_TOO_LONG = 28010,  // the output path would pass the 255-byte limit
   ERR_NAME_NOT_REPRESENTABLE = 28012,  // the system's code page has no exact form for an entry's name
   ERR_UNSUPPORTED = 28048,
   ERR_OUTPUT_IS_ARCHIVE = 28058,

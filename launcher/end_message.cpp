@@ -12,6 +12,13 @@
 
 void EndMessageText(int32_t error, char *out, size_t size) {
   int string = LANG_ERR_OTHER;
+  if (error == ERR_PATH_TOO_LONG) {
+    // No language string says it; the start-up messages are fixed texts too.
+    StrPrintf(out, size,
+              "Der Pfad ist zu lang (mehr als 255 Zeichen).\n\nThe path is too long (more than 255 characters): %s",
+              g_entryName);
+    return;
+  }
   switch (error) {
     case ERR_CANCELLED: string = LANG_ERR_CANCELLED; break;
     case ERR_FILE_ACCESS: string = LANG_ERR_ACCESS; break;
@@ -32,7 +39,7 @@ void EndMessageText(int32_t error, char *out, size_t size) {
     UiFormat(out, size, LangString(LANG_ERR_RUN_FAILED), args, 1);
   } else if (string == LANG_ERR_OTHER) {
     // An entry without a name the system can spell is named as far as it can be.
-    if (error == ERR_NAME_NOT_REPRESENTABLE) StrCopy(name, g_statusName, sizeof name);
+    if (error == ERR_NAME_NOT_REPRESENTABLE) StrCopy(name, g_entryName, sizeof name);
     else PathGetName(g_programPath, name, sizeof name);
     UiArg args[] = {{nullptr, (long long)(uint32_t)error}, {name, 0}};
     UiFormat(out, size, LangString(LANG_ERR_OTHER), args, 2);

@@ -15,6 +15,7 @@ int ErrorToExitCode(int32_t code) {
     case ERR_CANCELLED: return 9;
     case ERR_FILE_ACCESS:
     case ERR_NAME_NOT_REPRESENTABLE:
+    case ERR_PATH_TOO_LONG:
     case 28005:
     case 28009: return 5;
     case ERR_NO_MEMORY: return 7;

@@ -58,9 +58,7 @@ extern int g_overwriteAll;
 extern int g_premessagePending;
 extern int g_lastError;
 extern int g_fileCount;
-// Name part of the entry being extracted: the front-ends set it and show it
-// on the progress line; the end message names an entry by it.
-extern char g_statusName[PATH_BUF_SIZE];
+extern char g_entryName[PATH_BUF_SIZE];  // the entry being processed, for end messages
 extern volatile int g_cancelRequested;
 
 // String k of the language table, or "" before the table is loaded.

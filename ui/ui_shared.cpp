@@ -7,6 +7,7 @@
 #include "../fileio/platform.h"
 #include "../launcher/sfx_state.h"
 
+char g_statusName[PATH_BUF_SIZE];
 static char s_rememberedPassword[PATH_BUF_SIZE];
 
 void UiResetRun() {
@@ -18,6 +19,8 @@ int UiNoteEntryStart(const char *entryName) {
   if (g_cancelRequested) return 0;
   g_fileCount++;
   PathGetName(entryName ? entryName : "", g_statusName, sizeof(g_statusName));
+  const char *name = entryName ? entryName : "";
+  StrCopy(g_entryName, name[0] == '\\' ? name + 1 : name, sizeof g_entryName);
   return 1;
 }
 

@@ -10,12 +10,14 @@
 #include "../archive/job_types.h"
 #include "../fileio/kv_base.h"
 #include "../launcher/lang_format.h"
-#include "../launcher/sfx_state.h"
 
 // Results of the overwrite callback.
 enum : int { OVERWRITE_REPLACE = 0, OVERWRITE_KEEP = 1, OVERWRITE_STOP = 2 };
 // Buttons of the overwrite question, as the dialog ends with them.
 enum : int { ANSWER_REPLACE = 1, ANSWER_CANCEL = 2, ANSWER_KEEP = 7, ANSWER_REPLACE_ALL = 1108 };
+
+// Name part of the entry being extracted, shown on the progress line.
+extern char g_statusName[PATH_BUF_SIZE];
 
 // Forgets what a previous run left behind (status name, remembered password).
 void UiResetRun();
