@@ -1,0 +1,6 @@
+// Builds without an LZMA encoder (kvsfx.exe): Deflate only.
+#include "lzma_compressor.h"
+
+bool LzmaCompressorAvailable() { return false; }
+std::unique_ptr<Deflater> MakeLzmaCompressor(const LzmaCompressorOptions &) { return nullptr; }
+bool LzmaEncode(const LzmaCompressorOptions &, const unsigned char *, size_t, std::string *) { return false; }
