@@ -259,17 +259,29 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
         if (pos - n > rep0) {
           // The source lies wholly behind: forward, 8 bytes at a time when
           // the two are at least 8 apart, which never reads a byte this copy
-          // has yet to write.
+          // has yet to write; a distance of 1 repeats one byte.
           const unsigned char *s = d - rep0 - 1;
-          if (rep0 >= 7) {
-            while (n >= 8) {
+          if (rep0 >= 7 && !full && dictSize - pos >= 8) {
+            // Before the first wrap nothing past pos is history yet: the
+            // last step may write up to 7 bytes beyond the match.
+            do {
               memcpy(d, s, 8);
               d += 8;
               s += 8;
-              n -= 8;
+            } while (d < dict + pos);
+          } else if (rep0 == 0) {
+            memset(d, *s, n);
+          } else {
+            if (rep0 >= 7) {
+              while (n >= 8) {
+                memcpy(d, s, 8);
+                d += 8;
+                s += 8;
+                n -= 8;
+              }
             }
+            while (n--) *d++ = *s++;
           }
-          while (n--) *d++ = *s++;
         } else {
           uint32_t src = pos - n + dictSize - rep0 - 1;  // wrapped: rep0 < dictSize
           do {
@@ -294,20 +306,24 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
           uint16_t *probs =
               literals + LITERAL_CODER_SIZE * (((position & lpMask) << lc) + (prevByte >> (8 - lc)));
           unsigned symbol = 1;
-          if (state >= LITERAL_STATES) {
-            // After a match the byte at rep0 predicts this one bit by bit
-            // until the first bit that differs.
+          if (state < LITERAL_STATES) {
+            for (int i = 0; i < 8; i++) symbol = (symbol << 1) | rc.Bit(probs + symbol);
+          } else {
+            // After a match the byte at rep0 predicts this one bit by bit:
+            // its models sit at 0x100 + (match bit << 8) while the bits
+            // agree; offset turns 0 at the first that differs, and the
+            // plain models at 1..0xFF serve the rest.
             uint32_t src = pos > rep0 ? pos - rep0 - 1 : pos + dictSize - rep0 - 1;
             unsigned matchByte = dict[src];
+            unsigned offset = 0x100;
             do {
-              unsigned matchBit = (matchByte >> 7) & 1;
               matchByte <<= 1;
-              unsigned bit = rc.Bit(probs + 0x100 + (matchBit << 8) + symbol);
+              unsigned matchBit = matchByte & offset;
+              unsigned bit = rc.Bit(probs + offset + matchBit + symbol);
               symbol = (symbol << 1) | bit;
-              if (bit != matchBit) break;
+              offset &= bit ? matchBit : ~matchBit;
             } while (symbol < 0x100);
           }
-          while (symbol < 0x100) symbol = (symbol << 1) | rc.Bit(probs + symbol);
           dict[pos++] = (unsigned char)symbol;
           prevByte = symbol & 0xFF;
           state = state < 4 ? 0 : (state < 10 ? state - 3 : state - 6);
