@@ -9,6 +9,7 @@
 
 #include "../inflate/crc32.h"
 #include "deflate/deflater.h"
+#include "deflate/lzma_compressor.h"
 #include "tool_os.h"
 
 namespace {
@@ -196,7 +197,13 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
 
   std::unique_ptr<Deflater> deflater;
   if (options.level > 0) {
-    deflater = MakeDeflater(options.level);
+    if (options.method == 14) {
+      LzmaCompressorOptions lzma;
+      lzma.level = options.level;
+      deflater = MakeLzmaCompressor(lzma);
+    } else {
+      deflater = MakeDeflater(options.level);
+    }
     if (!deflater) {
       *error = "out of memory for the compressor";
       return false;
@@ -211,6 +218,7 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
     uint32_t crc = 0;
     uint64_t size = 0, packedSize = 0;
     int method = 0;
+    uint32_t methodFlags = 0;
     const std::string *body = &data;
     data.clear();
     if (!item.folder) {
@@ -221,7 +229,8 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
         size = data.size();
         crc = ~Crc32Update(0xFFFFFFFFu, data.data(), data.size());
         if (deflater && deflater->Compress((const unsigned char *)data.data(), data.size(), &packed)) {
-          method = 8;
+          method = deflater->Method();
+          methodFlags = deflater->Flags();
           body = &packed;
         }
       } catch (const std::bad_alloc &) {
@@ -236,8 +245,8 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
     uint64_t offset = out.offset();
     bool bigSizes = size >= 0xFFFFFFFFu || packedSize >= 0xFFFFFFFFu;
     bool bigOffset = offset >= 0xFFFFFFFFu;
-    uint32_t needed = bigSizes || bigOffset ? 45 : 20;
-    uint32_t flags = NeedsUtf8Flag(item.name) ? 0x800 : 0;
+    uint32_t needed = method == 14 ? 63 : bigSizes || bigOffset ? 45 : 20;
+    uint32_t flags = (NeedsUtf8Flag(item.name) ? 0x800 : 0) | methodFlags;
     uint32_t dosTime = ZipDosTime(options.fixedTime >= 0 ? options.fixedTime : item.mtime);
 
     std::string local;
