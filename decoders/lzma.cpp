@@ -13,8 +13,9 @@
 // at the end. Input is read byte by byte from the caller's piece; only when a
 // piece is used up does the out-of-line refill run. Past the end of the input
 // the decoder reads zeros from a small static block and marks the input
-// truncated; the mark is looked at once per symbol (a symbol never takes more
-// than about 50 bytes), so nothing is read outside a buffer.
+// truncated, so nothing is read outside a buffer; the mark is looked at
+// before any output is flushed, and the output between two flushes is
+// bounded, so decoding zeros ends soon.
 #include "decoders/lzma.h"
 
 #include <cstdlib>
@@ -242,6 +243,9 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
       // Positions for lp and pb count from the entry's start; base + pos is
       // that count modulo 2^32, which is all the masks look at.
       const uint32_t base = (uint32_t)total - pos;
+      // A distance less one must stay below pos, or below dictSize once the
+      // dictionary has wrapped.
+      const uint32_t reach = full ? dictSize : 0;
       uint64_t left = uncompressedSize - total;  // bytes still allowed, counting from pos
       uint32_t limit = dictSize - pos < LZMA_FLUSH_STEP ? dictSize : pos + LZMA_FLUSH_STEP;
       // At the declared size one more symbol is decoded, which must be the
@@ -301,7 +305,6 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
       while (pos < limit) {
         const uint32_t position = base + pos;
         const unsigned posState = position & pbMask;
-        if (rc.truncated) goto done;
         if (!rc.Bit(&models->isMatch[state][posState])) {
           uint16_t *probs =
               literals + LITERAL_CODER_SIZE * (((position & lpMask) << lc) + (prevByte >> (8 - lc)));
@@ -362,7 +365,7 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
           if (!rc.Bit(&models->isRepG0[state])) {
             if (!rc.Bit(&models->isRep0Long[state][posState])) {
               // One byte from rep0 back.
-              if (rep0 >= pos && (!full || rep0 >= dictSize)) goto done;
+              if (rep0 >= pos && rep0 >= reach) goto done;
               uint32_t src = pos > rep0 ? pos - rep0 - 1 : pos + dictSize - rep0 - 1;
               prevByte = dict[pos++] = dict[src];
               state = state < LITERAL_STATES ? 9 : 11;
@@ -388,7 +391,7 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
           state = state < LITERAL_STATES ? 8 : 11;
         }
         // rep0 is the distance less one: it must reach a byte decoded before.
-        if (rep0 >= pos && (!full || rep0 >= dictSize)) goto done;
+        if (rep0 >= pos && rep0 >= reach) goto done;
         length += 2;
         uint32_t n = length < limit - pos ? length : limit - pos;
         pending = length - n;
