@@ -21,6 +21,14 @@
 #include <cstdlib>
 #include <cstring>
 
+// The bit steps are forced inline where speed is asked for; a build for size
+// (the Windows stub) keeps them as calls, at half the code.
+#if defined(__OPTIMIZE_SIZE__)
+#define KV_LZMA_INLINE inline
+#else
+#define KV_LZMA_INLINE __attribute__((always_inline)) inline
+#endif
+
 namespace {
 
 constexpr unsigned PROB_BITS = 11;
@@ -79,7 +87,7 @@ struct RangeDecoder {
   DecodeIo *io;
   int truncated;
 
-  __attribute__((always_inline)) inline unsigned char Byte() {
+  KV_LZMA_INLINE unsigned char Byte() {
     if (in == end) {
       const unsigned char *next;
       uint32_t avail;
@@ -95,14 +103,14 @@ struct RangeDecoder {
     return *in++;
   }
 
-  __attribute__((always_inline)) inline void Normalize() {
+  KV_LZMA_INLINE void Normalize() {
     if (range < RANGE_TOP) {
       range <<= 8;
       code = (code << 8) | Byte();
     }
   }
 
-  __attribute__((always_inline)) inline unsigned Bit(uint16_t *prob) {
+  KV_LZMA_INLINE unsigned Bit(uint16_t *prob) {
     uint32_t p = *prob;
     uint32_t bound = (range >> PROB_BITS) * p;
     unsigned bit;
@@ -121,14 +129,14 @@ struct RangeDecoder {
   }
 
   // A tree of `bits` levels, most significant bit first; models at 1..2^bits-1.
-  __attribute__((always_inline)) inline unsigned Tree(uint16_t *probs, unsigned bits) {
+  KV_LZMA_INLINE unsigned Tree(uint16_t *probs, unsigned bits) {
     unsigned m = 1;
     for (unsigned i = 0; i < bits; i++) m = (m << 1) | Bit(probs + m);
     return m - (1u << bits);
   }
 
   // The same tree read least significant bit first.
-  __attribute__((always_inline)) inline unsigned ReverseTree(uint16_t *probs, unsigned bits) {
+  KV_LZMA_INLINE unsigned ReverseTree(uint16_t *probs, unsigned bits) {
     unsigned m = 1, value = 0;
     for (unsigned i = 0; i < bits; i++) {
       unsigned bit = Bit(probs + m);
@@ -138,7 +146,7 @@ struct RangeDecoder {
     return value;
   }
 
-  __attribute__((always_inline)) inline uint32_t Direct(unsigned bits) {
+  KV_LZMA_INLINE uint32_t Direct(unsigned bits) {
     uint32_t value = 0;
     do {
       range >>= 1;
@@ -151,7 +159,7 @@ struct RangeDecoder {
   }
 
   // A match length less 2 (0..271).
-  __attribute__((always_inline)) inline unsigned Length(LengthModels *m, unsigned posState) {
+  KV_LZMA_INLINE unsigned Length(LengthModels *m, unsigned posState) {
     if (!Bit(&m->choice)) return Tree(&m->low[posState][0], 3);
     if (!Bit(&m->choice2)) return 8 + Tree(&m->mid[posState][0], 3);
     return 16 + Tree(m->high, 8);
