@@ -128,10 +128,10 @@ class BuildFromFolder(TempDirTest):
             ("unknown version key", ["--version-info", "Colour=red"], b"unknown version key"),
         ]
         if shutil.which("7zz"):
-            lzma = self.path("lzma.zip")
-            subprocess.run(["7zz", "a", "-tzip", "-mm=LZMA", lzma, "sub/nums.txt"], cwd=self.src, check=True,
+            ppmd = self.path("ppmd.zip")
+            subprocess.run(["7zz", "a", "-tzip", "-mm=PPMd", ppmd, "sub/nums.txt"], cwd=self.src, check=True,
                            stdout=subprocess.DEVNULL)
-            cases.append(("LZMA entry", ["--archive", lzma], b"(LZMA)"))
+            cases.append(("PPMd entry", ["--archive", ppmd], b"(PPMd)"))
         before = sorted(os.listdir(self.dir))
         for what, args, needle in cases:
             out = self.path("refused.exe")
