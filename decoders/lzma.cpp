@@ -18,6 +18,7 @@
 // bounded, so decoding zeros ends soon.
 #include "decoders/lzma.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -310,8 +311,13 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
         copyMatch(n);
       }
 
-      while (pos < limit) {
-        const uint32_t position = base + pos;
+      // The hot loop writes through a pointer; pos is brought up to date
+      // where a match needs it.
+      unsigned char *out = dict + pos;
+      unsigned char *const outLimit = dict + limit;
+      const uint32_t origin = (uint32_t)(uintptr_t)dict - base;  // position = address - origin
+      while (out < outLimit) {
+        const uint32_t position = (uint32_t)(uintptr_t)out - origin;
         const unsigned posState = position & pbMask;
         if (!rc.Bit(&models->isMatch[state][posState])) {
           uint16_t *probs =
@@ -324,8 +330,8 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
             // its models sit at 0x100 + (match bit << 8) while the bits
             // agree; offset turns 0 at the first that differs, and the
             // plain models at 1..0xFF serve the rest.
-            uint32_t src = pos > rep0 ? pos - rep0 - 1 : pos + dictSize - rep0 - 1;
-            unsigned matchByte = dict[src];
+            uint32_t at = (uint32_t)(out - dict);
+            unsigned matchByte = dict[at > rep0 ? at - rep0 - 1 : at + dictSize - rep0 - 1];
             unsigned offset = 0x100;
             do {
               matchByte <<= 1;
@@ -335,12 +341,11 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
               offset &= bit ? matchBit : ~matchBit;
             } while (symbol < 0x100);
           }
-          dict[pos++] = (unsigned char)symbol;
+          *out++ = (unsigned char)symbol;
           prevByte = symbol & 0xFF;
           state = state < 4 ? 0 : (state < 10 ? state - 3 : state - 6);
           continue;
         }
-
         uint32_t length;
         if (!rc.Bit(&models->isRep[state])) {
           length = rc.Length(&models->length, posState);
@@ -363,6 +368,7 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
           if (distance == END_MARKER) {
             if (rc.truncated) goto done;
             sawMarker = 1;
+            pos = (uint32_t)(out - dict);
             break;
           }
           rep3 = rep2;
@@ -373,9 +379,9 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
           if (!rc.Bit(&models->isRepG0[state])) {
             if (!rc.Bit(&models->isRep0Long[state][posState])) {
               // One byte from rep0 back.
-              if (rep0 >= pos && rep0 >= reach) goto done;
-              uint32_t src = pos > rep0 ? pos - rep0 - 1 : pos + dictSize - rep0 - 1;
-              prevByte = dict[pos++] = dict[src];
+              uint32_t at = (uint32_t)(out - dict);
+              if (rep0 >= at && rep0 >= reach) goto done;
+              prevByte = *out++ = dict[at > rep0 ? at - rep0 - 1 : at + dictSize - rep0 - 1];
               state = state < LITERAL_STATES ? 9 : 11;
               continue;
             }
@@ -399,12 +405,15 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
           state = state < LITERAL_STATES ? 8 : 11;
         }
         // rep0 is the distance less one: it must reach a byte decoded before.
+        pos = (uint32_t)(out - dict);
         if (rep0 >= pos && rep0 >= reach) goto done;
         length += 2;
         uint32_t n = length < limit - pos ? length : limit - pos;
         pending = length - n;
         copyMatch(n);
+        out = dict + pos;
       }
+      pos = (uint32_t)(out - dict);
       if (rc.truncated) goto done;
 
       uint32_t produced = pos - flushed;
