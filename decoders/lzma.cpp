@@ -16,7 +16,7 @@
 // truncated, so nothing is read outside a buffer; the mark is looked at
 // before any output is flushed, and the output between two flushes is
 // bounded, so decoding zeros ends soon.
-#include "decoders/lzma.h"
+#include "lzma.h"
 
 #include <cstdint>
 #include <cstdlib>

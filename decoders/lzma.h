@@ -23,7 +23,7 @@
 
 #include <cstdint>
 
-#include "decoders/decode_io.h"
+#include "decode_io.h"
 
 constexpr uint32_t LZMA_MIN_DICTIONARY = 4096;
 constexpr uint32_t LZMA_FLUSH_STEP = 1u << 18;
