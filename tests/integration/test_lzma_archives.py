@@ -4,7 +4,8 @@ under traditional and AES-256 encryption; by Python's zipfile (end marker);
 by our own builder; copied into a split set. Every entry must come out byte
 for byte from kvsfx test/extract and the self-extractors; an end marker
 before the declared size, a stream running past it and a cut-off stream fail
-with 28080 and leave nothing behind."""
+with 28080, a dictionary that cannot be had with 28003, and leave nothing
+behind."""
 import os
 import shutil
 import struct
@@ -165,6 +166,34 @@ class LzmaArchives(TempDirTest):
         archive = write(self.path("good.zip"), zip_lzma("good.txt", packed, len(data), zlib.crc32(data)))
         r = run_tool("test", archive, "--quiet")
         self.assertEqual(0, r.returncode, r.stderr.decode(errors="replace"))
+
+    def test_dictionary_the_process_cannot_get(self):
+        # Under a 768 MiB address-space cap: a small entry declaring a 4 GiB
+        # dictionary costs only its own size; one whose size and dictionary
+        # are both 2 GiB cannot get it, which is 28003, not a crash.
+        need(b"__asan_init" not in read(kvtest.TOOL), "sanitizer build: an address-space cap stops it at start")
+        import lzma
+        import resource
+        data = self.data["text.txt"]
+        filt = {"id": lzma.FILTER_LZMA1, "preset": 6}
+        props = lzma._encode_filter_properties(filt)
+        raw = lzma.compress(data, lzma.FORMAT_RAW, filters=[filt])
+        cap = lambda: resource.setrlimit(resource.RLIMIT_AS, (768 << 20, 768 << 20))  # noqa: E731
+        for label, dictionary, size, error in (("4 GiB dictionary, small entry", 0xFFFFFFFF, len(data), None),
+                                               ("2 GiB dictionary and size", 1 << 31, 1 << 31, b"error 28003:")):
+            with self.subTest(label):
+                packed = bytes([9, 4, 5, 0, props[0]]) + struct.pack("<I", dictionary) + raw
+                archive = write(self.path("dict.zip"), zip_lzma("d.txt", packed, size, zlib.crc32(data)))
+                out = self.path("out-dict")
+                r = run([kvtest.TOOL, "extract", archive, "-d", out, "--quiet"], preexec_fn=cap)
+                if error is None:
+                    self.assertEqual(0, r.returncode, r.stderr.decode(errors="replace"))
+                    self.assertEqual(data, read(os.path.join(out, "d.txt")))
+                else:
+                    self.assertNotEqual(0, r.returncode)
+                    self.assertIn(error, r.stderr)
+                    self.assertFalse(os.path.exists(os.path.join(out, "d.txt")), "partial file left behind")
+                shutil.rmtree(out, ignore_errors=True)
 
 
 if __name__ == "__main__":
