@@ -41,6 +41,8 @@ constexpr unsigned POS_STATES_MAX = 16;
 constexpr unsigned LITERAL_STATES = 7;  // states below this follow a literal
 constexpr uint32_t END_MARKER = 0xFFFFFFFFu;
 constexpr uint32_t LITERAL_CODER_SIZE = 0x300;  // 256 plain + 2 * 256 matched
+// The state after a literal: states 0..6 follow literals, 7..11 matches.
+const unsigned char kAfterLiteral[STATES] = {0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 4, 5};
 
 // The models of a match length: a choice between 8 short lengths per
 // position state (2..9), 8 more (10..17) and 256 long ones (18..273).
@@ -343,7 +345,7 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
           }
           *out++ = (unsigned char)symbol;
           prevByte = symbol & 0xFF;
-          state = state < 4 ? 0 : (state < 10 ? state - 3 : state - 6);
+          state = kAfterLiteral[state];
           continue;
         }
         uint32_t length;
