@@ -6,7 +6,6 @@
 
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../launcher/sfx_state.h"
 #include "volume.h"
 #include "zip_job.h"
 
@@ -217,7 +216,12 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
       if (!SwitchToVolume(this, entry->diskStart)) break;
     }
     if (BuildOutputPath(entry->name, outputPath, sizeof outputPath) < 0) {
-      SetError(ERR_FILE_ACCESS);  // too long for a path: a cut one could name another file
+      // Too long for a path: a cut one could name another file. The entry is
+      // announced first, so that the message can name it.
+      StrCopy(shownName, "\\", sizeof shownName);
+      StrAppend(shownName, entry->name, sizeof shownName);
+      if (callbacks.onEntryStart.fn) callbacks.onEntryStart.fn(callbacks.onEntryStart.user, shownName, nullptr);
+      SetError(ERR_PATH_TOO_LONG);
       break;
     }
     if (TextCompareNoCase(outputPath, archive.archivePath) == 0) {
@@ -270,9 +274,6 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
 
 namespace {
 
-ExtractCallbacks g_uiCallbacks;  // installed by the user interface
-ZipArchiveJob g_job;             // the program's one engine
-
 // Open, options, the run, close: the cycle every caller goes through.
 int32_t RunCycle(ZipArchiveJob *job, const char *archivePath, const char *folder, int test, int overwriteMode,
                  const char *password, const ExtractCallbacks *table) {
@@ -309,19 +310,6 @@ int32_t RunCycle(ZipArchiveJob *job, const char *archivePath, const char *folder
 }
 
 }  // namespace
-
-void JobInstallUiCallbacks(const ExtractCallbacks *table) {
-  if (table) g_uiCallbacks = *table;
-  else memset(&g_uiCallbacks, 0, sizeof g_uiCallbacks);
-}
-
-void FillCallbacks(ExtractCallbacks *table) { *table = g_uiCallbacks; }
-
-int32_t ExtractArchive(const char *folder) {
-  ExtractCallbacks table;
-  FillCallbacks(&table);
-  return RunCycle(&g_job, g_programPath, folder, 0, 0, nullptr, &table);
-}
 
 int32_t RunArchive(const ArchiveRunRequest *request) {
   if (!request || !request->archivePath) return ERR_BAD_ARGUMENT;

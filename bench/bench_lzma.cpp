@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decoders/lzma.h"
-#include "inflate/crc32.h"
+#include "crypto/crc32.h"
 
 namespace {
 

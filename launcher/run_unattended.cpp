@@ -5,6 +5,7 @@
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
 #include "dialog_path.h"
+#include "own_archive.h"
 #include "run_after.h"
 #include "sfx_state.h"
 
@@ -13,6 +14,7 @@ int ErrorToExitCode(int32_t code) {
     case 0: return 0;
     case ERR_CANCELLED: return 9;
     case ERR_FILE_ACCESS:
+    case ERR_PATH_TOO_LONG:
     case 28005:
     case 28009: return 5;
     case ERR_NO_MEMORY: return 7;
@@ -21,7 +23,7 @@ int ErrorToExitCode(int32_t code) {
     case ERR_CRC:
     case ERR_INVALID_DATA: return 4;
     case ERR_NOT_AN_ARCHIVE:
-    case 28089: return 3;
+    case ERR_NO_END_RECORD: return 3;
     default: return 8;
   }
 }

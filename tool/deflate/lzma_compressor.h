@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "deflater.h"
 
@@ -26,5 +27,23 @@ std::unique_ptr<Deflater> MakeLzmaCompressor(const LzmaCompressorOptions &option
 // The entry data of size bytes whatever its length (for tests); false
 // without an encoder or on its failure.
 bool LzmaEncode(const LzmaCompressorOptions &options, const unsigned char *data, size_t size, std::string *out);
+
+// LZMA in a stream, for files too large to hold whole in memory: the same
+// entry data (header included, no end marker) in pieces.
+class LzmaStream {
+ public:
+  explicit LzmaStream(int level);
+  ~LzmaStream();
+  LzmaStream(const LzmaStream &) = delete;
+  LzmaStream &operator=(const LzmaStream &) = delete;
+  // False when the encoder could not be set up (out of memory, or none linked).
+  bool ready() const { return state_ != nullptr; }
+  // Compresses size bytes and appends what comes out to *out; finish ends
+  // the stream. False on an encoder error.
+  bool Add(const unsigned char *data, size_t size, bool finish, std::string *out);
+
+ private:
+  void *state_ = nullptr;
+};
 
 #endif

@@ -9,27 +9,36 @@ namespace {
 
 constexpr size_t HEADER_SIZE = 9;
 
+// Sets up the raw encoder on s and puts the entry's 9-byte header into
+// header; false on failure.
+bool Begin(lzma_options_lzma *o, bool endMarker, lzma_stream *s, unsigned char header[HEADER_SIZE]) {
+  o->ext_flags = endMarker ? LZMA_LZMA1EXT_ALLOW_EOPM : 0;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, o}, {LZMA_VLI_UNKNOWN, nullptr}};
+  uint32_t propsSize = 0;
+  if (lzma_properties_size(&propsSize, filters) != LZMA_OK || propsSize != 5 ||
+      lzma_properties_encode(filters, header + 4) != LZMA_OK)
+    return false;
+  uint32_t version = lzma_version_number();
+  header[0] = (unsigned char)(version / 10000000 % 256);    // the encoder's major version
+  header[1] = (unsigned char)(version / 10000 % 1000 % 256);  // and minor
+  header[2] = 5;  // properties size, two bytes
+  header[3] = 0;
+  return lzma_raw_encoder(s, filters) == LZMA_OK;
+}
+
 // Encodes size bytes into *out (replaced); false when the result would take
 // more than maxOut bytes or the encoder fails.
 bool Encode(const lzma_options_lzma &options, bool endMarker, const unsigned char *data, size_t size, size_t maxOut,
             std::string *out) {
   lzma_options_lzma o = options;
-  o.ext_flags = endMarker ? LZMA_LZMA1EXT_ALLOW_EOPM : 0;
-  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &o}, {LZMA_VLI_UNKNOWN, nullptr}};
-  uint32_t propsSize = 0;
-  unsigned char props[5];
-  if (maxOut <= HEADER_SIZE || lzma_properties_size(&propsSize, filters) != LZMA_OK || propsSize != 5 ||
-      lzma_properties_encode(filters, props) != LZMA_OK)
-    return false;
   lzma_stream s = LZMA_STREAM_INIT;
-  if (lzma_raw_encoder(&s, filters) != LZMA_OK) return false;
+  unsigned char header[HEADER_SIZE];
+  if (maxOut <= HEADER_SIZE || !Begin(&o, endMarker, &s, header)) {
+    lzma_end(&s);
+    return false;
+  }
   out->assign(maxOut, '\0');
-  uint32_t version = lzma_version_number();
-  (*out)[0] = (char)(version / 10000000 % 256);    // the encoder's major version
-  (*out)[1] = (char)(version / 10000 % 1000 % 256);  // and minor
-  (*out)[2] = 5;  // properties size, two bytes
-  (*out)[3] = 0;
-  for (int i = 0; i < 5; i++) (*out)[4 + i] = (char)props[i];
+  for (size_t i = 0; i < HEADER_SIZE; i++) (*out)[i] = (char)header[i];
   s.next_in = data;
   s.avail_in = size;
   s.next_out = (uint8_t *)&(*out)[HEADER_SIZE];
@@ -83,4 +92,55 @@ std::unique_ptr<Deflater> MakeLzmaCompressor(const LzmaCompressorOptions &option
 bool LzmaEncode(const LzmaCompressorOptions &options, const unsigned char *data, size_t size, std::string *out) {
   lzma_options_lzma o;
   return EncoderOptions(options, &o) && Encode(o, options.endMarker, data, size, size + size / 2 + 4096, out);
+}
+
+namespace {
+
+struct LzmaStreamState {
+  lzma_stream s = LZMA_STREAM_INIT;
+  unsigned char header[HEADER_SIZE];
+  bool headerOut = false;
+};
+
+}  // namespace
+
+LzmaStream::LzmaStream(int level) {
+  LzmaCompressorOptions options;
+  options.level = level;
+  lzma_options_lzma o;
+  LzmaStreamState *st = new LzmaStreamState;
+  if (EncoderOptions(options, &o) && Begin(&o, false, &st->s, st->header)) {
+    state_ = st;
+  } else {
+    lzma_end(&st->s);
+    delete st;
+  }
+}
+
+LzmaStream::~LzmaStream() {
+  LzmaStreamState *st = (LzmaStreamState *)state_;
+  if (!st) return;
+  lzma_end(&st->s);
+  delete st;
+}
+
+bool LzmaStream::Add(const unsigned char *data, size_t size, bool finish, std::string *out) {
+  LzmaStreamState *st = (LzmaStreamState *)state_;
+  if (!st) return false;
+  if (!st->headerOut) {
+    out->append((const char *)st->header, HEADER_SIZE);
+    st->headerOut = true;
+  }
+  st->s.next_in = data;
+  st->s.avail_in = size;
+  unsigned char buffer[1 << 16];
+  for (;;) {
+    st->s.next_out = buffer;
+    st->s.avail_out = sizeof buffer;
+    lzma_ret r = lzma_code(&st->s, finish ? LZMA_FINISH : LZMA_RUN);
+    out->append((const char *)buffer, sizeof buffer - st->s.avail_out);
+    if (r == LZMA_STREAM_END) return true;
+    if (r != LZMA_OK) return false;
+    if (!finish && st->s.avail_in == 0 && st->s.avail_out != 0) return true;
+  }
 }
