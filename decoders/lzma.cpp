@@ -241,7 +241,6 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
     int full = 0;              // the dictionary has wrapped: all of it is history
     uint64_t total = 0;        // bytes flushed
     uint32_t pending = 0;      // bytes of a match still to copy after a flush
-    unsigned prevByte = 0;
     int sawMarker = 0;
 
     for (;;) {
@@ -304,7 +303,6 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
             if (src == dictSize) src = 0;
           } while (--n);
         }
-        prevByte = dict[pos - 1];
       };
 
       if (pending) {
@@ -318,12 +316,17 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
       unsigned char *out = dict + pos;
       unsigned char *const outLimit = dict + limit;
       const uint32_t origin = (uint32_t)(uintptr_t)dict - base;  // position = address - origin
+      // The byte before o, which the literal models look at: read back from
+      // the dictionary (its last byte after a wrap, 0 at the very start).
+      auto PrevByte = [&](const unsigned char *o) -> unsigned {
+        return o != dict ? o[-1] : (full ? dict[dictSize - 1] : 0);
+      };
       while (out < outLimit) {
         const uint32_t position = (uint32_t)(uintptr_t)out - origin;
         const unsigned posState = position & pbMask;
         if (!rc.Bit(&models->isMatch[state][posState])) {
           uint16_t *probs =
-              literals + LITERAL_CODER_SIZE * (((position & lpMask) << lc) + (prevByte >> (8 - lc)));
+              literals + LITERAL_CODER_SIZE * (((position & lpMask) << lc) + (PrevByte(out) >> (8 - lc)));
           unsigned symbol = 1;
           if (state < LITERAL_STATES) {
             for (int i = 0; i < 8; i++) symbol = (symbol << 1) | rc.Bit(probs + symbol);
@@ -344,7 +347,6 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
             } while (symbol < 0x100);
           }
           *out++ = (unsigned char)symbol;
-          prevByte = symbol & 0xFF;
           state = kAfterLiteral[state];
           continue;
         }
@@ -383,7 +385,7 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
               // One byte from rep0 back.
               uint32_t at = (uint32_t)(out - dict);
               if (rep0 >= at && rep0 >= reach) goto done;
-              prevByte = *out++ = dict[at > rep0 ? at - rep0 - 1 : at + dictSize - rep0 - 1];
+              *out++ = dict[at > rep0 ? at - rep0 - 1 : at + dictSize - rep0 - 1];
               state = state < LITERAL_STATES ? 9 : 11;
               continue;
             }
