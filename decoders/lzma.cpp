@@ -3,8 +3,8 @@
 //
 // Range decoding: `range` and `code` are 32 bits; a bit with probability p
 // (of a 0, in 1/2048ths) splits the range at bound = (range >> 11) * p. The
-// model moves 1/32 of the way towards the bit seen. When the range drops
-// below 2^24 one more input byte is shifted into code. Direct bits (the high
+// model moves 1/32 of the way towards the bit seen. Before each bit, a range
+// below 2^24 takes one more input byte into code. Direct bits (the high
 // distance bits) halve the range without a model.
 //
 // Speed: the whole decoder state lives in locals of one function, the bit
@@ -114,6 +114,7 @@ struct RangeDecoder {
   }
 
   KV_LZMA_INLINE unsigned Bit(uint16_t *prob) {
+    Normalize();
     uint32_t p = *prob;
     uint32_t bound = (range >> PROB_BITS) * p;
     unsigned bit;
@@ -127,7 +128,6 @@ struct RangeDecoder {
       *prob = (uint16_t)(p - (p >> MOVE_BITS));
       bit = 1;
     }
-    Normalize();
     return bit;
   }
 
@@ -152,11 +152,11 @@ struct RangeDecoder {
   KV_LZMA_INLINE uint32_t Direct(unsigned bits) {
     uint32_t value = 0;
     do {
+      Normalize();
       range >>= 1;
       uint32_t bit = code >= range;
       code -= range & (0u - bit);
       value = (value << 1) | bit;
-      Normalize();
     } while (--bits);
     return value;
   }
@@ -246,7 +246,10 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
     for (;;) {
       // The encoder's final flush leaves the code at 0; without the flag a
       // marker may still follow, which this round decodes.
-      if (total == uncompressedSize && !pending && !endMarker && rc.code == 0) {
+      // Each bit step normalizes before it decodes, so the stream's last
+      // byte comes in here.
+      if (total == uncompressedSize) rc.Normalize();
+      if (total == uncompressedSize && !pending && !endMarker && rc.code == 0 && !rc.truncated) {
         result = DECODE_END;
         break;
       }
@@ -434,7 +437,8 @@ DecodeResult LzmaDecode(DecodeIo *io, uint64_t uncompressedSize, int endMarker) 
       }
       if (sawMarker) {
         // The marker ends the data only at the declared size.
-        if (total == uncompressedSize && rc.code == 0) result = DECODE_END;
+        rc.Normalize();
+        if (total == uncompressedSize && rc.code == 0 && !rc.truncated) result = DECODE_END;
         goto done;
       }
     }
