@@ -117,22 +117,17 @@ void ZipArchiveJob::DiscardOutput() {
     FileClose(archive.outputHandle);
     archive.outputHandle = INVALID_FILE;
   }
-  if (tempPath[0] && !FileDelete(tempPath)) {
-    FileSetArchiveOnly(tempPath);  // a read-only attribute taken from the entry
-    FileDelete(tempPath);
-  }
+  if (tempPath[0]) FileDeleteBelow(archive.destFolder, tempPath);
   tempPath[0] = '\0';
 }
 
 void ZipArchiveJob::CreateDirectoryEntry(const EntryRecord *entry, const char *outputPath) {
   if (archive.noDirectories) return;
-  if (!DirCreatePath(outputPath) || PathHasLinkBelow(archive.destFolder, outputPath)) {
+  // A folder made here takes the entry's mode and attributes (never
+  // read-only, which would lock out the entries that follow); one that was
+  // there keeps its own.
+  if (!DirCreateBelow(archive.destFolder, outputPath, entry->unixMode, entry->attributes))
     SetError(ERR_FILE_ACCESS);
-    return;
-  }
-  // Windows ignores read-only on a folder; elsewhere it would lock out the
-  // entries that follow, so a folder never takes it.
-  FileSetAttributes(outputPath, entry->attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
 }
 
 void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outputPath) {
@@ -148,19 +143,18 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   }
   aheadLength = 0;
   if (!archive.testOnly) {
-    // The folders first, then a look whether one came in as a link meanwhile;
-    // the look just taken still holds when every folder was there and no
-    // question gave time since. The data goes to a new file beside the final
-    // name.
+    // The folders first (none of them through a link); the look just taken
+    // still holds when every folder was there and no question gave time
+    // since. The data goes to a new file beside the final name.
     char dir[PATH_BUF_SIZE];
     PathGetDir(outputPath, dir, sizeof dir);
     bool checked = outputFoldersThere && !userAsked;
-    if (!checked && DirCreatePath(dir)) {
+    if (!checked && DirCreateBelow(archive.destFolder, dir)) {
       destThere = true;
-      checked = !PathHasLinkBelow(archive.destFolder, dir);
+      checked = true;
     }
     if (checked)
-      archive.outputHandle = FileCreateTempBeside(outputPath, tempPath, sizeof tempPath);
+      archive.outputHandle = FileCreateTempBeside(archive.destFolder, outputPath, tempPath, sizeof tempPath);
     if (archive.outputHandle == INVALID_FILE) {
       SetError(ERR_FILE_ACCESS);
       return;
@@ -307,18 +301,14 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     // Times, mode and attributes go on the finished file before it takes its
     // final name, so that name never shows a half-made file.
     FileSetDosTime(archive.outputHandle, (uint16_t)(entry->dosDateTime >> 16), (uint16_t)entry->dosDateTime);
-    // A program packed on a Unix host stays runnable (the run-after command
-    // of a POSIX self-extractor is usually one); elsewhere this does nothing.
-    // Only a regular file's mode counts: a symbolic link, written out as a
-    // file holding its target, is no program.
-    uint32_t type = entry->unixMode & 0170000;
-    if ((type == 0100000 || type == 0) && (entry->unixMode & 0111)) FileSetExecutable(archive.outputHandle);
+    // The mode packed on a Unix host (a program stays runnable; a secret
+    // stays private) less the umask, and the attributes: on the handle.
+    FileSetFinalMode(archive.outputHandle, entry->unixMode, options.restoreAttributes ? entry->attributes : 0);
     // A file system may report a failed write only when the file is closed.
     if (!FileClose(archive.outputHandle)) SetError(ERR_WRITE_FAILED);
     archive.outputHandle = INVALID_FILE;
-    if (archive.errorCode == 0 && options.restoreAttributes) FileSetAttributes(tempPath, entry->attributes);
     if (archive.errorCode == 0) {
-      if (FileReplace(tempPath, outputPath)) tempPath[0] = '\0';
+      if (FileReplaceBelow(archive.destFolder, tempPath, outputPath)) tempPath[0] = '\0';
       else SetError(ERR_FILE_ACCESS);
     }
   }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../fileio/output_file.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
 #include "../launcher/sfx_state.h"
@@ -262,6 +263,7 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
     DiscardOutput();
   }
   DiscardOutput();
+  OutputWalkEnd();
   FreeList(entries);
   CloseVolume(&archive);
 }
