@@ -322,6 +322,19 @@ void FillCallbacks(ExtractCallbacks *table) { *table = g_uiCallbacks; }
 int32_t ExtractArchive(const char *folder) {
   ExtractCallbacks table;
   FillCallbacks(&table);
+  char target[PATH_BUF_SIZE], temp[PATH_BUF_SIZE];
+  StrCopy(target, folder ? folder : "", sizeof target);
+  PathFixSlashes(target);
+  if (strlen(target) > 3) PathTrimBackslash(target);
+  // What this run makes is noted, so that a clean-up removes that alone.
+  OutputLogStart(target);
+  // A folder in the temporary folder that someone else made (or a link there)
+  // could be theirs to change while the program runs from it: refused.
+  if (SysGetTempPath(temp, sizeof temp) && !DirPreparePrivate(temp, target)) {
+    if (table.onEntryDone.fn)
+      table.onEntryDone.fn(table.onEntryDone.user, "", target, OPERATION_EXTRACT, 0, 0, 0, 0, ERR_FILE_ACCESS);
+    return ERR_FILE_ACCESS;
+  }
   return RunCycle(&g_job, g_programPath, folder, 0, 0, nullptr, &table);
 }
 
