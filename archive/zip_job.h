@@ -152,6 +152,7 @@ class ZipArchiveJob : public ArchiveJob {
 
   // Opening (zip_open.cpp).
   int FindEndRecord();
+  int FindEndRecordIn(unsigned char *tail, int64_t windowStart, uint32_t windowLength);
   int ReadEndRecord();
   void CheckZip64();
   int FindZip64Records(bool adjacentOnly);
