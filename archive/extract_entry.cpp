@@ -223,7 +223,6 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   } else {
     FileSeek64(archive.volumeHandle, headerAt + dataStart, FILE_BEGIN);
   }
-  bool descriptorCase = false;
   if (localFlags & FLAG_ENCRYPTED) {
     archive.encryptionKind = (int32_t)entry->encryptionKind;
     archive.passwordCheck = entry->crc32;
@@ -233,7 +232,6 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
       // puts the high byte of the DOS time there instead; either is taken.
       // The low bit only keeps a zero time byte from meaning "no check".
       archive.passwordCheckAlt = ((uint32_t)local[11] << 24) | 1;
-      descriptorCase = true;
     }
     if (usePiece) {
       stream->headerBytes = stream->buffer + base + dataStart;
@@ -275,21 +273,15 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
       break;
   }
   EntryAuthCheck(stream);
-  // A streamed entry's header check lets a wrong password through now and
-  // then; the data it decrypts then fails to decode: still a wrong password.
-  if (descriptorCase && archive.encryptionKind == 1 && archive.errorCode == ERR_INVALID_DATA)
-    archive.errorCode = ERR_WRONG_PASSWORD;
+  // A streamed entry whose one-byte header check passed (as only one wrong
+  // password in 256 does) and whose data then fails is damaged, as any other.
   if (archive.errorCode != 0) return;  // the loop removes the temporary file
   bool decoded = entry->method == METHOD_STORED || entry->method == METHOD_DEFLATE ||
                  entry->method == METHOD_DEFLATE64;
   // AES: the authentication code has already vouched for the data.
   bool crcDiffers = (progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32 &&
                     !(archive.encryptionKind >= 2 && archive.encryptionKind <= 4);
-  if (crcDiffers && archive.encryptionKind != 0 && descriptorCase) {
-    // The header of such an entry cannot be checked: other data, of whatever
-    // length, is what a wrong password gives.
-    SetError(ERR_WRONG_PASSWORD);
-  } else if (!decoded && progress.bytesProduced != entry->uncompressedSize) {
+  if (!decoded && progress.bytesProduced != entry->uncompressedSize) {
     // A method the engine cannot decode wrote nothing; the CRC check alone
     // would pass it when the stored CRC-32 is that of no data (zero, or an
     // AES entry's, which is not compared at all).
