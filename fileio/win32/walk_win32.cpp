@@ -2,6 +2,7 @@
 // for reparse points (never entered or written through) right before each
 // creation, and attributes go on the finished file's own handle.
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstring>
 
@@ -21,6 +22,33 @@ const char *Below(const char *base, const char *path) {
   size_t n = strlen(b);
   if (!path || !n || strncmp(path, b, n) != 0 || (path[n] && path[n] != '\\')) return nullptr;
   return path + n;
+}
+
+// A security descriptor whose protected list lets in this user alone (and,
+// elevated, the system and the administrators), inherited by what is made
+// inside; null when it can't be made. Free with LocalFree.
+PSECURITY_DESCRIPTOR PrivateDescriptor() {
+  HANDLE token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+  union {
+    TOKEN_USER user;
+    unsigned char room[256];
+  } user;
+  TOKEN_ELEVATION elevation = {0};
+  DWORD size;
+  BOOL known = GetTokenInformation(token, TokenUser, &user, sizeof user, &size);
+  GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  CloseHandle(token);
+  char *sid = nullptr;
+  if (!known || !ConvertSidToStringSidA(user.user.User.Sid, &sid)) return nullptr;
+  char sddl[256];
+  StrPrintf(sddl, sizeof sddl, "D:P(A;OICI;FA;;;%s)%s", sid,
+            elevation.TokenIsElevated ? "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" : "");
+  LocalFree(sid);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    return nullptr;
+  return descriptor;
 }
 
 }  // namespace
@@ -164,31 +192,30 @@ int OutputLogRemove(const char *base) {
 
 int DirPreparePrivate(const char *temp, const char *path) {
   const char *rel = Below(temp, path);
-  if (!rel) return 1;
+  if (!rel || !*rel) return 1;
   // Made here: a protected list of who may enter, this user (and, elevated,
   // the system and administrators) alone; found: never a reparse point.
   SECURITY_ATTRIBUTES sa;
   memset(&sa, 0, sizeof sa);
   sa.nLength = sizeof sa;
-  static const char kPrivate[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)";
-  (void)kPrivate;
   char prefix[PATH_BUF_SIZE];
   size_t length = strlen(path);
-  for (size_t i = (size_t)(rel - path) + 1; i <= length; i = (size_t)(TextNext(path + i) - path)) {
+  int ok = 1;
+  for (size_t i = (size_t)(rel - path) + 1; ok; i = (size_t)(TextNext(path + i) - path)) {
     if (path[i] != '\\' && path[i]) continue;
-    if (path[i - 1] == '\\') {
-      if (!path[i]) break;
-      continue;
+    if (path[i - 1] != '\\') {  // not a doubled or trailing separator
+      StrCopyN(prefix, path, i, sizeof prefix);
+      int kind = FileNameKind(prefix);
+      if (kind == NAME_ABSENT) {
+        if (!sa.lpSecurityDescriptor) sa.lpSecurityDescriptor = PrivateDescriptor();
+        BOOL made = sa.lpSecurityDescriptor && CreateDirectoryA(prefix, &sa);
+        if (made && i == length) OutputLogAdd(path, path, 1);
+        kind = FileNameKind(prefix);
+      }
+      ok = kind == NAME_FOLDER;
     }
-    StrCopyN(prefix, path, i, sizeof prefix);
-    int kind = FileNameKind(prefix);
-    if (kind == NAME_ABSENT) {
-      if (!CreateDirectoryA(prefix, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return 0;
-      if (i == length) OutputLogAdd(path, path, 1);
-      kind = FileNameKind(prefix);
-    }
-    if (kind != NAME_FOLDER) return 0;
     if (!path[i]) break;
   }
-  return 1;
+  LocalFree(sa.lpSecurityDescriptor);
+  return ok;
 }
