@@ -4,15 +4,58 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../crypto/entry_crypto.h"
+#include "../decoders/stored.h"
 #include "../fileio/output_file.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../inflate/crc32.h"
-#include "../inflate/entry_stream.h"
+#include "entry_crypto.h"
+#include "entry_stream.h"
 #include "zip_job.h"
 
 namespace {
+
+// What a decoder's refill and flush work on while one entry is decoded.
+struct EntryIo {
+  EntrySink sink;
+  EntryStream *stream;
+  unsigned char *readBuffer;  // a stored entry's blocks, read straight from the file
+  bool heldTaken;             // a stored entry's bytes held in the stream were handed out
+};
+
+int DeflateRefill(void *user, const unsigned char **next, uint32_t *avail) {
+  return StreamNextPiece(((EntryIo *)user)->stream, next, avail);
+}
+
+int DeflateFlush(void *user, const unsigned char *data, uint32_t count) {
+  return WindowFlush(&((EntryIo *)user)->sink, data, count);
+}
+
+// First what the stream holds already (read together with the local
+// header), then blocks straight from the file, never past the entry's size.
+int StoredRefill(void *user, const unsigned char **next, uint32_t *avail) {
+  EntryIo *io = (EntryIo *)user;
+  const EntryProgress *progress = io->sink.progress;
+  uint64_t remaining = progress->uncompressedSize - progress->bytesProduced;
+  if (!io->heldTaken) {
+    io->heldTaken = true;
+    *avail = StreamTakeHeld(io->stream, next, remaining);
+    if (*avail) return 1;
+  }
+  uint32_t wanted = remaining < READ_BUF_SIZE ? (uint32_t)remaining : READ_BUF_SIZE;
+  int got = StreamReadBlock(io->stream, io->readBuffer, wanted);
+  if (got <= 0) {
+    ArchiveContext *archive = io->sink.archive;
+    if (got < 0 && archive->errorCode == 0) archive->errorCode = ERR_FILE_ACCESS;
+    return 0;
+  }
+  *next = io->readBuffer;
+  *avail = (uint32_t)got;
+  return 1;
+}
+
+int StoredPieceFlush(void *user, const unsigned char *data, uint32_t count) {
+  return StoredFlush(&((EntryIo *)user)->sink, data, count);
+}
 
 bool IsReservedNameByte(unsigned char c) {
   return c == '?' || c == '*' || c == '>' || c == '<' || c == '"' || c == '|' || (c >= 1 && c <= 31);
@@ -207,7 +250,7 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   uint32_t inPiece = (uint32_t)got > dataStart ? (uint32_t)got - dataStart : 0;
   uint32_t pieceCount = (int64_t)inPiece < packed ? inPiece : (uint32_t)packed;
   bool encrypted = (localFlags & FLAG_ENCRYPTED) != 0;
-  bool headerInPiece = encrypted && entry->encryptionKind == 1 && !archive.multiVolume &&
+  bool headerInPiece = encrypted && entry->encryptionKind == ENCRYPTION_TRADITIONAL && !archive.multiVolume &&
                        pieceCount >= ENCRYPTION_HEADER_SIZE;
   bool usePiece = dataStart <= (uint32_t)got && (!encrypted || headerInPiece) &&
                   ((int64_t)inPiece >= packed || base + (uint32_t)got == STREAM_BUF_SIZE);
@@ -250,28 +293,10 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
       StreamTakePiece(stream, from, pieceCount - ENCRYPTION_HEADER_SIZE);
     }
   } else {
-    archive.encryptionKind = 0;
+    archive.encryptionKind = ENCRYPTION_NONE;
   }
 
-  switch (entry->method) {
-    case METHOD_STORED:
-      CopyStored();
-      break;
-    case METHOD_DEFLATE:
-    case METHOD_DEFLATE64:
-      InflateEntry(&decoder, (int)entry->method);
-      break;
-    case 1:
-    case 6:
-    case 12:
-      SetError(ERR_UNSUPPORTED);
-      break;
-    default:
-      // Nothing is decoded; the CRC check judges. An AES entry has no CRC
-      // to judge by: its method is plainly one the engine cannot decode.
-      if (archive.encryptionKind >= 2 && archive.encryptionKind <= 4) SetError(ERR_UNSUPPORTED);
-      break;
-  }
+  DecodeData(entry->method);
   EntryAuthCheck(stream);
   // A streamed entry whose one-byte header check passed (as only one wrong
   // password in 256 does) and whose data then fails is damaged, as any other.
@@ -280,7 +305,7 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
                  entry->method == METHOD_DEFLATE64;
   // AES: the authentication code has already vouched for the data.
   bool crcDiffers = (progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32 &&
-                    !(archive.encryptionKind >= 2 && archive.encryptionKind <= 4);
+                    !IsAesKind(archive.encryptionKind);
   if (!decoded && progress.bytesProduced != entry->uncompressedSize) {
     // A method the engine cannot decode wrote nothing; the CRC check alone
     // would pass it when the stored CRC-32 is that of no data (zero, or an
@@ -306,37 +331,41 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   }
 }
 
-void ZipArchiveJob::CopyStored() {
-  uint64_t remaining = progress.uncompressedSize;
-  // First what the stream holds already (read together with the local
-  // header), then blocks straight from the file.
-  const unsigned char *held = nullptr;
-  uint32_t heldCount = StreamTakeHeld(stream, &held, remaining);
-  while (remaining > 0 && archive.errorCode == 0) {
-    const unsigned char *data = held;
-    int got = (int)heldCount;
-    if (heldCount) {
-      heldCount = 0;
-    } else {
-      uint32_t wanted = remaining < READ_BUF_SIZE ? (uint32_t)remaining : READ_BUF_SIZE;
-      data = readBuffer;
-      got = StreamReadBlock(stream, readBuffer, wanted);
-      if (got == 0) break;
-      if (got < 0) {
-        SetError(ERR_FILE_ACCESS);
-        break;
-      }
-    }
-    progress.runningCrc = Crc32Update(progress.runningCrc, data, (size_t)got);
-    progress.lastChunkSize = (uint32_t)got;
-    progress.bytesProduced += (uint32_t)got;
-    ReportProgress(&archive, &progress, &callbacks);
-    remaining -= (uint32_t)got;
-    if (!archive.testOnly && FileWrite(archive.outputHandle, data, (uint32_t)got) != got) {
-      SetError(ERR_WRITE_FAILED);
+// The one place where an entry's method chooses its decoder.
+void ZipArchiveJob::DecodeData(uint32_t method) {
+  EntryIo io;
+  io.sink = {&archive, &progress, &callbacks, 0};
+  io.stream = stream;
+  io.readBuffer = readBuffer;
+  io.heldTaken = false;
+  DecodeIo decodeIo = {nullptr, 0, DeflateRefill, DeflateFlush, &io};
+  DecodeResult result;
+  switch (method) {
+    case METHOD_STORED:
+      if (archive.errorCode != 0) return;
+      decodeIo.refill = StoredRefill;
+      decodeIo.flush = StoredPieceFlush;
+      result = StoredDecode(&decodeIo, progress.uncompressedSize);
       break;
-    }
+    case METHOD_DEFLATE:
+    case METHOD_DEFLATE64:
+      result = InflateDecode(&decoder, &decodeIo, (int)method);
+      // Bytes read ahead but not used stay the entry's: the authentication
+      // check after an AES entry reads on from there.
+      StreamGiveBack(stream, decodeIo.avail);
+      break;
+    case METHOD_SHRINK:
+    case METHOD_IMPLODE:
+    case METHOD_BZIP2:
+      SetError(ERR_UNSUPPORTED);
+      return;
+    default:
+      // Nothing is decoded; the CRC check judges. An AES entry has no CRC
+      // to judge by: its method is plainly one the engine cannot decode.
+      if (IsAesKind(archive.encryptionKind)) SetError(ERR_UNSUPPORTED);
+      return;
   }
+  DecodeOutcome(&archive, method, result);
 }
 
 int DecoderSetUp(ZipArchiveJob *job) {
@@ -350,8 +379,7 @@ int DecoderSetUp(ZipArchiveJob *job) {
     job->archive.errorCode = ERR_NO_MEMORY;
     return 0;
   }
-  InflateBind(&job->decoder, job->stream, job->window, &job->options, &job->archive, &job->progress,
-              &job->callbacks, job);
+  InflateBind(&job->decoder, job->window);
   return 1;
 }
 

@@ -7,7 +7,6 @@
 #include "../fileio/output_file.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../launcher/sfx_state.h"
 #include "volume.h"
 #include "zip_job.h"
 
@@ -272,9 +271,6 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
 
 namespace {
 
-ExtractCallbacks g_uiCallbacks;  // installed by the user interface
-ZipArchiveJob g_job;             // the program's one engine
-
 // Open, options, the run, close: the cycle every caller goes through.
 int32_t RunCycle(ZipArchiveJob *job, const char *archivePath, const char *folder, int test, int overwriteMode,
                  const char *password, const ExtractCallbacks *table) {
@@ -311,32 +307,6 @@ int32_t RunCycle(ZipArchiveJob *job, const char *archivePath, const char *folder
 }
 
 }  // namespace
-
-void JobInstallUiCallbacks(const ExtractCallbacks *table) {
-  if (table) g_uiCallbacks = *table;
-  else memset(&g_uiCallbacks, 0, sizeof g_uiCallbacks);
-}
-
-void FillCallbacks(ExtractCallbacks *table) { *table = g_uiCallbacks; }
-
-int32_t ExtractArchive(const char *folder) {
-  ExtractCallbacks table;
-  FillCallbacks(&table);
-  char target[PATH_BUF_SIZE], temp[PATH_BUF_SIZE];
-  StrCopy(target, folder ? folder : "", sizeof target);
-  PathFixSlashes(target);
-  if (strlen(target) > 3) PathTrimBackslash(target);
-  // What this run makes is noted, so that a clean-up removes that alone.
-  OutputLogStart(target);
-  // A folder in the temporary folder that someone else made (or a link there)
-  // could be theirs to change while the program runs from it: refused.
-  if (SysGetTempPath(temp, sizeof temp) && !DirPreparePrivate(temp, target)) {
-    if (table.onEntryDone.fn)
-      table.onEntryDone.fn(table.onEntryDone.user, "", target, OPERATION_EXTRACT, 0, 0, 0, 0, ERR_FILE_ACCESS);
-    return ERR_FILE_ACCESS;
-  }
-  return RunCycle(&g_job, g_programPath, folder, 0, 0, nullptr, &table);
-}
 
 int32_t RunArchive(const ArchiveRunRequest *request) {
   if (!request || !request->archivePath) return ERR_BAD_ARGUMENT;

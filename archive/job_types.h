@@ -24,10 +24,20 @@ enum : int32_t {
   ERR_NOT_SUPPORTED = 28066,
   ERR_INVALID_DATA = 28080,
   ERR_NOT_AN_ARCHIVE = 28082,
+  ERR_NO_END_RECORD = 28089,  // no valid end-of-central-directory record
   ERR_VOLUME_MISSING = 28149,
 };
 
-constexpr uint32_t WINDOW_SIZE = 65536;
+// An entry's encryption (EntryRecord and ArchiveContext encryptionKind).
+enum : int32_t {
+  ENCRYPTION_NONE = 0,
+  ENCRYPTION_TRADITIONAL = 1,
+  ENCRYPTION_AES128 = 2,
+  ENCRYPTION_AES192 = 3,
+  ENCRYPTION_AES256 = 4,
+};
+inline bool IsAesKind(int64_t kind) { return kind >= ENCRYPTION_AES128 && kind <= ENCRYPTION_AES256; }
+
 constexpr uint32_t STREAM_BUF_SIZE = 16384;
 constexpr uint32_t READ_BUF_SIZE = 65536;
 constexpr uint32_t PASSWORD_MAX = 250;  // what the prompt writes, terminator included

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../crypto/crc32.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../inflate/crc32.h"
 #include "volume.h"
 #include "zip_job.h"
 
@@ -528,8 +528,8 @@ int ZipArchiveJob::ReadDirectoryPart(EntryList *includes, EntryList *excludes, E
       e.name = name;
 
       e.encrypted = flags & FLAG_ENCRYPTED;
-      e.encryptionKind = e.encrypted ? 1 : 0;
-      if (aesStrength) e.encryptionKind = aesStrength + 1;
+      e.encryptionKind = e.encrypted ? ENCRYPTION_TRADITIONAL : ENCRYPTION_NONE;
+      if (aesStrength) e.encryptionKind = ENCRYPTION_AES128 + aesStrength - 1;  // strengths 1..3
       e.methodVariant = e.method;
       if (flags & FLAG_METHOD_VARIANT) {
         if (e.method == 8) e.methodVariant = 10;

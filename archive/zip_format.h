@@ -33,8 +33,11 @@ constexpr uint16_t FLAG_DATA_DESCRIPTOR = 0x0008;
 constexpr uint16_t FLAG_UTF8 = 0x0800;
 
 constexpr uint32_t METHOD_STORED = 0;
+constexpr uint32_t METHOD_SHRINK = 1;
+constexpr uint32_t METHOD_IMPLODE = 6;
 constexpr uint32_t METHOD_DEFLATE = 8;
 constexpr uint32_t METHOD_DEFLATE64 = 9;
+constexpr uint32_t METHOD_BZIP2 = 12;
 constexpr uint32_t METHOD_AES = 99;
 
 // Host system: the high byte of "version made by".

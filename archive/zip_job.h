@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../decoders/inflate.h"
 #include "../fileio/kv_base.h"
-#include "../inflate/inflate.h"
 #include "job_types.h"
 #include "zip_format.h"
 
@@ -168,7 +168,7 @@ class ZipArchiveJob : public ArchiveJob {
   void ExtractFileEntry(const EntryRecord *entry, const char *outputPath);
   int OutputPathBlocked(const EntryRecord *entry, const char *outputPath);
   void DiscardOutput();
-  void CopyStored();
+  void DecodeData(uint32_t method);
   int IsSelected(const EntryRecord *entry, EntryList *includes, EntryList *excludes);
   void SetError(int32_t code) {
     if (archive.errorCode == 0) archive.errorCode = code;
@@ -245,17 +245,8 @@ int FindExtraBlock(const unsigned char *extra, uint32_t length, uint16_t id, uin
 int DecoderSetUp(ZipArchiveJob *job);
 void DecoderTearDown(ZipArchiveJob *job);
 
-// The table the user interface installs for ExtractArchive; copied, so the
-// caller's table need not live on. Null clears it.
-void JobInstallUiCallbacks(const ExtractCallbacks *table);
-// Fills table with the installed user-interface callbacks (all null if none).
-void FillCallbacks(ExtractCallbacks *table);
-
-// Extracts every entry of the program's own archive (g_programPath) into
-// folder. Returns 0 or the error code.
-int32_t ExtractArchive(const char *folder);
-
-// What a caller other than the self-extractor asks of a run.
+// What a caller asks of a run: the archive, the callbacks and the options
+// come in the request (the self-extractor hands in its own path).
 struct ArchiveRunRequest {
   const char *archivePath;
   const char *folder;  // extraction only
@@ -264,8 +255,9 @@ struct ArchiveRunRequest {
   const char *password;  // used without a prompt first; may be null
   const ExtractCallbacks *callbacks;  // may be null
 };
-// The same cycle as ExtractArchive for any archive, with the caller's
-// callbacks and options.
+// Open, options, the run, close: extracts (or tests) every entry of the
+// request's archive with the caller's callbacks and options. Returns 0 or
+// the error code.
 int32_t RunArchive(const ArchiveRunRequest *request);
 
 // Lists every entry of an archive through the visitor (called per entry,

@@ -14,8 +14,8 @@
 
 #include "crypto/aes_entry.h"
 #include "crypto/cpu_dispatch.h"
+#include "crypto/crc32.h"
 #include "crypto/zip_cipher.h"
-#include "inflate/crc32.h"
 
 namespace {
 

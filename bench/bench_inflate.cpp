@@ -16,11 +16,12 @@
 #include <ctime>
 #include <vector>
 
+#include "archive/entry_stream.h"
 #include "archive/job_types.h"
+#include "archive/zip_format.h"
+#include "crypto/crc32.h"
+#include "decoders/inflate.h"
 #include "fileio/file_io.h"
-#include "inflate/crc32.h"
-#include "inflate/entry_stream.h"
-#include "inflate/inflate.h"
 
 namespace {
 
@@ -101,6 +102,18 @@ struct Outcome {
   int error;
 };
 
+// The entry's input and output as a test run hands them to the decoder.
+struct BenchIo {
+  EntryStream *stream;
+  EntrySink sink;
+};
+int BenchRefill(void *user, const unsigned char **next, uint32_t *avail) {
+  return StreamNextPiece(((BenchIo *)user)->stream, next, avail);
+}
+int BenchFlush(void *user, const unsigned char *data, uint32_t count) {
+  return WindowFlush(&((BenchIo *)user)->sink, data, count);
+}
+
 // Our decoder, as a test run decodes an entry: input from the file at path.
 Outcome DecodeOurs(const std::string &path, uint64_t offset, uint64_t packed, uint64_t size, int method) {
   static unsigned char window[WINDOW_SIZE];
@@ -116,15 +129,18 @@ Outcome DecodeOurs(const std::string &path, uint64_t offset, uint64_t packed, ui
   EntryStream *stream = StreamCreate();
   StreamInit(stream, &archive, &progress, &callbacks, nullptr);
   InflateDecoder decoder;
-  InflateBind(&decoder, stream, window, nullptr, &archive, &progress, &callbacks, nullptr);
+  InflateBind(&decoder, window);
+  BenchIo bio = {stream, {&archive, &progress, &callbacks, 0}};
+  DecodeIo io = {nullptr, 0, BenchRefill, BenchFlush, &bio};
   FileSeek64(archive.volumeHandle, (int64_t)offset, FILE_BEGIN);
   progress.runningCrc = 0xFFFFFFFF;
   progress.uncompressedSize = size;
   progress.leftToDeliver = progress.leftToRead = (int64_t)packed;
   StreamReset(stream);
   double t0 = Now();
-  InflateEntry(&decoder, method);
+  DecodeResult result = InflateDecode(&decoder, &io, method);
   double t1 = Now();
+  DecodeOutcome(&archive, method == 9 ? METHOD_DEFLATE64 : METHOD_DEFLATE, result);
   Outcome o = {t1 - t0, ~progress.runningCrc, progress.bytesProduced, archive.errorCode};
   StreamDestroy(stream);
   FileClose(archive.volumeHandle);

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../inflate/crc32.h"
+#include "crc32.h"
 
 constexpr uint32_t ENCRYPTION_HEADER_SIZE = 12;
 

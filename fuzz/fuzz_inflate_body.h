@@ -1,29 +1,43 @@
 // The body of the decoder fuzz targets: arbitrary bytes as an entry's
-// compressed data, read through the real entry stream from a file and
-// decoded in test mode (nothing written). The outcome must be success or
+// compressed data, handed to the decoder in the entry stream's pieces and
+// flushed through the archive's window flush in test mode (nothing written). The outcome must be success or
 // ERR_INVALID_DATA, never a crash, a hang or a read of unset memory.
 #ifndef KV_FUZZ_INFLATE_BODY_H
 #define KV_FUZZ_INFLATE_BODY_H
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
+#include "archive/entry_stream.h"
 #include "archive/job_types.h"
+#include "archive/zip_format.h"
+#include "decoders/inflate.h"
 #include "fileio/file_io.h"
-#include "inflate/entry_stream.h"
-#include "inflate/inflate.h"
+
+struct FuzzInput {
+  const uint8_t *data;
+  size_t size;
+  size_t handedOut;
+  EntrySink sink;
+};
+
+// The input in pieces of the entry stream's size, as an entry would come.
+static int FuzzRefill(void *user, const unsigned char **next, uint32_t *avail) {
+  FuzzInput *in = (FuzzInput *)user;
+  size_t left = in->size - in->handedOut;
+  if (left == 0) return 0;
+  *avail = left < STREAM_BUF_SIZE ? (uint32_t)left : STREAM_BUF_SIZE;
+  *next = in->data + in->handedOut;
+  in->handedOut += *avail;
+  return 1;
+}
+
+static int FuzzFlush(void *user, const unsigned char *data, uint32_t count) {
+  return WindowFlush(&((FuzzInput *)user)->sink, data, count);
+}
 
 static int FuzzInflate(const uint8_t *data, size_t size, int method) {
-  static char path[64];
-  if (!path[0]) snprintf(path, sizeof path, "/tmp/kv_fuzz_inflate_%d.bin", (int)getpid());
-  FileHandle out = FileOpen(path, "w");
-  if (out == INVALID_FILE) abort();
-  if (size && FileWrite(out, data, (uint32_t)size) != (int32_t)size) abort();
-  FileClose(out);
-
   static unsigned char window[WINDOW_SIZE];
   static ArchiveContext archive;
   static EntryProgress progress;
@@ -33,20 +47,16 @@ static int FuzzInflate(const uint8_t *data, size_t size, int method) {
   memset(&progress, 0, sizeof progress);
   archive.testOnly = 1;
   archive.outputHandle = INVALID_FILE;
-  archive.volumeHandle = FileOpen(path, "r");
-  EntryStream *stream = StreamCreate();
-  if (!stream || !StreamInit(stream, &archive, &progress, &callbacks, nullptr)) abort();
-  InflateBind(&decoder, stream, window, nullptr, &archive, &progress, &callbacks, nullptr);
+  InflateBind(&decoder, window);
   progress.runningCrc = 0xFFFFFFFF;
   progress.uncompressedSize = (uint64_t)1 << 26;  // output past it must stop the entry
-  progress.leftToDeliver = progress.leftToRead = (int64_t)size;
-  StreamReset(stream);
-  InflateEntry(&decoder, method);
+  FuzzInput in = {data, size, 0, {&archive, &progress, &callbacks, 0}};
+  DecodeIo io = {nullptr, 0, FuzzRefill, FuzzFlush, &in};
+  DecodeResult result = InflateDecode(&decoder, &io, method);
+  DecodeOutcome(&archive, method == 9 ? METHOD_DEFLATE64 : METHOD_DEFLATE, result);
   if (archive.errorCode != 0 && archive.errorCode != ERR_INVALID_DATA) abort();
-  if (progress.leftToDeliver < 0 || progress.leftToDeliver > (int64_t)size) abort();
+  if (io.avail > in.handedOut || in.handedOut > size) abort();
   if (decoder.fixedLiteralTable || decoder.fixedDistanceTable) abort();
-  StreamDestroy(stream);
-  FileClose(archive.volumeHandle);
   return 0;
 }
 

@@ -4,36 +4,36 @@
 #include "../archive/job_types.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
-#include "../ui/ui_shared.h"
 #include "dialog_path.h"
+#include "lang_format.h"
 #include "run_after.h"
 #include "run_unattended.h"
 #include "sfx_state.h"
 
 void EndMessageText(int32_t error, char *out, size_t size) {
-  int string = 44;
+  int string = LANG_ERR_OTHER;
   switch (error) {
-    case ERR_CANCELLED: string = 42; break;
-    case ERR_FILE_ACCESS: string = 36; break;
-    case ERR_NO_MEMORY: string = 38; break;
-    case ERR_WRITE_FAILED: string = 41; break;
-    case ERR_RUN_FAILED: string = 43; break;
-    case ERR_WRONG_PASSWORD: string = 40; break;
-    case ERR_CRC: string = 35; break;
-    case ERR_INVALID_DATA: string = 39; break;
+    case ERR_CANCELLED: string = LANG_ERR_CANCELLED; break;
+    case ERR_FILE_ACCESS: string = LANG_ERR_ACCESS; break;
+    case ERR_NO_MEMORY: string = LANG_ERR_NO_MEMORY; break;
+    case ERR_WRITE_FAILED: string = LANG_ERR_DISK_FULL; break;
+    case ERR_RUN_FAILED: string = LANG_ERR_RUN_FAILED; break;
+    case ERR_WRONG_PASSWORD: string = LANG_ERR_PASSWORD; break;
+    case ERR_CRC: string = LANG_ERR_CRC; break;
+    case ERR_INVALID_DATA: string = LANG_ERR_INVALID_DATA; break;
     case ERR_NOT_AN_ARCHIVE:
-    case 28089: string = 37; break;
+    case ERR_NO_END_RECORD: string = LANG_ERR_NOT_ARCHIVE; break;
     default: break;
   }
   char name[PATH_BUF_SIZE];
-  if (string == 43) {
+  if (string == LANG_ERR_RUN_FAILED) {
     PathGetName(g_settings.runCommand, name, sizeof name);
     UiArg args[] = {{name, 0}};
-    UiFormat(out, size, LangString(43), args, 1);
-  } else if (string == 44) {
+    UiFormat(out, size, LangString(LANG_ERR_RUN_FAILED), args, 1);
+  } else if (string == LANG_ERR_OTHER) {
     PathGetName(g_programPath, name, sizeof name);
     UiArg args[] = {{nullptr, (long long)(uint32_t)error}, {name, 0}};
-    UiFormat(out, size, LangString(44), args, 2);
+    UiFormat(out, size, LangString(LANG_ERR_OTHER), args, 2);
   } else {
     StrCopy(out, LangString(string), size);
   }
@@ -44,7 +44,7 @@ int SummaryText(char *out, size_t size) {
   char name[PATH_BUF_SIZE];
   PathGetName(g_programPath, name, sizeof name);
   UiArg args[] = {{name, 0}, {nullptr, (long long)g_fileCount}};
-  UiFormat(out, size, LangString(13), args, 2);
+  UiFormat(out, size, LangString(LANG_SUMMARY), args, 2);
   return 1;
 }
 

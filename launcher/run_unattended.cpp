@@ -5,6 +5,7 @@
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
 #include "dialog_path.h"
+#include "own_archive.h"
 #include "run_after.h"
 #include "sfx_state.h"
 
@@ -21,7 +22,7 @@ int ErrorToExitCode(int32_t code) {
     case ERR_CRC:
     case ERR_INVALID_DATA: return 4;
     case ERR_NOT_AN_ARCHIVE:
-    case 28089: return 3;
+    case ERR_NO_END_RECORD: return 3;
     default: return 8;
   }
 }

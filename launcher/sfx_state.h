@@ -10,6 +10,22 @@
 
 constexpr int LANG_STRING_COUNT = 74;
 
+// Language strings the code picks by meaning; the number is the string's key
+// in the language files.
+enum : int {
+  LANG_SUMMARY = 13,  // "%s: %lu file(s)/folder(s) extracted/tested."
+  LANG_ERR_CRC = 35,
+  LANG_ERR_ACCESS = 36,
+  LANG_ERR_NOT_ARCHIVE = 37,
+  LANG_ERR_NO_MEMORY = 38,
+  LANG_ERR_INVALID_DATA = 39,
+  LANG_ERR_PASSWORD = 40,
+  LANG_ERR_DISK_FULL = 41,
+  LANG_ERR_CANCELLED = 42,
+  LANG_ERR_RUN_FAILED = 43,  // "The file '%s' could not be run."
+  LANG_ERR_OTHER = 44,       // "Error (%u) in %s."
+};
+
 // The seventeen settings in their stored order; text buffers are one byte
 // larger than what they keep (path-like fields PATH_BUF_SIZE).
 struct SfxSettings {

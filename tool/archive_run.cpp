@@ -278,7 +278,7 @@ std::string ToolErrorText(const ToolRun &run, int32_t code) {
       if (!entry.empty()) return "invalid data in " + entry;
       return archive + " is damaged: its central directory is invalid";
     case ERR_NOT_AN_ARCHIVE:
-    case 28089: return archive + " is not a ZIP archive: no valid end-of-central-directory record";
+    case ERR_NO_END_RECORD: return archive + " is not a ZIP archive: no valid end-of-central-directory record";
     case ERR_VOLUME_MISSING: return "a volume of the split set " + archive + " is missing";
     default: return "failed on " + (entry.empty() ? archive : entry);
   }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "../inflate/crc32.h"
+#include "../crypto/crc32.h"
 #include "deflate/deflater.h"
 #include "tool_os.h"
 

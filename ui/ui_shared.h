@@ -9,6 +9,7 @@
 
 #include "../archive/job_types.h"
 #include "../fileio/kv_base.h"
+#include "../launcher/lang_format.h"
 
 // Results of the overwrite callback.
 enum : int { OVERWRITE_REPLACE = 0, OVERWRITE_KEEP = 1, OVERWRITE_STOP = 2 };
@@ -63,18 +64,5 @@ int UiProgressSplit(long percent, int right);
 // Position of a window of the given size centred over [overStart, overStart +
 // overSize) and kept on a screen of screenSize (0 when it does not fit).
 int UiCentrePosition(int overStart, int overSize, int size, int screenSize);
-
-// printf-style text from a language string with typed arguments: %s, %u, %lu,
-// %d, %ld and %% are filled in order; anything else, or a conversion without a
-// matching argument, is copied as typed. A language text can't make it read
-// what was not passed.
-struct UiArg {
-  const char *text;  // null: a number
-  long long number;
-};
-void UiFormat(char *out, size_t size, const char *format, const UiArg *args, int count);
-// The platform's message inserts (%1 .. %9, optionally followed by !x!), each
-// replaced by its text; %% gives %, %n a line break; others stay as typed.
-void UiFormatInserts(char *out, size_t size, const char *format, const char *const *inserts, int count);
 
 #endif

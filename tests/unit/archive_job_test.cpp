@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/crc32.h"
 #include "crypto/zip_cipher.h"
 #include "fileio/file_io.h"
 #include "fileio/path.h"
 #include "fileio/platform.h"
-#include "inflate/crc32.h"
 #include "temp_folder.h"
 
 // The engine is built without RTTI, so its classes have no type information

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "crypto/crc32.h"
 #include "fileio/kv_base.h"
-#include "inflate/crc32.h"
 
 TEST(Bounded, CopyAppendPrintCutAndTerminate) {
   struct Case {

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "archive/entry_crypto.h"
+#include "archive/entry_stream.h"
 #include "crypto/aes_entry.h"
-#include "crypto/entry_crypto.h"
 #include "crypto/zip_cipher.h"
-#include "inflate/entry_stream.h"
 
 namespace {
 

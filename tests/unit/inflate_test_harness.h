@@ -1,6 +1,6 @@
 // Test support for the decoders: a bit writer for hand-built streams and a
-// runner that decodes through the real path (compressed bytes in a file, read
-// by the EntryStream, decoded into the window, flushed to an output file).
+// runner that decodes a byte array handed out in the entry stream's pieces,
+// through the archive's window flush and result mapping.
 #ifndef KV_INFLATE_TEST_HARNESS_H
 #define KV_INFLATE_TEST_HARNESS_H
 
@@ -10,13 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "archive/entry_stream.h"
 #include "archive/job_types.h"
+#include "archive/zip_format.h"
+#include "crypto/crc32.h"
+#include "decoders/inflate.h"
 #include "fileio/file_io.h"
-#include "fileio/path.h"
-#include "fileio/platform.h"
-#include "inflate/crc32.h"
-#include "inflate/entry_stream.h"
-#include "inflate/inflate.h"
 #include "temp_folder.h"
 
 namespace inflate_test {
@@ -124,7 +123,7 @@ inline DynamicCodes DynamicHeader(BitWriter &w, int last, const std::vector<int>
 // What one decoded entry came to.
 struct Decoded {
   int32_t error = -1;
-  Bytes output;            // what reached the output file
+  Bytes output;            // what the flush wrote
   uint32_t crc = 0;        // one's complement of runningCrc
   uint64_t produced = 0;   // bytesProduced
   int64_t leftToDeliver = 0;
@@ -138,7 +137,7 @@ struct DecodeOptions {
   int testOnly = 0;
   int windowFill = -1;      // byte the window holds before InflateBind (-1: untouched)
   uint64_t declared = UINT64_MAX;  // the entry's uncompressed size
-  int64_t missing = 0;      // bytes the compressed size claims beyond the end of the file
+  int64_t missing = 0;      // bytes the compressed size claims beyond the input's end (which just ends)
 };
 
 // A fresh folder under the temporary folder for the files of one test.
@@ -183,21 +182,40 @@ inline int RecordProgress(uintptr_t user, uint32_t, uint32_t chunk) {
   return index == log->refuseAt ? 0 : 1;
 }
 
-// Decodes packed as one entry of the given method through the real stream.
+// The input of one decoded entry: the array in pieces of the entry stream's
+// size; the output: the archive's window flush, in test mode, with the bytes
+// it passed kept here.
+struct ArrayIo {
+  const Bytes *input;
+  size_t handedOut;
+  EntrySink sink;
+  bool keep;
+  Bytes *output;
+};
+
+inline int ArrayRefill(void *user, const unsigned char **next, uint32_t *avail) {
+  ArrayIo *a = (ArrayIo *)user;
+  size_t left = a->input->size() - a->handedOut;
+  if (left == 0) return 0;
+  *avail = left < STREAM_BUF_SIZE ? (uint32_t)left : STREAM_BUF_SIZE;
+  *next = a->input->data() + a->handedOut;
+  a->handedOut += *avail;
+  return 1;
+}
+
+inline int ArrayFlush(void *user, const unsigned char *data, uint32_t count) {
+  ArrayIo *a = (ArrayIo *)user;
+  uint64_t before = a->sink.flushed;
+  int goOn = WindowFlush(&a->sink, data, count);
+  if (a->keep && a->sink.flushed != before) a->output->insert(a->output->end(), data, data + count);
+  return goOn;
+}
+
+// Decodes packed as one entry of the given method.
 inline Decoded DecodeEntry(const Bytes &packed, const DecodeOptions &opt = DecodeOptions()) {
   Decoded r;
-  TempFolder folder;
-  if (!folder.Ok()) {
-    ADD_FAILURE() << "no temporary folder";
-    return r;
-  }
-  std::string in = folder.Path("in.bin"), out = folder.Path("out.bin");
   Bytes file = packed;
   for (size_t i = 0; i < opt.trailing; i++) file.push_back((unsigned char)(0xA5 ^ i));
-  if (!WriteWholeFile(in, file)) {
-    ADD_FAILURE() << "cannot write " << in;
-    return r;
-  }
   static ArchiveContext archive;
   static EntryProgress progress;
   static ExtractCallbacks callbacks;
@@ -209,29 +227,21 @@ inline Decoded DecodeEntry(const Bytes &packed, const DecodeOptions &opt = Decod
   ProgressLog log = {&r.chunks, opt.refuseAt};
   callbacks.onProgress.fn = RecordProgress;
   callbacks.onProgress.user = (uintptr_t)&log;
-  archive.testOnly = opt.testOnly;
-  archive.volumeHandle = FileOpen(in.c_str(), "r");
-  archive.outputHandle = opt.testOnly ? INVALID_FILE : FileOpen(out.c_str(), "w");
-  EntryStream *stream = StreamCreate();
-  EXPECT_TRUE(stream && StreamInit(stream, &archive, &progress, &callbacks, nullptr));
+  archive.testOnly = 1;  // the flush keeps what it would write
+  archive.outputHandle = INVALID_FILE;
   if (opt.windowFill >= 0) memset(window, opt.windowFill, sizeof window);
-  InflateBind(&decoder, stream, window, nullptr, &archive, &progress, &callbacks, nullptr);
+  InflateBind(&decoder, window);
   progress.runningCrc = 0xFFFFFFFF;
   progress.uncompressedSize = opt.declared;
-  progress.leftToDeliver = progress.leftToRead = (int64_t)file.size() + opt.missing;
-  StreamReset(stream);
-  InflateEntry(&decoder, opt.method);
+  ArrayIo array = {&file, 0, {&archive, &progress, &callbacks, 0}, !opt.testOnly, &r.output};
+  DecodeIo io = {nullptr, 0, ArrayRefill, ArrayFlush, &array};
+  DecodeResult result = InflateDecode(&decoder, &io, opt.method);
+  DecodeOutcome(&archive, opt.method == 9 ? METHOD_DEFLATE64 : METHOD_DEFLATE, result);
   EXPECT_EQ(nullptr, decoder.fixedLiteralTable) << "fixed tables outlive the entry";
   r.error = archive.errorCode;
   r.crc = ~progress.runningCrc;
   r.produced = progress.bytesProduced;
-  r.leftToDeliver = progress.leftToDeliver;
-  StreamDestroy(stream);
-  FileClose(archive.volumeHandle);
-  if (!opt.testOnly) {
-    FileClose(archive.outputHandle);
-    r.output = ReadWholeFile(out);
-  }
+  r.leftToDeliver = (int64_t)(file.size() - array.handedOut) + io.avail;
   return r;
 }
 

@@ -166,8 +166,7 @@ TEST(EntryStream, TraditionalCipherInFileOrder) {
 TEST(EntryStream, WindowFlushWritesChecksumsReports) {
   StreamFixture f;
   static unsigned char window[WINDOW_SIZE];
-  InflateDecoder decoder;
-  InflateBind(&decoder, f.stream, window, nullptr, &f.archive, &f.progress, &f.callbacks, nullptr);
+  EntrySink sink = {&f.archive, &f.progress, &f.callbacks, 0};
   for (size_t i = 0; i < 1000; i++) window[i] = (unsigned char)i;
   std::vector<uint32_t> chunks;
   ProgressLog log = {&chunks, -1};
@@ -181,7 +180,7 @@ TEST(EntryStream, WindowFlushWritesChecksumsReports) {
   std::string path = f.folder.Path("o.bin");
   ASSERT_TRUE(WriteWholeFile(path, Bytes()));
   f.archive.outputHandle = FileOpen(path.c_str(), "r");
-  WindowFlush(&decoder, 1000);
+  WindowFlush(&sink, window, 1000);
   EXPECT_EQ(ERR_WRITE_FAILED, f.archive.errorCode);
   EXPECT_EQ(0u, f.progress.bytesProduced);
   EXPECT_TRUE(chunks.empty());
@@ -189,11 +188,11 @@ TEST(EntryStream, WindowFlushWritesChecksumsReports) {
 
   // A test run writes nothing but checksums and reports.
   f.archive.errorCode = 0;
-  decoder.entryFlushed = 0;  // a new entry
+  sink.flushed = 0;  // a new entry
   f.archive.outputHandle = INVALID_FILE;
   f.archive.testOnly = 1;
   f.progress.runningCrc = 0xFFFFFFFF;
-  WindowFlush(&decoder, 1000);
+  WindowFlush(&sink, window, 1000);
   EXPECT_EQ(0, f.archive.errorCode);
   EXPECT_EQ(Crc(Bytes(window, window + 1000)), ~f.progress.runningCrc);
   EXPECT_EQ(1000u, f.progress.bytesProduced);

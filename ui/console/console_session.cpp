@@ -4,6 +4,7 @@
 #include "../../archive/zip_job.h"
 #include "../../fileio/path.h"
 #include "../../launcher/dialog_path.h"
+#include "../../launcher/own_archive.h"
 #include "../../launcher/sfx_state.h"
 #include "../ui_shared.h"
 #include "console_ui.h"

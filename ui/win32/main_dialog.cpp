@@ -7,6 +7,7 @@
 #include "../../archive/zip_job.h"
 #include "../../fileio/path.h"
 #include "../../launcher/dialog_path.h"
+#include "../../launcher/own_archive.h"
 #include "../../launcher/sfx_state.h"
 #include "../../resources/resource.h"
 #include "../ui_shared.h"

@@ -4,11 +4,12 @@
 #include <windows.h>
 
 #include "../../archive/zip_job.h"
+#include "../../launcher/dialog_path.h"
+#include "../../launcher/own_archive.h"
+#include "../../launcher/run_after.h"
+#include "../../launcher/sfx_state.h"
 #include "../../resources/resource.h"
 #include "../../ui/win32/win_ui.h"
-#include "../dialog_path.h"
-#include "../run_after.h"
-#include "../sfx_state.h"
 
 namespace {
 int InstallDialogCallbacks() {

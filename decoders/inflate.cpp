@@ -1,11 +1,10 @@
-// Deflate (method 8): the named operations, the table builder shared with
-// Deflate64, stored blocks, and the input side of the bit buffer.
+// Deflate: the named operations, the table builder shared with Deflate64,
+// stored blocks, and the input side of the bit buffer.
 #include "inflate.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "entry_stream.h"
 #include "inflate_impl.h"
 
 namespace inflate_detail {
@@ -23,6 +22,17 @@ const uint8_t kDistanceExtras[DISTANCE_SYMBOLS] = {0, 0, 0, 0, 1, 1, 2,  2,  3, 
 const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 const HuffEntry kEmptyTable[1] = {{OP_INVALID, 0, 0}};
 
+int NextPieceByte(BitReader &br) {
+  DecodeIo *io = br.decoder->io;
+  const unsigned char *next = nullptr;
+  uint32_t avail = 0;
+  if (!io->refill(io->user, &next, &avail) || avail == 0 || !next) return -1;
+  br.decoder->pieceStart = next;
+  br.next = next + 1;
+  br.end = next + avail;
+  return *next;
+}
+
 bool RefillSlow(BitReader &br, uint32_t need) {
   while (br.count < need) {
     if (br.end - br.next >= 8) {
@@ -34,11 +44,8 @@ bool RefillSlow(BitReader &br, uint32_t need) {
       br.count += 8;
       continue;
     }
-    // The piece is used up: the stream reads the next one (or ends).
-    DetachInput(br);
-    int byte = -1;
-    if (br.stream->progress->leftToDeliver > 0) byte = StreamReadByte(br.stream);
-    AttachInput(br);
+    // The piece is used up: refill hands out the next one (or the input ends).
+    int byte = NextPieceByte(br);
     if (byte >= 0) {
       br.buffer |= (uint64_t)byte << br.count;
       br.count += 8;
@@ -53,13 +60,14 @@ bool RefillSlow(BitReader &br, uint32_t need) {
 }
 
 void ReturnUnusedBytes(InflateDecoder *d) {
-  EntryStream *s = d->stream;
+  DecodeIo *io = d->io;
   uint32_t whole = d->bitCount / 8;
   if (whole <= d->overreadBytes) return;
   uint32_t unused = whole - d->overreadBytes;
-  if (s->position < (int32_t)unused) return;  // taken across a piece boundary: leave the counts
-  s->position -= (int32_t)unused;
-  s->progress->leftToDeliver += unused;
+  // Taken across a piece boundary: the bytes are no longer the caller's to count.
+  if (!io->next || !d->pieceStart || (size_t)(io->next - d->pieceStart) < unused) return;
+  io->next -= unused;
+  io->avail += unused;
   d->bitCount -= unused * 8;
 }
 
@@ -89,7 +97,7 @@ int StoredBlock(InflateDecoder *d) {
     Drop(br, 8);
     length--;
     if (pos == WINDOW_SIZE) {
-      WindowFlush(d, WINDOW_SIZE);
+      FlushWindow(d, WINDOW_SIZE);
       pos = 0;
     }
   }
@@ -98,9 +106,7 @@ int StoredBlock(InflateDecoder *d) {
     while (length) {
       uint32_t avail = (uint32_t)(br.end - br.next);
       if (avail == 0) {
-        DetachInput(br);
-        int byte = br.stream->progress->leftToDeliver > 0 ? StreamReadByte(br.stream) : -1;
-        AttachInput(br);
+        int byte = NextPieceByte(br);
         if (byte < 0) {
           failed = 1;
           break;
@@ -116,7 +122,7 @@ int StoredBlock(InflateDecoder *d) {
         length -= chunk;
       }
       if (pos == WINDOW_SIZE) {
-        WindowFlush(d, WINDOW_SIZE);
+        FlushWindow(d, WINDOW_SIZE);
         pos = 0;
       }
     }
@@ -421,23 +427,21 @@ void InflateReleaseFixed(InflateDecoder *decoder) {
   decoder->fixedDistanceTable = nullptr;
 }
 
-void InflateBind(InflateDecoder *decoder, EntryStream *stream, unsigned char *window, ExtractOptions *options,
-                 ArchiveContext *archive, EntryProgress *progress, ExtractCallbacks *callbacks, ZipArchiveJob *job) {
-  decoder->stream = stream;
+void InflateBind(InflateDecoder *decoder, unsigned char *window) {
   decoder->window = window;
-  decoder->Bind(options, archive, progress, callbacks);
   decoder->fixedLiteralTable = nullptr;
   decoder->fixedDistanceTable = nullptr;
-  decoder->job = job;
 }
 
-void InflateEntry(InflateDecoder *decoder, int method) {
+DecodeResult InflateDecode(InflateDecoder *decoder, DecodeIo *io, int method) {
+  decoder->io = io;
   decoder->method = method;
-  if (method == 9)
-    Inflate64Run(decoder);
-  else
-    InflateRun(decoder);
+  int r = method == 9 ? Inflate64Run(decoder) : InflateRun(decoder);
   InflateReleaseFixed(decoder);
+  decoder->io = nullptr;
+  if (r == 3) return DECODE_NO_MEMORY;
+  if (r != 0) return DECODE_BAD_DATA;
+  return decoder->stopped ? DECODE_STOPPED : DECODE_END;
 }
 
 int InflateRun(InflateDecoder *decoder) { return Run<Method8>(decoder); }

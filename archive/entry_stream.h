@@ -1,32 +1,32 @@
-// The per-run compressed input of the decoders and their output side.
+// The ZIP side of a decoder's input and output.
 //
 // Input: an EntryStream reads the current entry's data from the archive's
 // volume file in pieces of at most STREAM_BUF_SIZE bytes, never past the end
 // of the entry's data (leftToRead), continues into the next volume of a split
 // archive, decrypts every piece in place right after reading it, and hands
-// the bytes out one at a time (decoders) or in blocks (stored entries).
+// the bytes out in pieces (decoders) or in blocks (stored entries).
 //
 // Output: WindowFlush checksums a filled (or the final) window, writes it
 // unless the run only tests, advances the entry's counters and reports
-// progress.
+// progress; StoredFlush does the same for a stored entry's pieces.
 //
 // End of input: a read that fails or yields nothing ends the entry's input for
 // good (leftToDeliver becomes 0); the byte fetch then answers -1 and the block
 // read -1. A read error (not a plain end of file) also records ERR_FILE_ACCESS
 // unless an error is already recorded; a truncated archive is left for the
-// consumer to judge (the decoders record ERR_INVALID_DATA, stored copying
-// ERR_FILE_ACCESS).
+// consumer to judge (DecodeOutcome records ERR_INVALID_DATA for the Deflate
+// methods, stored copying ERR_FILE_ACCESS).
 #ifndef KV_ENTRY_STREAM_H
 #define KV_ENTRY_STREAM_H
 
 #include <cstdint>
 
-#include "../archive/job_types.h"
 #include "../crypto/aes_entry.h"
 #include "../crypto/zip_cipher.h"
+#include "../decoders/decode_io.h"
+#include "job_types.h"
 
 class ZipArchiveJob;
-class InflateDecoder;
 
 struct EntryStream {
   ArchiveContext *archive;      // volumeHandle, multiVolume, encryptionKind, errorCode
@@ -75,12 +75,38 @@ int StreamReadBlock(EntryStream *stream, unsigned char *destination, uint32_t si
 // Decrypts a piece in place with the entry's cipher (none when encryptionKind is 0).
 void StreamDecrypt(EntryStream *stream, unsigned char *data, uint32_t length);
 
-// Checksums count bytes from the start of the decoder's window, writes them
-// unless testOnly (a short write records ERR_WRITE_FAILED), and, while no
-// error is recorded, advances bytesProduced/lastChunkSize and reports progress
-// (a refusal records ERR_CANCELLED). Bytes that would take the entry's output
-// past its uncompressedSize are neither checksummed nor written: the flush
-// records ERR_INVALID_DATA instead.
-void WindowFlush(InflateDecoder *decoder, uint32_t count);
+// The next piece of the entry's input for a decoder: the bytes the buffer
+// still owes, reading the next piece into it when it is used up. The bytes
+// handed out count as delivered; StreamGiveBack returns those a decoder left.
+// 1, or 0 at the end of the entry's input.
+int StreamNextPiece(EntryStream *stream, const unsigned char **next, uint32_t *avail);
+// The last count bytes handed out (still in the buffer) are owed again.
+void StreamGiveBack(EntryStream *stream, uint32_t count);
+
+// Where an entry's decoded bytes go.
+struct EntrySink {
+  ArchiveContext *archive;      // errorCode, outputHandle, testOnly
+  EntryProgress *progress;      // counters of the current entry
+  ExtractCallbacks *callbacks;  // for the progress report
+  uint64_t flushed;             // bytes of the entry passed to the output so far
+};
+
+// Checksums count bytes of a decoder's window, writes them unless testOnly
+// (a short write records ERR_WRITE_FAILED), and, while no error is recorded,
+// advances bytesProduced/lastChunkSize and reports progress (a refusal
+// records ERR_CANCELLED). Bytes that would take the entry's output past its
+// uncompressedSize are neither checksummed nor written: the flush records
+// ERR_INVALID_DATA instead. 1 while no error is recorded, else 0.
+int WindowFlush(EntrySink *sink, const unsigned char *data, uint32_t count);
+// A stored entry's piece: checksummed, counted and reported, then written
+// unless testOnly (a short write records ERR_WRITE_FAILED). 1 while no error
+// is recorded, else 0.
+int StoredFlush(EntrySink *sink, const unsigned char *data, uint32_t count);
+// Turns a decoder's result for an entry of the given method into the
+// archive's error code (kept when one is recorded already): a Deflate stream
+// that is damaged, truncated or too big for memory is invalid data; stored
+// data that ends early is left to the CRC check (a read error was recorded
+// when it happened).
+void DecodeOutcome(ArchiveContext *archive, uint32_t method, DecodeResult result);
 
 #endif

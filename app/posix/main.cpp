@@ -2,11 +2,11 @@
 #include <unistd.h>
 
 #include "../../fileio/platform.h"
-#include "../run_sfx.h"
-#include "../run_unattended.h"
-#include "../sfx_meta.h"
-#include "../sfx_state.h"
-#include "../stub_version.h"
+#include "../../launcher/run_sfx.h"
+#include "../../launcher/run_unattended.h"
+#include "../../launcher/sfx_meta.h"
+#include "../../launcher/sfx_state.h"
+#include "../../launcher/stub_version.h"
 
 namespace {
 

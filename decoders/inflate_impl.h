@@ -2,13 +2,12 @@
 // their length table and in the operation numbers of their table entries, so
 // every block reader and the symbol loop are templates over a small method
 // record; inflate.cpp and inflate64.cpp instantiate them under the named
-// operations of each method. Internal to inflate/.
+// operations of each method. Internal to the Deflate decoder.
 #ifndef KV_INFLATE_IMPL_H
 #define KV_INFLATE_IMPL_H
 
 #include <cstring>
 
-#include "entry_stream.h"
 #include "inflate.h"
 
 namespace inflate_detail {
@@ -93,54 +92,42 @@ inline uint64_t LoadLittle64(const unsigned char *p) {
 }
 
 // The bit state of a decoder while a block reader works on it, with direct
-// access to the unread bytes of the stream's current piece [next, end).
+// access to the unread bytes of the caller's current piece [next, end).
 struct BitReader {
   uint64_t buffer;
   uint32_t count;
   uint32_t overread;  // zero bytes added past the end of the input
   const unsigned char *next;
   const unsigned char *end;
-  const unsigned char *start;  // next as last synchronised with the stream
-  EntryStream *stream;
+  InflateDecoder *decoder;
 };
-
-// Points next/end at the bytes of the current piece that are still owed.
-inline void AttachInput(BitReader &br) {
-  EntryStream *s = br.stream;
-  int64_t left = s->progress->leftToDeliver;
-  int32_t pos = s->position;
-  if (!s->buffer || pos < 0 || pos >= (int32_t)STREAM_BUF_SIZE || left <= 0) {
-    br.start = br.next = br.end = nullptr;
-    return;
-  }
-  uint32_t avail = STREAM_BUF_SIZE - (uint32_t)pos;
-  if ((int64_t)avail > left) avail = (uint32_t)left;
-  br.start = br.next = s->buffer + pos;
-  br.end = br.next + avail;
-}
-
-// Accounts the bytes taken straight from the piece to the stream.
-inline void DetachInput(BitReader &br) {
-  if (br.next == br.start) return;
-  uint32_t used = (uint32_t)(br.next - br.start);
-  br.stream->position += (int32_t)used;
-  br.stream->progress->leftToDeliver -= used;
-  br.start = br.next;
-}
 
 inline void LoadBits(InflateDecoder *d, BitReader &br) {
   br.buffer = d->bitBuffer;
   br.count = d->bitCount;
   br.overread = d->overreadBytes;
-  br.stream = d->stream;
-  AttachInput(br);
+  br.decoder = d;
+  br.next = d->io->next;
+  br.end = br.next ? br.next + d->io->avail : nullptr;
 }
 
 inline void SaveBits(InflateDecoder *d, BitReader &br) {
-  DetachInput(br);
+  d->io->next = br.next;
+  d->io->avail = (uint32_t)(br.end - br.next);
   d->bitBuffer = br.buffer;
   d->bitCount = br.count;
   d->overreadBytes = br.overread;
+}
+
+// The next input byte, asking refill for a new piece when the current one
+// is used up; -1 at the end of the input.
+int NextPieceByte(BitReader &br);
+
+// Hands count decoded bytes from the window's start to the caller; a refusal
+// stops the run.
+inline void FlushWindow(InflateDecoder *d, uint32_t count) {
+  d->entryFlushed += count;
+  if (!d->io->flush(d->io->user, d->window, count)) d->stopped = true;
 }
 
 // Eight bytes at once: takes as many whole bytes as fit (count ends at 56..63).
@@ -260,7 +247,7 @@ inline uint32_t CopyMatch(InflateDecoder *d, unsigned char *window, uint32_t pos
     source = (source + zeros) & 0xFFFF;
     length -= zeros;
     if (position == WINDOW_SIZE) {
-      WindowFlush(d, WINDOW_SIZE);
+      FlushWindow(d, WINDOW_SIZE);
       *flushed = true;
       position = 0;
     }
@@ -274,7 +261,7 @@ inline uint32_t CopyMatch(InflateDecoder *d, unsigned char *window, uint32_t pos
     source += chunk;
     length -= chunk;
     if (position == WINDOW_SIZE) {
-      WindowFlush(d, WINDOW_SIZE);
+      FlushWindow(d, WINDOW_SIZE);
       *flushed = true;
       position = 0;
     }
@@ -474,9 +461,8 @@ out:
 
 // The symbol loop of both methods: the fast loop while the input piece has
 // room, one careful symbol at a time near its end and at the end of input.
-// The error code changes only in a window flush or a stream read, so it is
-// looked at after those, which stops the loop at the next symbol as a test
-// before every symbol would.
+// Only a flush can stop the run, so the stop is looked at after each one,
+// which ends the loop at the next symbol as a test before every symbol would.
 template <class M>
 int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry *distanceTable,
                unsigned literalBits, unsigned distanceBits) {
@@ -496,11 +482,10 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   fs.pos = d->windowPosition;
   fs.in = br.next;
   fs.inEnd = br.end;
-  const ArchiveContext *archive = d->archive;
-  bool stop = archive->errorCode != 0;
+  bool stop = d->stopped;
   int result = 0;
 
-  // The careful top-up: through the stream at the end of a piece.
+  // The careful top-up: through refill at the end of a piece.
   auto ensure = [&](uint32_t need) -> bool {
     if (fs.bc >= need) return true;
     br.buffer = fs.bb;
@@ -512,7 +497,6 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
     fs.bc = br.count;
     fs.in = br.next;
     fs.inEnd = br.end;
-    if (archive->errorCode != 0) stop = true;
     return ok;
   };
   auto drop = [&](uint32_t n) {
@@ -541,13 +525,13 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
       }
       if (status == FAST_END) break;
       if (status == FAST_FLUSH) {
-        WindowFlush(d, WINDOW_SIZE);
+        FlushWindow(d, WINDOW_SIZE);
         fs.pos = 0;
-        stop = archive->errorCode != 0;
+        stop = d->stopped;
       } else if (status == FAST_COPY) {
         bool flushed = false;
         fs.pos = CopyMatch(d, d->window, fs.pos, fs.source, fs.length, &flushed);
-        if (flushed && archive->errorCode != 0) stop = true;
+        if (flushed && d->stopped) stop = true;
       }
       continue;  // FAST_MARGIN: the input piece runs short, one careful symbol
     }
@@ -565,9 +549,9 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
     if (op == M::kLiteral) {
       d->window[fs.pos++] = (unsigned char)e->value;
       if (fs.pos == WINDOW_SIZE) {
-        WindowFlush(d, WINDOW_SIZE);
+        FlushWindow(d, WINDOW_SIZE);
         fs.pos = 0;
-        stop = archive->errorCode != 0;
+        stop = d->stopped;
       }
       continue;
     }
@@ -600,7 +584,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
     drop(op);
     bool flushed = false;
     fs.pos = CopyMatch(d, d->window, fs.pos, source, length, &flushed);
-    if (flushed && archive->errorCode != 0) stop = true;
+    if (flushed && d->stopped) stop = true;
   }
   br.buffer = fs.bb;
   br.count = fs.bc;
@@ -704,14 +688,14 @@ int ReadBlock(InflateDecoder *d, int *last) {
     default:
       return 2;
   }
-  // Any recorded error ends the entry: after a cancel, a failed write or
+  // A refused flush ends the stream: after a cancel, a failed write or
   // output past the declared size, the data that follows is never decoded.
-  if (d->archive->errorCode != 0) *last = 1;
+  if (d->stopped) *last = 1;
   return r;
 }
 
-// Hands whole bytes taken ahead into the bit buffer back to the stream, so
-// that its counters say exactly how much of the entry's data was used.
+// Hands whole bytes taken ahead into the bit buffer back to the caller's
+// piece, so that io says exactly how much of the input was used.
 void ReturnUnusedBytes(InflateDecoder *d);
 
 template <class M>
@@ -721,16 +705,17 @@ int Run(InflateDecoder *d) {
   d->bitCount = 0;
   d->overreadBytes = 0;
   d->entryFlushed = 0;
+  d->stopped = false;
+  d->pieceStart = d->io->next;
   int last;
   do {
     last = 0;
     int r = M::ReadBlock(d, &last);
-    if (r != 0) {
-      if (d->archive->errorCode == 0) d->archive->errorCode = ERR_INVALID_DATA;
-      return r;
-    }
+    if (r != 0) return r;
   } while (!last);
-  WindowFlush(d, d->windowPosition);
+  // After a refusal too: a stored block finishes its copy and the final
+  // flush still hands over the window's rest (the caller decides its fate).
+  FlushWindow(d, d->windowPosition);
   ReturnUnusedBytes(d);
   return 0;
 }

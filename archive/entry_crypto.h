@@ -2,7 +2,7 @@
 #ifndef KV_ENTRY_CRYPTO_H
 #define KV_ENTRY_CRYPTO_H
 
-#include "zip_cipher.h"
+#include "../crypto/zip_cipher.h"
 
 struct EntryStream;
 

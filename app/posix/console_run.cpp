@@ -6,11 +6,12 @@
 #include <cstdlib>
 
 #include "../../archive/zip_job.h"
+#include "../../launcher/dialog_path.h"
+#include "../../launcher/own_archive.h"
+#include "../../launcher/run_after.h"
+#include "../../launcher/run_unattended.h"
+#include "../../launcher/sfx_state.h"
 #include "../../ui/console/console_ui.h"
-#include "../dialog_path.h"
-#include "../run_after.h"
-#include "../run_unattended.h"
-#include "../sfx_state.h"
 
 namespace {
 int InstallConsoleCallbacks() {

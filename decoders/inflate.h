@@ -1,32 +1,29 @@
-// Deflate (method 8) and Deflate64 (method 9) decoding into a 65,536-byte
-// sliding window that WindowFlush checksums, writes and reports.
+// Deflate and Deflate64 decoding into a 65,536-byte sliding window that is
+// handed to the caller's flush whenever it fills, and once more at the end.
+// The decoder knows nothing of files, volumes or the job: input and output
+// pass through a DecodeIo (decode_io.h).
 //
 // Bit input: bits arrive least significant first. "Ensure n bits" tops up
 // the bit buffer until it holds at least n bits; "drop n bits" shifts them
 // out. The buffer is 64 bits wide: while at least eight bytes of the current
 // input piece are left it is topped up eight bytes at a time straight from
-// the stream's buffer, otherwise byte by byte through StreamReadByte, so no
-// byte beyond what the data needs is ever asked of the stream. Bytes taken
-// ahead into the bit buffer but not used are handed back to the stream when
-// the entry's data ends.
+// the caller's piece, otherwise byte by byte, asking refill for the next
+// piece only when this one is used up, so no byte beyond what the data needs
+// is ever asked for. Bytes taken ahead into the bit buffer but not used are
+// handed back (io->next/avail) when the stream ends.
 //
-// End of input: past the end of the entry's data the bit buffer is topped up
-// with zero bits that are only allowed to be looked at (a table lookup may
-// peek beyond the last code), never consumed. Consuming one fails the block,
-// which the run records as ERR_INVALID_DATA.
-//
-// Failure is reported only through the archive's errorCode (ERR_INVALID_DATA
-// for corrupt data, unless an error is already recorded).
+// End of input: past the end of the input the bit buffer is topped up with
+// zero bits that are only allowed to be looked at (a table lookup may peek
+// beyond the last code), never consumed. Consuming one fails the block:
+// DECODE_BAD_DATA.
 #ifndef KV_INFLATE_H
 #define KV_INFLATE_H
 
 #include <cstdint>
 
-#include "../archive/job_types.h"
+#include "decode_io.h"
 
-class ZipArchiveJob;
-struct EntryStream;
-
+constexpr uint32_t WINDOW_SIZE = 65536;  // the Deflate64 window; Deflate uses 32 KiB of it
 constexpr unsigned MAX_CODE_BITS = 16;
 
 // Operation numbers of table entries. Deflate: 0..14 a length or distance
@@ -58,59 +55,42 @@ struct HuffArena {
   uint32_t capacity;  // in entries
 };
 
-// The small decoder base: four links and three virtual operations in slot
-// order (destructor, bind, an operation that does nothing).
-class DecoderBase {
+class InflateDecoder {
  public:
-  virtual ~DecoderBase() {}
-  virtual int Bind(ExtractOptions *options_, ArchiveContext *archive_, EntryProgress *progress_,
-                   ExtractCallbacks *callbacks_) {
-    options = options_;
-    archive = archive_;
-    progress = progress_;
-    callbacks = callbacks_;
-    return 1;
-  }
-  virtual void Idle() {}
-
-  ExtractOptions *options = nullptr;      // not used in decoding
-  ArchiveContext *archive = nullptr;      // errorCode, outputHandle, testOnly
-  EntryProgress *progress = nullptr;      // for WindowFlush
-  ExtractCallbacks *callbacks = nullptr;  // for the progress report
-};
-
-class InflateDecoder : public DecoderBase {
- public:
-  ~InflateDecoder() override;
-  EntryStream *stream = nullptr;
-  ZipArchiveJob *job = nullptr;
+  ~InflateDecoder();
+  DecodeIo *io = nullptr;  // the current run's input and output
   const HuffEntry *fixedLiteralTable = nullptr;  // the shared fixed tables, from an entry's first fixed block to its end
   const HuffEntry *fixedDistanceTable = nullptr;
   unsigned fixedLiteralBits = 0;
   unsigned fixedDistanceBits = 0;
-  unsigned char *window = nullptr;  // WINDOW_SIZE bytes lent by the run's set-up
+  unsigned char *window = nullptr;  // WINDOW_SIZE bytes lent by the caller
   int method = 0;                   // 8 or 9
   uint32_t windowPosition = 0;      // decoded bytes not yet flushed, 0..65,535 between symbols
   uint64_t bitBuffer = 0;           // pending input bits, least significant first
   uint32_t bitCount = 0;            // valid bits in bitBuffer
   uint32_t overreadBytes = 0;       // zero bytes added past the end of the input (top of bitBuffer)
-  // Bytes of the current entry handed to WindowFlush. While it is 0 the window
-  // above the position holds another entry's bytes, which read as zeros.
+  // Bytes of the current stream handed to flush. While it is 0 the window
+  // above the position holds another stream's bytes, which read as zeros.
   uint64_t entryFlushed = 0;
+  const unsigned char *pieceStart = nullptr;  // start of the piece io->next lies in
+  bool stopped = false;                       // flush refused: the run ends
   // The dynamic blocks' tables (the code-length code's share the literal
   // block); released by InflateFreeTables.
   HuffArena literalArena = {nullptr, 0};
   HuffArena distanceArena = {nullptr, 0};
 };
 
-// Stores stream and window, binds the four base links, marks the fixed
-// tables absent and stores the job. A distance reaching before the entry's
-// first byte copies zeros, never an earlier entry's bytes or stale memory.
-void InflateBind(InflateDecoder *decoder, EntryStream *stream, unsigned char *window, ExtractOptions *options,
-                 ArchiveContext *archive, EntryProgress *progress, ExtractCallbacks *callbacks, ZipArchiveJob *job);
-// Decodes one entry of method 8 or 9 (any other value decodes as 8); the
-// outcome is in errorCode. Always releases the cached fixed tables.
-void InflateEntry(InflateDecoder *decoder, int method);
+// Lends the decoder its window and marks the fixed tables absent. A
+// distance reaching before the stream's first byte copies zeros, never an
+// earlier stream's bytes or stale memory.
+void InflateBind(InflateDecoder *decoder, unsigned char *window);
+// Decodes one stream of method 8 or 9 (any other value decodes as 8) from
+// io: DECODE_END, DECODE_BAD_DATA, DECODE_NO_MEMORY or DECODE_STOPPED. On
+// return io->next/avail stand at the first input byte not used. After a
+// refused flush the stored block or match under way still completes and the
+// window's rest is flushed once more before DECODE_STOPPED; what becomes of
+// those bytes is the caller's choice. Always releases the cached fixed tables.
+DecodeResult InflateDecode(InflateDecoder *decoder, DecodeIo *io, int method);
 
 // Method 8. Results: 0 success; non-zero the failing block's result (1 bad
 // data, 2 block type 3 or over-subscribed code, 3 out of memory).
@@ -119,7 +99,7 @@ int InflateReadBlock(InflateDecoder *decoder, int *last);
 int InflateStoredBlock(InflateDecoder *decoder);
 int InflateFixedBlock(InflateDecoder *decoder);
 int InflateDynamicBlock(InflateDecoder *decoder);
-// 0 at the end of the block or when an error code was found set; 1 invalid data.
+// 0 at the end of the block or when a flush was refused; 1 invalid data.
 int InflateDecodeData(InflateDecoder *decoder, const HuffEntry *literalTable, const HuffEntry *distanceTable,
                       unsigned literalBits, unsigned distanceBits);
 

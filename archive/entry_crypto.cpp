@@ -5,11 +5,11 @@
 
 #include <cstring>
 
-#include "../archive/volume.h"
+#include "../crypto/aes_entry.h"
+#include "../crypto/wipe.h"
 #include "../fileio/file_io.h"
-#include "../inflate/entry_stream.h"
-#include "aes_entry.h"
-#include "wipe.h"
+#include "entry_stream.h"
+#include "volume.h"
 
 namespace {
 
@@ -115,8 +115,8 @@ int EntryCryptoBegin(EntryStream *stream, const char *outputPath) {
   int32_t kind = archive->encryptionKind;
   // An entry too short for its own header would have the counts go negative
   // and the header read run into the next record; no use asking for a password.
-  if (kind >= 1 && kind <= 4) {
-    uint32_t overhead = kind == 1 ? ENCRYPTION_HEADER_SIZE
+  if (kind == ENCRYPTION_TRADITIONAL || IsAesKind(kind)) {
+    uint32_t overhead = kind == ENCRYPTION_TRADITIONAL ? ENCRYPTION_HEADER_SIZE
                                   : AesSaltLength((uint32_t)kind - 1) + AES_VERIFIER_SIZE + AES_MAC_SIZE;
     if (stream->progress->leftToDeliver < (int64_t)overhead) {
       RecordError(archive, ERR_INVALID_DATA);
@@ -124,17 +124,17 @@ int EntryCryptoBegin(EntryStream *stream, const char *outputPath) {
     }
   }
   if (archive->password[0] == '\0' && !AskPassword(archive, stream->callbacks, name)) return 0;
-  if (kind < 1 || kind > 4) {
+  if (kind != ENCRYPTION_TRADITIONAL && !IsAesKind(kind)) {
     RecordError(archive, ERR_UNSUPPORTED);
     return 0;
   }
-  return kind == 1 ? BeginTraditional(stream, name) : BeginAes(stream, name);
+  return kind == ENCRYPTION_TRADITIONAL ? BeginTraditional(stream, name) : BeginAes(stream, name);
 }
 
 int EntryAuthCheck(EntryStream *stream) {
   ArchiveContext *archive = stream->archive;
   int32_t kind = archive->encryptionKind;
-  if (kind < 2 || kind > 4) return 1;
+  if (!IsAesKind(kind)) return 1;
   AesEntryState *state = &stream->aesState;
   if (archive->errorCode != 0) {
     // The entry has failed already; reading on could only raise prompts.

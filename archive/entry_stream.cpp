@@ -1,13 +1,13 @@
-// The entry stream (buffered, decrypting input of one entry) and the window
-// flush (checksum, write, progress) of the decoders.
+// The entry stream (buffered, decrypting input of one entry) and the flushes
+// (checksum, write, progress) of the decoders.
 #include "entry_stream.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "../archive/volume.h"
-#include "crc32.h"
-#include "inflate.h"
+#include "../crypto/crc32.h"
+#include "volume.h"
+#include "zip_format.h"
 
 EntryStream *StreamCreate() {
   EntryStream *stream = (EntryStream *)calloc(1, sizeof(EntryStream));
@@ -70,8 +70,8 @@ uint32_t StreamTakeHeld(EntryStream *stream, const unsigned char **data, uint64_
 
 void StreamDecrypt(EntryStream *stream, unsigned char *data, uint32_t length) {
   int32_t kind = stream->archive->encryptionKind;
-  if (kind == 0 || length == 0) return;
-  if (kind == 1) {
+  if (kind == ENCRYPTION_NONE || length == 0) return;
+  if (kind == ENCRYPTION_TRADITIONAL) {
     CipherDecrypt(&stream->cipherKeys, data, length);
   } else {
     AesEntryDecrypt(data, length, &stream->aesState);
@@ -161,25 +161,59 @@ int StreamReadBlock(EntryStream *stream, unsigned char *destination, uint32_t si
   return (int)total;
 }
 
-void WindowFlush(InflateDecoder *decoder, uint32_t count) {
-  ArchiveContext *archive = decoder->archive;
-  EntryProgress *progress = decoder->progress;
+int StreamNextPiece(EntryStream *stream, const unsigned char **next, uint32_t *avail) {
+  if (stream->progress->leftToDeliver <= 0) return 0;
+  if (stream->position < 0 || stream->position >= (int32_t)STREAM_BUF_SIZE) {
+    if (!StreamFillBuffer(stream)) return 0;
+  }
+  *avail = StreamTakeHeld(stream, next, UINT64_MAX);
+  return *avail != 0;
+}
+
+void StreamGiveBack(EntryStream *stream, uint32_t count) {
+  stream->position -= (int32_t)count;
+  stream->progress->leftToDeliver += count;
+}
+
+int WindowFlush(EntrySink *sink, const unsigned char *data, uint32_t count) {
+  ArchiveContext *archive = sink->archive;
+  EntryProgress *progress = sink->progress;
   // Output beyond the size the directory declares is never written: a lying
   // size must not fill the disk before the CRC check could reject the entry.
-  if (count > progress->uncompressedSize - decoder->entryFlushed) {
+  if (count > progress->uncompressedSize - sink->flushed) {
     if (archive->errorCode == 0) archive->errorCode = ERR_INVALID_DATA;
-    return;
+    return 0;
   }
-  decoder->entryFlushed += count;
-  progress->runningCrc = Crc32Update(progress->runningCrc, decoder->window, count);
+  sink->flushed += count;
+  progress->runningCrc = Crc32Update(progress->runningCrc, data, count);
   if (!archive->testOnly) {
-    int32_t written = FileWrite(archive->outputHandle, decoder->window, count);
+    int32_t written = FileWrite(archive->outputHandle, data, count);
     if (written < 0 || (uint32_t)written != count) {
       if (archive->errorCode == 0) archive->errorCode = ERR_WRITE_FAILED;
     }
   }
-  if (archive->errorCode != 0) return;
+  if (archive->errorCode != 0) return 0;
   progress->bytesProduced += count;
   progress->lastChunkSize = count;
-  ReportProgress(archive, progress, decoder->callbacks);
+  ReportProgress(archive, progress, sink->callbacks);
+  return archive->errorCode == 0;
+}
+
+int StoredFlush(EntrySink *sink, const unsigned char *data, uint32_t count) {
+  ArchiveContext *archive = sink->archive;
+  EntryProgress *progress = sink->progress;
+  sink->flushed += count;
+  progress->runningCrc = Crc32Update(progress->runningCrc, data, count);
+  progress->lastChunkSize = count;
+  progress->bytesProduced += count;
+  ReportProgress(archive, progress, sink->callbacks);
+  if (!archive->testOnly && FileWrite(archive->outputHandle, data, count) != (int32_t)count) {
+    if (archive->errorCode == 0) archive->errorCode = ERR_WRITE_FAILED;
+  }
+  return archive->errorCode == 0;
+}
+
+void DecodeOutcome(ArchiveContext *archive, uint32_t method, DecodeResult result) {
+  if (archive->errorCode != 0 || method == METHOD_STORED) return;
+  if (result == DECODE_BAD_DATA || result == DECODE_NO_MEMORY) archive->errorCode = ERR_INVALID_DATA;
 }

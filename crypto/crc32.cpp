@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "crypto/cpu_dispatch.h"
+#include "cpu_dispatch.h"
 
 const uint32_t kCrc32Table[256] = {
     0x00000000, 0x77073096, 0xEE0E612C, 0x990951BA, 0x076DC419, 0x706AF48F,

@@ -2,9 +2,9 @@
 #include <windows.h>
 
 #include "../../fileio/platform.h"
-#include "../run_sfx.h"
-#include "../sfx_meta.h"
-#include "../stub_version.h"
+#include "../../launcher/run_sfx.h"
+#include "../../launcher/sfx_meta.h"
+#include "../../launcher/stub_version.h"
 
 namespace {
 
