@@ -71,8 +71,9 @@ class EncryptedArchives(kvtest.TempDirTest):
     def test_right_password_extracts_byte_identical_and_tests_clean(self):
         # The password from each of its three sources in turn.
         file = kvtest.write(self.path("pw.txt"), PASSWORD.encode() + b"\r\nsecond line\n")
+        bom = kvtest.write(self.path("pw-bom.txt"), b"\xef\xbb\xbf" + PASSWORD.encode() + b"\n")  # as editors save it
         sources = [(["--password", PASSWORD], None), (["--password-file", file], None),
-                   ([], dict(os.environ, KVSFX_PASSWORD=PASSWORD))]
+                   ([], dict(os.environ, KVSFX_PASSWORD=PASSWORD)), (["--password-file", bom], None)]
         for n, (label, archive) in enumerate(self.archives().items()):
             args, env = sources[n % len(sources)]
             with self.subTest(label):
