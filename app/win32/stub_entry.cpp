@@ -194,6 +194,11 @@ extern "C" void KvStubStart() {
     for (count = 0; __CTOR_LIST__[count + 1]; count++) {
     }
   for (size_t i = count; i >= 1; i--) __CTOR_LIST__[i]();
-  char empty[1] = {0};
-  ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, empty, SW_SHOWDEFAULT));
+  // What follows the program's own name (quoted or not), as the C runtime
+  // hands it on.
+  char *line = GetCommandLineA();
+  for (bool quoted = false; *line && (quoted || (unsigned char)*line > ' '); line++)
+    if (*line == '"') quoted = !quoted;
+  while (*line && (unsigned char)*line <= ' ') line++;
+  ExitProcess((UINT)WinMain(GetModuleHandleA(nullptr), nullptr, line, SW_SHOWDEFAULT));
 }
