@@ -18,6 +18,7 @@ import unittest
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kvtest  # noqa: E402
 from test_engine_extract import (KVSFX, EngineCase, build_zip, kvsfx, read, run, stored,  # noqa: E402
                                  wine_available, wine_path)
 
@@ -203,6 +204,18 @@ class LinkTest(EngineCase):
                     self.assertEqual(b"new", read(os.path.join(setup, "sub", "settings.conf")))
                     # Made here: private; found: as it was.
                     self.assertEqual(0o755 if there else 0o700, stat.S_IMODE(os.stat(setup).st_mode))
+        # The Windows stub alike: a link in Wine's temporary folder is refused.
+        temps = kvtest.wine_temp_dir() if wine_available() else []
+        if temps:
+            name = os.path.basename(self.dir) + "-wine"
+            setup = os.path.join(temps[0], name)
+            victim = self.victim("w")
+            os.symlink(victim, setup)
+            self.addCleanup(os.remove, setup)
+            archive = self.write("w.zip", build_zip([stored("settings.conf", b"new")]))
+            r = self.run_sfx(self.build_sfx(archive, self.path("w.exe"), "%Temp%\\" + name, "windows"), wine=True)
+            self.assertEqual(5, r.returncode, r.stderr.decode(errors="replace"))
+            self.assertEqual(OLD, read(os.path.join(victim, "settings.conf")))
 
     def test_cleanup_follows_no_link(self):
         # The program swaps an extracted folder for a link to another folder.
