@@ -24,7 +24,9 @@ int64_t ArchiveEnd(FileHandle h, int64_t size) {
   if (size < (int64_t)sizeof head || !ReadAt(h, 0, head, sizeof head) || head[0] != 'M' || head[1] != 'Z')
     return size;
   uint32_t pe = GetU32(head + 0x3C);
-  unsigned char nt[24 + 144];  // signature, file header, the optional header up to the security entry
+  // The signature, the file header and the optional header up to the end
+  // of the security entry (the fifth data directory) of the larger PE32+.
+  unsigned char nt[24 + 112 + 5 * 8];
   if ((int64_t)pe + (int64_t)sizeof nt > size || !ReadAt(h, pe, nt, sizeof nt) || GetU32(nt) != 0x00004550)
     return size;
   uint32_t optionalSize = GetU16(nt + 20), magic = GetU16(nt + 24);
