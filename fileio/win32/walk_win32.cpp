@@ -459,7 +459,9 @@ int DirPreparePrivate(const char *temp, const char *path) {
       int kind = FileNameKind(prefix);
       if (kind == NAME_ABSENT) {
         if (!sa.lpSecurityDescriptor) sa.lpSecurityDescriptor = PrivateDescriptor();
-        BOOL made = sa.lpSecurityDescriptor && CreateDirectoryA(prefix, &sa);
+        // Without a descriptor (never seen) the folder inherits the temporary
+        // folder's list, which on Windows is the user's own.
+        BOOL made = CreateDirectoryA(prefix, sa.lpSecurityDescriptor ? &sa : nullptr);
         if (made && i == length) OutputLogAdd(path, path, 1);
         kind = FileNameKind(prefix);
       }
