@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../decoders/lzma.h"
 #include "../decoders/stored.h"
 #include "../fileio/output_file.h"
 #include "../fileio/path.h"
@@ -296,13 +297,13 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     archive.encryptionKind = ENCRYPTION_NONE;
   }
 
-  DecodeData(entry->method);
+  DecodeData(entry->method, entry->flags);
   EntryAuthCheck(stream);
   // A streamed entry whose one-byte header check passed (as only one wrong
   // password in 256 does) and whose data then fails is damaged, as any other.
   if (archive.errorCode != 0) return;  // the loop removes the temporary file
   bool decoded = entry->method == METHOD_STORED || entry->method == METHOD_DEFLATE ||
-                 entry->method == METHOD_DEFLATE64;
+                 entry->method == METHOD_DEFLATE64 || entry->method == METHOD_LZMA;
   // AES: the authentication code has already vouched for the data.
   bool crcDiffers = (progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32 &&
                     !IsAesKind(archive.encryptionKind);
@@ -332,7 +333,7 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
 }
 
 // The one place where an entry's method chooses its decoder.
-void ZipArchiveJob::DecodeData(uint32_t method) {
+void ZipArchiveJob::DecodeData(uint32_t method, uint32_t flags) {
   EntryIo io;
   io.sink = {&archive, &progress, &callbacks, 0};
   io.stream = stream;
@@ -352,6 +353,11 @@ void ZipArchiveJob::DecodeData(uint32_t method) {
       result = InflateDecode(&decoder, &decodeIo, (int)method);
       // Bytes read ahead but not used stay the entry's: the authentication
       // check after an AES entry reads on from there.
+      StreamGiveBack(stream, decodeIo.avail);
+      break;
+    case METHOD_LZMA:
+      // Flag bit 1: the stream carries an end marker.
+      result = LzmaDecode(&decodeIo, progress.uncompressedSize, (flags & FLAG_METHOD_VARIANT) != 0);
       StreamGiveBack(stream, decodeIo.avail);
       break;
     case METHOD_SHRINK:

@@ -83,7 +83,7 @@ int VisitEntry(void *user, const EntryRecord *e) {
     if (ch == '\\') ch = '/';
     if ((unsigned char)ch < 0x20) ch = '?';
   }
-  if (e->method != 0 && e->method != 8 && e->method != 9) why = MethodText(e);
+  if (e->method != 0 && e->method != 8 && e->method != 9 && e->method != 14) why = MethodText(e);
   else if (e->flags & FLAG_STRONG_ENCRYPTION) why = "strong encryption";
   if (!why.empty()) {
     if (++c->refused <= 3) c->names += (c->names.empty() ? "" : ", ") + shown + " (" + why + ")";
@@ -185,7 +185,7 @@ bool CheckArchiveEntries(const std::string &archivePath, const std::string &runP
   *entries = check.count;
   if (check.refused > 0) {
     *error = std::to_string(check.refused) + " entr" + (check.refused == 1 ? "y uses" : "ies use") +
-             " what the stub cannot decode (only stored, Deflate and Deflate64, traditional or AES encryption): " +
+             " what the stub cannot decode (only stored, Deflate, Deflate64 and LZMA, traditional or AES encryption): " +
              check.names + (check.refused > 3 ? ", ..." : "");
     return false;
   }

@@ -10,7 +10,7 @@
 #include <vector>
 
 // Refuses (false, *error) an archive with an entry the stubs cannot decode:
-// a method other than stored, Deflate and Deflate64, or an encryption other
+// a method other than stored, Deflate, Deflate64 and LZMA, or an encryption other
 // than traditional and AES; the first few such entries are named. When
 // runProgram is not empty, an archive without that entry is refused too.
 // archivePath is a program path (ToolArchivePath).

@@ -22,6 +22,7 @@
 #include "pe_resources.h"
 #include "tool.h"
 #include "tool_os.h"
+#include "deflate/lzma_compressor.h"
 #include "zip_writer.h"
 
 namespace {
@@ -41,6 +42,12 @@ const ToolOption kBuildOptions[] = {
      "are skipped with a warning",
      nullptr},
     {"level", 0, "N", "with --from: 0 stores, 1-12 Deflate (default 6)", nullptr},
+    {"method", 0, "deflate|lzma",
+     "with --from: Deflate (default; any unzip opens it) or LZMA (smaller,\n"
+     "slower to write; --level 1-12 too); each file stays stored where it\n"
+     "does not shrink. LZMA needs a tool built with liblzma: kvsfx.exe\n"
+     "writes Deflate only",
+     nullptr},
     {"exclude", 0, "PATTERN",
      "with --from, repeatable: leave out paths or names matching the\n"
      "shell pattern (a folder with its contents)",
@@ -361,7 +368,7 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
 }
 
 struct BuildOptions {
-  std::string archive, from, output, targetOs, stub, lang = "de", settingsFile, level;
+  std::string archive, from, output, targetOs, stub, lang = "de", settingsFile, level, method;
   std::vector<std::string> excludes, versionInfo;
   std::string icon, manifestLevel;
   int verify = -1;  // -1: on for --from, off for --archive
@@ -379,7 +386,7 @@ struct RemoveOnExit {
 };
 
 // Writes the ZIP archive of opt.from into a fresh file beside the output.
-bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
+bool WriteFolderArchive(const BuildOptions &opt, int level, int method, std::string *path) {
   std::string error;
   if (ToolKindOf(opt.from, &error) != TOOL_FOLDER) {
     Refuse("--from needs a folder: '" + opt.from + "'" + (error.empty() ? "" : ": " + error));
@@ -392,6 +399,7 @@ bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
   }
   ZipWriterOptions options;
   options.level = level;
+  options.method = method;
   options.excludes = opt.excludes;
   options.progress = ToolStderrIsTerminal();
   // Neither the archive being written nor the output go into it, should
@@ -428,10 +436,10 @@ int BuildMain(const ToolArgs &args, ToolJsonDoc *report) {
     if (o.setting) opt.fields.emplace_back(FieldIndex(o.setting), o.value ? given.second : "1");
   }
   const char *const pathOptions[] = {"archive", "from", "output", "target-os", "stub", "lang",
-                                     "settings", "level", "icon", "manifest-level"};
+                                     "settings", "level", "icon", "manifest-level", "method"};
   std::string *const pathTargets[] = {&opt.archive, &opt.from,     &opt.output, &opt.targetOs,
                                       &opt.stub,    &opt.lang,     &opt.settingsFile, &opt.level,
-                                      &opt.icon,    &opt.manifestLevel};
+                                      &opt.icon,    &opt.manifestLevel, &opt.method};
   for (size_t i = 0; i < sizeof pathOptions / sizeof *pathOptions; i++)
     if (const std::string *v = args.Value(pathOptions[i])) *pathTargets[i] = *v;
   opt.excludes = args.Values("exclude");
@@ -468,8 +476,19 @@ int BuildMain(const ToolArgs &args, ToolJsonDoc *report) {
     }
     level = (int)v;
   }
-  if (opt.from.empty() && (!opt.level.empty() || !opt.excludes.empty())) {
-    Refuse("--level and --exclude belong to --from");
+  if (opt.from.empty() && (!opt.level.empty() || !opt.excludes.empty() || !opt.method.empty())) {
+    Refuse("--level, --method and --exclude belong to --from");
+    return TOOL_USAGE;
+  }
+  int method = 8;
+  if (opt.method == "lzma") {
+    if (!LzmaCompressorAvailable()) {
+      Refuse("this kvsfx writes Deflate only: --method lzma needs a tool built with liblzma");
+      return TOOL_USAGE;
+    }
+    method = 14;
+  } else if (!opt.method.empty() && opt.method != "deflate") {
+    Refuse("--method takes deflate or lzma, not '" + opt.method + "'");
     return TOOL_USAGE;
   }
   if (opt.cleanup && !opt.wait) {
@@ -592,7 +611,7 @@ int BuildMain(const ToolArgs &args, ToolJsonDoc *report) {
 
   // Archive: the one given, or one written from the folder beside OUT.
   RemoveOnExit zipFromFolder;
-  if (!opt.from.empty() && !WriteFolderArchive(opt, level, &zipFromFolder.path)) return TOOL_FAILED;
+  if (!opt.from.empty() && !WriteFolderArchive(opt, level, method, &zipFromFolder.path)) return TOOL_FAILED;
   if (!opt.from.empty()) opt.archive = zipFromFolder.path;
   int64_t archiveSize = 0;
   unsigned others = 0;  // volumes before this one

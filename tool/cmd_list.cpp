@@ -16,6 +16,7 @@ const char *MethodName(const EntryRecord *e) {
     case 0: return "stored";
     case 8: return "deflate";
     case 9: return "deflate64";
+    case 14: return "lzma";
     default: return "other";
   }
 }

@@ -10,6 +10,7 @@
 #include "../crypto/crc32.h"
 #include "deflate/deflate_stream.h"
 #include "deflate/deflater.h"
+#include "deflate/lzma_compressor.h"
 #include "tool.h"
 #include "tool_os.h"
 
@@ -125,11 +126,11 @@ constexpr uint64_t kWholeFileMax = 32u << 20;
 constexpr size_t kPiece = 1u << 20;
 
 // The data of a large file, streamed from the file into the archive at the
-// output's current offset: Deflate when level > 0 and it shrinks the file,
-// else stored (the output is rewound and the file read again). Gives the
-// CRC-32, the method and the packed size.
-bool StreamFile(const std::string &path, const ToolFolderEntry &seen, int level, Output *out, uint32_t *crc,
-                int *method, uint64_t *packedSize, std::string *error) {
+// output's current offset: Deflate (LZMA when wantedMethod is 14) when level > 0 and
+// it shrinks the file, else stored (the output is rewound and the file read
+// again). Gives the CRC-32, the method and the packed size.
+bool StreamFile(const std::string &path, const ToolFolderEntry &seen, int level, int wantedMethod, Output *out,
+                uint32_t *crc, int *method, uint64_t *packedSize, std::string *error) {
   const uint64_t start = out->offset();
   std::vector<unsigned char> piece(kPiece);
   std::string packed, why;
@@ -141,7 +142,14 @@ bool StreamFile(const std::string &path, const ToolFolderEntry &seen, int level,
       return false;
     }
     std::unique_ptr<DeflateStream> stream;
-    if (deflate) {
+    std::unique_ptr<LzmaStream> lzmaStream;
+    if (deflate && wantedMethod == 14) {
+      lzmaStream.reset(new LzmaStream(level));
+      if (!lzmaStream->ready()) {
+        *error = "out of memory for the compressor";
+        return false;
+      }
+    } else if (deflate) {
       stream.reset(new DeflateStream(level));
       if (!stream->ready()) {
         *error = "out of memory for the compressor";
@@ -164,7 +172,8 @@ bool StreamFile(const std::string &path, const ToolFolderEntry &seen, int level,
       size_t size = (size_t)n;
       if (deflate) {
         packed.clear();
-        if (!stream->Add(piece.data(), (size_t)n, n == 0, &packed)) {
+        if (!(lzmaStream ? lzmaStream->Add(piece.data(), (size_t)n, n == 0, &packed)
+                         : stream->Add(piece.data(), (size_t)n, n == 0, &packed))) {
           *error = "the compressor failed on '" + path + "'";
           return false;
         }
@@ -194,7 +203,7 @@ bool StreamFile(const std::string &path, const ToolFolderEntry &seen, int level,
       return false;
     }
     *crc = ~state;
-    *method = deflate ? 8 : 0;
+    *method = !deflate ? 0 : lzmaStream ? 14 : 8;
     *packedSize = written;
     return true;
   }
@@ -296,7 +305,13 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
 
   std::unique_ptr<Deflater> deflater;
   if (options.level > 0) {
-    deflater = MakeDeflater(options.level);
+    if (options.method == 14) {
+      LzmaCompressorOptions lzma;
+      lzma.level = options.level;
+      deflater = MakeLzmaCompressor(lzma);
+    } else {
+      deflater = MakeDeflater(options.level);
+    }
     if (!deflater) {
       *error = "out of memory for the compressor";
       return false;
@@ -311,6 +326,7 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
     uint32_t crc = 0;
     uint64_t size = item.folder ? 0 : item.seen.size, packedSize = 0;
     int method = 0;
+    uint32_t methodFlags = 0;
     const std::string *body = &data;
     const std::string path = folder + kToolSeparator + item.native;
     const bool whole = !item.folder && size <= kWholeFileMax;
@@ -320,7 +336,8 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
         if (!ReadWhole(path, item.seen, &data, error)) return false;
         crc = ~Crc32Update(0xFFFFFFFFu, data.data(), data.size());
         if (deflater && deflater->Compress((const unsigned char *)data.data(), data.size(), &packed)) {
-          method = 8;
+          method = deflater->Method();
+          methodFlags = deflater->Flags();
           body = &packed;
         }
       } catch (const std::bad_alloc &) {
@@ -334,8 +351,8 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
     // larger than the file (stored then), so the file's size decides.
     bool bigSizes = size >= 0xFFFFFFFFu || packedSize >= 0xFFFFFFFFu;
     bool bigOffset = offset >= 0xFFFFFFFFu;
-    uint32_t needed = bigSizes || bigOffset ? 45 : 20;
-    uint32_t flags = NeedsUtf8Flag(item.name) ? 0x800 : 0;
+    uint32_t needed = method == 14 ? 63 : bigSizes || bigOffset ? 45 : 20;
+    uint32_t flags = (NeedsUtf8Flag(item.name) ? 0x800 : 0) | methodFlags;
     uint32_t dosTime = ZipDosTime(options.fixedTime >= 0 ? options.fixedTime : item.seen.mtime);
 
     auto localHeader = [&]() {
@@ -367,7 +384,9 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
     if (!item.folder && !whole) {
       // The header goes in first with its place kept, then is written again
       // with the CRC, method and packed size the stream gave.
-      if (!StreamFile(path, item.seen, options.level, &out, &crc, &method, &packedSize, error)) return false;
+      if (!StreamFile(path, item.seen, options.level, options.method, &out, &crc, &method, &packedSize, error))
+        return false;
+      if (method == 14) needed = 63;
       uint64_t end = out.offset();
       local = localHeader();
       if (!out.Rewind(offset) || !out.Write(local) || !out.Rewind(end)) {

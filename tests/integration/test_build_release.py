@@ -133,10 +133,10 @@ class BuildFromFolder(TempDirTest):
             ("run program with a blank", ["--run", "setup.sh /quiet"], b"write 'setup.sh|/quiet'"),
         ]
         if shutil.which("7zz"):
-            lzma = self.path("lzma.zip")
-            subprocess.run(["7zz", "a", "-tzip", "-mm=LZMA", lzma, "sub/nums.txt"], cwd=self.src, check=True,
+            ppmd = self.path("ppmd.zip")
+            subprocess.run(["7zz", "a", "-tzip", "-mm=PPMd", ppmd, "sub/nums.txt"], cwd=self.src, check=True,
                            stdout=subprocess.DEVNULL)
-            cases.append(("LZMA entry", ["--archive", lzma], b"(LZMA)"))
+            cases.append(("PPMd entry", ["--archive", ppmd], b"(PPMd)"))
         before = sorted(os.listdir(self.dir))
         for what, args, needle in cases:
             out = self.path("refused.exe")
@@ -194,13 +194,14 @@ class BuildFromFolder(TempDirTest):
         write(self.path("src", "large.txt"), text)
         write(self.path("src", "noise.bin"), os.urandom(34 << 20))
         out = self.path("large")
-        self.built(self.build(out, "--target-os", "posix", "--level", "1"))
-        with zipfile.ZipFile(out) as z:
-            self.assertEqual((zipfile.ZIP_DEFLATED, zipfile.ZIP_STORED),
-                             (z.getinfo("large.txt").compress_type, z.getinfo("noise.bin").compress_type))
-        self.assertEqual(0, run_tool("extract", out, "-d", self.path("large-out"), "--quiet").returncode)
-        self.assertEqual(text, read(self.path("large-out", "large.txt")))
-        self.assertEqual(read(self.path("src", "noise.bin")), read(self.path("large-out", "noise.bin")))
+        for method, packed in (("deflate", zipfile.ZIP_DEFLATED), ("lzma", zipfile.ZIP_LZMA)):
+            self.built(self.build(out, "--target-os", "posix", "--level", "1", "--method", method))
+            with zipfile.ZipFile(out) as z:
+                self.assertEqual((packed, zipfile.ZIP_STORED),
+                                 (z.getinfo("large.txt").compress_type, z.getinfo("noise.bin").compress_type))
+            self.assertEqual(0, run_tool("extract", out, "-d", self.path("large-" + method), "--quiet").returncode)
+            self.assertEqual(text, read(self.path("large-" + method, "large.txt")))
+            self.assertEqual(read(self.path("src", "noise.bin")), read(self.path("large-" + method, "noise.bin")))
         os.remove(self.path("src", "noise.bin"))
         # Cut short while it is being read: refused, naming it, no output.
         refused = 0

@@ -145,14 +145,14 @@ class EncryptedArchives(kvtest.TempDirTest):
                 self.assertFalse(os.path.exists(os.path.join(out, name)))
 
     def test_unknown_method_fails_whatever_the_encryption_and_leaves_nothing(self):
-        # LZMA is no method of the engine: nothing is decoded. An AES entry
+        # PPMd is no method of the engine: nothing is decoded. An AES entry
         # has no CRC to judge by, so it is refused as unsupported.
         cases = [("AES-256", "-mem=AES256", b"error 28048"), ("ZipCrypto", "-mem=ZipCrypto", b"error 28063")]
         for label, switch, error in cases:
             with self.subTest(label):
-                archive = self.seven("lzma-%s.zip" % label, switch, "-mm=LZMA")
+                archive = self.seven("ppmd-%s.zip" % label, switch, "-mm=PPMd")
                 for command in ("extract", "test"):
-                    out = self.path("out-lzma-%s-%s" % (label, command))
+                    out = self.path("out-ppmd-%s-%s" % (label, command))
                     args = [command, archive, "--password", PASSWORD, "--quiet"]
                     if command == "extract":
                         args[2:2] = ["-d", out]
