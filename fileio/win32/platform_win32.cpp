@@ -25,12 +25,20 @@ namespace {
 
 // The OEM code page of the locale: under the manifest's UTF-8 setting
 // GetOEMCP answers 65001 too, which no writer of unflagged names used.
+// The code page a setting of the system's locale names in decimal; 0 when
+// there is none.
+UINT LocaleCodePage(LCTYPE type) {
+  char digits[8];
+  if (!GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, type, digits, sizeof digits)) return 0;
+  UINT cp = 0;
+  for (const char *p = digits; *p >= '0' && *p <= '9' && cp < 100000; ++p) cp = cp * 10 + (UINT)(*p - '0');
+  return cp;
+}
+
 UINT LocaleOemCodePage() {
   static UINT cp;
   if (cp == 0) {
-    char digits[8];
-    if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTCODEPAGE, digits, sizeof digits))
-      cp = (UINT)strtoul(digits, nullptr, 10);
+    cp = LocaleCodePage(LOCALE_IDEFAULTCODEPAGE);
     if (cp == 0 || cp == CP_UTF8) cp = 437;
   }
   return cp;
@@ -116,13 +124,7 @@ int TextFromStored(const char *src, size_t srcLength, int utf8, char *dest, size
 int TextLegacyForm(const char *text, int form, char *out, size_t size) {
   // Only a UTF-8 program spells text otherwise than the legacy code pages.
   if (!text || !out || size == 0 || GetACP() != CP_UTF8) return 0;
-  UINT cp = LocaleOemCodePage();
-  if (form == 0) {
-    char digits[8];
-    cp = GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE, digits, sizeof digits)
-             ? (UINT)strtoul(digits, nullptr, 10)
-             : 0;
-  }
+  UINT cp = form == 0 ? LocaleCodePage(LOCALE_IDEFAULTANSICODEPAGE) : LocaleOemCodePage();
   if (cp == 0 || cp == CP_UTF8) return 0;
   wchar_t wide[PATH_BUF_SIZE];
   int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide, PATH_BUF_SIZE);
