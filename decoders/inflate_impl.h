@@ -59,7 +59,7 @@ struct Method8 {
 // Deflate64: symbol 285 = base 3 with 16 extra bits (3..65,538).
 struct Method9 {
   static MethodState state;
-  static constexpr uint8_t kLiteral = OP64_LITERAL;
+  static constexpr uint8_t kLiteral = OP_LITERAL;
   static constexpr uint8_t kEnd = OP64_END_OF_BLOCK;
   static const uint16_t kLengthBases[LENGTH_SYMBOLS];
   static const uint8_t kLengthExtras[LENGTH_SYMBOLS];
@@ -81,6 +81,21 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
                HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, uint8_t literalOp, uint8_t endOp);
 
 inline uint64_t Mask(unsigned n) { return ((uint64_t)1 << n) - 1; }
+
+// A link to a sub-table, or an invalid code.
+inline bool IsLinkOrInvalid(unsigned op) { return (op & 0xC0) == OP_LINK; }
+
+// The masks of 0..16 extra bits: one load instead of a shift, a decrement
+// and an and per length and distance.
+extern const uint32_t kLowBits[17];
+
+// A table entry as one word: bits in the low byte, the operation above them,
+// the value in the top half (the field order of HuffEntry).
+inline uint32_t EntryWord(const HuffEntry *table, size_t index) {
+  uint32_t w;
+  memcpy(&w, table + index, 4);
+  return w;
+}
 
 inline uint64_t LoadLittle64(const unsigned char *p) {
   uint64_t v;
@@ -281,79 +296,79 @@ struct FastState {
   uint32_t length;
 };
 
-enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_FLUSH = 3, FAST_COPY = 4 };
+enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_COPY = 3 };
 
 // Decodes symbols while at least 16 bytes of the current input piece are
-// left: one top-up per symbol then holds 56 bits or more, enough for up to
-// three literals, or two literals and a length code with its extra bits; a
-// second top-up (at most 7 more bytes) before the distance keeps 32 bits
-// for a distance code (at most 15 bits) and its extra bits (at most 14).
-// Kept out of line and free of calls, so its few live values all stay in
-// registers. historyFull: the entry has filled a window, so the whole window
-// is its history. Returns at a symbol boundary: FAST_MARGIN when the input
-// runs short, FAST_INVALID for an invalid code, FAST_END after an end-of-block
-// code, FAST_FLUSH when a literal filled the window, FAST_COPY with a match
-// (source, length) that reaches the window's end or, before historyFull,
-// before the entry's first byte.
+// left and the window has room for three literals: one top-up per symbol
+// then holds 56 bits or more, enough for up to three literals, or two
+// literals and a length code with its extra bits; a second top-up (at most 7
+// more bytes) before the distance keeps 32 bits for a distance code (at most
+// 15 bits) and its extra bits (at most 14). Kept out of line and free of
+// calls, so its few live values all stay in registers. historyFull: the entry
+// has filled a window, so the whole window is its history. Returns at a
+// symbol boundary: FAST_MARGIN when the input runs short or the window is
+// (nearly) full, FAST_INVALID for an invalid code, FAST_END after an
+// end-of-block code, FAST_COPY with a match (source, length) that reaches the
+// window's end or, before historyFull, before the entry's first byte.
+//
+// The bit count lives in the low byte of bc only: a consumed entry is taken
+// off as a whole word (its bits are its low byte, and the low byte never
+// borrows), which saves taking the bits out of the entry first.
 template <class M>
 #if defined(__GNUC__)
-__attribute__((noinline))
+__attribute__((always_inline))
 #endif
-int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literalTable,
-             const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits, bool historyFull) {
+inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEntry *literalTable,
+                        const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits,
+                        bool historyFull) {
   uint64_t bb = s->bb;
   uint32_t bc = s->bc;
   uint32_t pos = s->pos;
   const unsigned char *in = s->in;
   const unsigned char *const inLimit = s->inEnd - 16;
   const uint64_t literalMask = Mask(literalBits);
+  const uint64_t distanceMask = Mask(distanceBits);
   int status = FAST_MARGIN;
-  while (in <= inLimit) {
-    bb |= LoadLittle64(in) << bc;
-    in += (63 - bc) >> 3;
+  while (in <= inLimit && pos <= WINDOW_SIZE - 3) {
+    bb |= LoadLittle64(in) << (bc & 63);
+    in += 7 - ((bc >> 3) & 7);
     bc |= 56;
-    const HuffEntry *e = &literalTable[bb & literalMask];
-    unsigned op = e->operation;
-    if (op == M::kLiteral) {
-      // Up to three literals per top-up: a root lookup takes at most 17
-      // bits, and 56 - 2 * 17 still covers the third.
-      bb >>= e->bits;
-      bc -= e->bits;
-      window[pos++] = (unsigned char)e->value;
-      if (pos == WINDOW_SIZE) goto flushLiteral;
-      e = &literalTable[bb & literalMask];
-      op = e->operation;
-      if (op == M::kLiteral) {
-        bb >>= e->bits;
-        bc -= e->bits;
-        window[pos++] = (unsigned char)e->value;
-        if (pos == WINDOW_SIZE) goto flushLiteral;
-        e = &literalTable[bb & literalMask];
-        op = e->operation;
-        if (op == M::kLiteral) {
-          bb >>= e->bits;
-          bc -= e->bits;
-          window[pos++] = (unsigned char)e->value;
-          if (pos == WINDOW_SIZE) goto flushLiteral;
+    uint32_t e = EntryWord(literalTable, bb & literalMask);
+    if (e & (OP_LITERAL << 8)) {
+      // Up to three literals per top-up: a root lookup takes at most 16
+      // bits, and 56 - 2 * 16 still covers the third.
+      bb >>= e & 63;
+      bc -= e;
+      window[pos++] = (unsigned char)(e >> 16);
+      e = EntryWord(literalTable, bb & literalMask);
+      if (e & (OP_LITERAL << 8)) {
+        bb >>= e & 63;
+        bc -= e;
+        window[pos++] = (unsigned char)(e >> 16);
+        e = EntryWord(literalTable, bb & literalMask);
+        if (e & (OP_LITERAL << 8)) {
+          bb >>= e & 63;
+          bc -= e;
+          window[pos++] = (unsigned char)(e >> 16);
           continue;
         }
       }
     }
-    while (op > M::kLiteral) {  // a link, or an invalid code
+    unsigned op = (e >> 8) & 0xFF;
+    while (IsLinkOrInvalid(op)) {
       if (op == OP_INVALID) {
         status = FAST_INVALID;
         goto out;
       }
-      bb >>= e->bits;
-      bc -= e->bits;
-      e = &literalTable[e->value + (bb & Mask(op - M::kLiteral))];
-      op = e->operation;
+      bb >>= e & 63;
+      bc -= e;
+      e = EntryWord(literalTable, (e >> 16) + (bb & kLowBits[op - OP_LINK]));
+      op = (e >> 8) & 0xFF;
     }
-    bb >>= e->bits;
-    bc -= e->bits;
-    if (op == M::kLiteral) {
-      window[pos++] = (unsigned char)e->value;
-      if (pos == WINDOW_SIZE) goto flushLiteral;
+    bb >>= e & 63;
+    bc -= e;
+    if (op == OP_LITERAL) {
+      window[pos++] = (unsigned char)(e >> 16);
       continue;
     }
     if (op == M::kEnd) {
@@ -361,35 +376,35 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
       goto out;
     }
     {
-      uint32_t length = e->value + (uint32_t)(bb & Mask(op));
+      uint32_t length = (e >> 16) + ((uint32_t)bb & kLowBits[op]);
       bb >>= op;
       bc -= op;
       // After two literals and a long length code (or Deflate64's 16 extra
       // bits) the distance might not fit any more: top up once more.
-      if (bc < 32) {
-        bb |= LoadLittle64(in) << bc;
-        in += (63 - bc) >> 3;
+      if ((uint8_t)bc < 32) {
+        bb |= LoadLittle64(in) << (bc & 63);
+        in += 7 - ((bc >> 3) & 7);
         bc |= 56;
       }
-      e = &distanceTable[bb & Mask(distanceBits)];
-      op = e->operation;
-      while (op > M::kLiteral) {
+      e = EntryWord(distanceTable, bb & distanceMask);
+      op = (e >> 8) & 0xFF;
+      while (IsLinkOrInvalid(op)) {
         if (op == OP_INVALID) {
           status = FAST_INVALID;
           goto out;
         }
-        bb >>= e->bits;
-        bc -= e->bits;
-        e = &distanceTable[e->value + (bb & Mask(op - M::kLiteral))];
-        op = e->operation;
+        bb >>= e & 63;
+        bc -= e;
+        e = EntryWord(distanceTable, (e >> 16) + (bb & kLowBits[op - OP_LINK]));
+        op = (e >> 8) & 0xFF;
       }
-      bb >>= e->bits;
-      bc -= e->bits;
+      bb >>= e & 63;
+      bc -= e;
       if (op >= M::kEnd) {  // a simple symbol cannot stand in a distance table
         status = FAST_INVALID;
         goto out;
       }
-      const uint32_t distance = e->value + (uint32_t)(bb & Mask(op));
+      const uint32_t distance = (e >> 16) + ((uint32_t)bb & kLowBits[op]);
       bb >>= op;
       bc -= op;
       const uint32_t source = (pos - distance) & 0xFFFF;
@@ -446,17 +461,22 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
         goto out;
       }
     }
-    continue;
-  flushLiteral:
-    status = FAST_FLUSH;
-    goto out;
   }
 out:
   s->bb = bb;
-  s->bc = bc;
+  s->bc = (uint8_t)bc;
   s->pos = pos;
   s->in = in;
   return status;
+}
+
+template <class M>
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literalTable,
+             const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits, bool historyFull) {
+  return FastLoopBody<M>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
 }
 
 // The symbol loop of both methods: the fast loop while the input piece has
@@ -505,9 +525,9 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   };
   // Follows links from a root entry; null for an invalid code or no input.
   auto resolve = [&](const HuffEntry *root, const HuffEntry *e) -> const HuffEntry * {
-    while (e->operation > M::kLiteral) {
+    while (IsLinkOrInvalid(e->operation)) {
       if (e->operation == OP_INVALID) return nullptr;
-      unsigned subBits = e->operation - M::kLiteral;
+      unsigned subBits = e->operation - OP_LINK;
       drop(e->bits);
       if (!ensure(subBits)) return nullptr;
       e = &root[e->value + (fs.bb & Mask(subBits))];
@@ -516,7 +536,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   };
 
   while (!stop) {
-    if (fs.inEnd - fs.in >= 16) {
+    if (fs.inEnd - fs.in >= 16 && fs.pos <= WINDOW_SIZE - 3) {
       int status =
           FastLoop<M>(d->window, &fs, literalTable, distanceTable, literalBits, distanceBits, d->entryFlushed != 0);
       if (status == FAST_INVALID) {
@@ -524,16 +544,16 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
         break;
       }
       if (status == FAST_END) break;
-      if (status == FAST_FLUSH) {
-        FlushWindow(d, WINDOW_SIZE);
-        fs.pos = 0;
-        stop = d->stopped;
-      } else if (status == FAST_COPY) {
+      if (status == FAST_COPY) {
         bool flushed = false;
         fs.pos = CopyMatch(d, d->window, fs.pos, fs.source, fs.length, &flushed);
         if (flushed && d->stopped) stop = true;
+      } else if (fs.pos == WINDOW_SIZE) {  // literals filled the window
+        FlushWindow(d, WINDOW_SIZE);
+        fs.pos = 0;
+        stop = d->stopped;
       }
-      continue;  // FAST_MARGIN: the input piece runs short, one careful symbol
+      continue;  // FAST_MARGIN: the input piece runs short or the window is nearly full: careful symbols
     }
     if (!ensure(literalBits)) {
       result = 1;
