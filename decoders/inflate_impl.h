@@ -308,8 +308,8 @@ enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_COPY = 3 };
 // has filled a window, so the whole window is its history. Returns at a
 // symbol boundary: FAST_MARGIN when the input runs short or the window is
 // (nearly) full, FAST_INVALID for an invalid code, FAST_END after an
-// end-of-block code, FAST_COPY with a match (source, length) that reaches the
-// window's end or, before historyFull, before the entry's first byte.
+// end-of-block code, FAST_COPY with a match (source, length) that the loop's
+// word copy cannot take.
 //
 // The bit count lives in the low byte of bc only: a consumed entry is taken
 // off as a whole word (its bits are its low byte, and the low byte never
@@ -323,13 +323,14 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
                         bool historyFull) {
   uint64_t bb = s->bb;
   uint32_t bc = s->bc;
-  uint32_t pos = s->pos;
+  unsigned char *out = window + s->pos;
+  unsigned char *const outLimit = window + WINDOW_SIZE - 3;
   const unsigned char *in = s->in;
   const unsigned char *const inLimit = s->inEnd - 16;
   const uint64_t literalMask = Mask(literalBits);
   const uint64_t distanceMask = Mask(distanceBits);
   int status = FAST_MARGIN;
-  while (in <= inLimit && pos <= WINDOW_SIZE - 3) {
+  while (in <= inLimit && out <= outLimit) {
     bb |= LoadLittle64(in) << (bc & 63);
     in += 7 - ((bc >> 3) & 7);
     bc |= 56;
@@ -339,17 +340,17 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       // bits, and 56 - 2 * 16 still covers the third.
       bb >>= e & 63;
       bc -= e;
-      window[pos++] = (unsigned char)(e >> 16);
+      *out++ = (unsigned char)(e >> 16);
       e = EntryWord(literalTable, bb & literalMask);
       if (e & (OP_LITERAL << 8)) {
         bb >>= e & 63;
         bc -= e;
-        window[pos++] = (unsigned char)(e >> 16);
+        *out++ = (unsigned char)(e >> 16);
         e = EntryWord(literalTable, bb & literalMask);
         if (e & (OP_LITERAL << 8)) {
           bb >>= e & 63;
           bc -= e;
-          window[pos++] = (unsigned char)(e >> 16);
+          *out++ = (unsigned char)(e >> 16);
           continue;
         }
       }
@@ -368,7 +369,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
     bb >>= e & 63;
     bc -= e;
     if (op == OP_LITERAL) {
-      window[pos++] = (unsigned char)(e >> 16);
+      *out++ = (unsigned char)(e >> 16);
       continue;
     }
     if (op == M::kEnd) {
@@ -407,6 +408,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       const uint32_t distance = (e >> 16) + ((uint32_t)bb & kLowBits[op]);
       bb >>= op;
       bc -= op;
+      uint32_t pos = (uint32_t)(out - window);
       const uint32_t source = (pos - distance) & 0xFFFF;
       if (pos + length <= WINDOW_SIZE - 16 &&
           (distance <= pos ? distance >= 8 || distance == 1 : historyFull && source + length <= WINDOW_SIZE - 16)) {
@@ -415,12 +417,12 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         // nearly a window), so they are put back afterwards. The source is
         // at least 8 bytes behind, or wholly in the previous window's tail
         // ahead (every word is read before it is written).
-        unsigned char *dst = window + pos;
+        unsigned char *dst = out;
         const unsigned char *src = window + source;
         unsigned char *const end = dst + length;
         unsigned char past[16];
         memcpy(past, end, 16);
-        pos += length;
+        out = end;
         if (distance == 1) {
           const uint64_t w = 0x0101010101010101ull * *src;
           do {
@@ -443,29 +445,19 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         memcpy(end, past, 16);
         continue;
       }
-      if (source < pos && pos + length < WINDOW_SIZE) {
-        CopyForward(window + pos, window + source, length);  // the common case: no wrap, no flush
-        pos += length;
-      } else if (historyFull && pos + length < WINDOW_SIZE) {
-        // The source starts in the previous window's tail: copy up to the
-        // window's end, then on from its start.
-        uint32_t first = WINDOW_SIZE - source;
-        if (first > length) first = length;
-        CopyForward(window + pos, window + source, first);
-        CopyForward(window + pos + first, window, length - first);
-        pos += length;
-      } else {
-        s->source = source;
-        s->length = length;
-        status = FAST_COPY;
-        goto out;
-      }
+      // The rest (a distance under 8, a match that wraps or meets the
+      // window's end) is rare: the caller's copy takes it, which keeps the
+      // loop small enough for its values to stay in registers.
+      s->source = source;
+      s->length = length;
+      status = FAST_COPY;
+      goto out;
     }
   }
 out:
   s->bb = bb;
   s->bc = (uint8_t)bc;
-  s->pos = pos;
+  s->pos = (uint32_t)(out - window);
   s->in = in;
   return status;
 }
