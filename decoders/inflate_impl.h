@@ -328,7 +328,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
   const unsigned char *in = s->in;
   const unsigned char *const inLimit = s->inEnd - 16;
   const uint64_t literalMask = Mask(literalBits);
-  const uint64_t distanceMask = Mask(distanceBits);
+  const uint32_t distanceMask = (uint32_t)Mask(distanceBits);
   int status = FAST_MARGIN;
   while (in <= inLimit && out <= outLimit) {
     bb |= LoadLittle64(in) << (bc & 63);
@@ -355,23 +355,28 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         }
       }
     }
-    unsigned op = (e >> 8) & 0xFF;
-    while (IsLinkOrInvalid(op)) {
-      if (op == OP_INVALID) {
-        status = FAST_INVALID;
-        goto out;
+    if (e & (0xE0 << 8)) {  // not a length or the end: a link, or an invalid code
+      unsigned op = (e >> 8) & 0xFF;
+      while (IsLinkOrInvalid(op)) {
+        if (op == OP_INVALID) {
+          status = FAST_INVALID;
+          goto out;
+        }
+        bb >>= e & 63;
+        bc -= e;
+        e = EntryWord(literalTable, (e >> 16) + (bb & kLowBits[op - OP_LINK]));
+        op = (e >> 8) & 0xFF;
       }
-      bb >>= e & 63;
-      bc -= e;
-      e = EntryWord(literalTable, (e >> 16) + (bb & kLowBits[op - OP_LINK]));
-      op = (e >> 8) & 0xFF;
+      if (op == OP_LITERAL) {
+        bb >>= e & 63;
+        bc -= e;
+        *out++ = (unsigned char)(e >> 16);
+        continue;
+      }
     }
+    unsigned op = (e >> 8) & 0xFF;
     bb >>= e & 63;
     bc -= e;
-    if (op == OP_LITERAL) {
-      *out++ = (unsigned char)(e >> 16);
-      continue;
-    }
     if (op == M::kEnd) {
       status = FAST_END;
       goto out;
@@ -387,7 +392,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         in += 7 - ((bc >> 3) & 7);
         bc |= 56;
       }
-      e = EntryWord(distanceTable, bb & distanceMask);
+      e = EntryWord(distanceTable, (uint32_t)bb & distanceMask);
       op = (e >> 8) & 0xFF;
       while (IsLinkOrInvalid(op)) {
         if (op == OP_INVALID) {
