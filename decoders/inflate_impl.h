@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "crypto/cpu_dispatch.h"
 #include "inflate.h"
 
 namespace inflate_detail {
@@ -476,6 +477,20 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
   return FastLoopBody<M>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
 }
 
+// The same loop with shifts by a register that need no count register and
+// leave the flags alone: fewer instructions per symbol. Left out where the
+// build optimises for size (the Windows stub).
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__OPTIMIZE_SIZE__)
+#define KV_INFLATE_BMI2 1
+template <class M>
+__attribute__((noinline, target("bmi,bmi2"))) int FastLoopBmi2(unsigned char *const window, FastState *s,
+                                                              const HuffEntry *literalTable,
+                                                              const HuffEntry *distanceTable, unsigned literalBits,
+                                                              unsigned distanceBits, bool historyFull) {
+  return FastLoopBody<M>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
+}
+#endif
+
 // The symbol loop of both methods: the fast loop while the input piece has
 // room, one careful symbol at a time near its end and at the end of input.
 // Only a flush can stop the run, so the stop is looked at after each one,
@@ -501,6 +516,11 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   fs.inEnd = br.end;
   bool stop = d->stopped;
   int result = 0;
+  int (*fast)(unsigned char *, FastState *, const HuffEntry *, const HuffEntry *, unsigned, unsigned, bool) =
+      &FastLoop<M>;
+#ifdef KV_INFLATE_BMI2
+  if (CpuFeatures() & CPU_BMI2) fast = &FastLoopBmi2<M>;
+#endif
 
   // The careful top-up: through refill at the end of a piece.
   auto ensure = [&](uint32_t need) -> bool {
@@ -534,8 +554,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
 
   while (!stop) {
     if (fs.inEnd - fs.in >= 16 && fs.pos <= WINDOW_SIZE - 3) {
-      int status =
-          FastLoop<M>(d->window, &fs, literalTable, distanceTable, literalBits, distanceBits, d->entryFlushed != 0);
+      int status = fast(d->window, &fs, literalTable, distanceTable, literalBits, distanceBits, d->entryFlushed != 0);
       if (status == FAST_INVALID) {
         result = 1;
         break;
