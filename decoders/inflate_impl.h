@@ -298,11 +298,14 @@ struct FastState {
 };
 
 enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_COPY = 3 };
+// The most literals one round of the fast loop writes.
+constexpr uint32_t FAST_LITERALS = 6;
 
 // Decodes symbols while at least 16 bytes of the current input piece are
-// left and the window has room for three literals: one top-up per symbol
-// then holds 56 bits or more, enough for up to three literals, or two
-// literals and a length code with its extra bits; a second top-up (at most 7
+// left and the window has room for FAST_LITERALS literals: one top-up per
+// symbol then holds 56 bits or more, enough for up to three literals (six
+// with a root of 9 bits), or two literals and a length code with its extra
+// bits; a second top-up (at most 7
 // more bytes) before the distance keeps 32 bits for a distance code (at most
 // 15 bits) and its extra bits (at most 14). Kept out of line and free of
 // calls, so its few live values all stay in registers. historyFull: the entry
@@ -325,10 +328,11 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
   uint64_t bb = s->bb;
   uint32_t bc = s->bc;
   unsigned char *out = window + s->pos;
-  unsigned char *const outLimit = window + WINDOW_SIZE - 3;
+  unsigned char *const outLimit = window + WINDOW_SIZE - FAST_LITERALS;
   const unsigned char *in = s->in;
   const unsigned char *const inLimit = s->inEnd - 16;
   const uint64_t literalMask = Mask(literalBits);
+  const bool sixLiterals = literalBits <= 9;
   const uint32_t distanceMask = (uint32_t)Mask(distanceBits);
   int status = FAST_MARGIN;
   while (in <= inLimit && out <= outLimit) {
@@ -337,8 +341,8 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
     bc |= 56;
     uint32_t e = EntryWord(literalTable, bb & literalMask);
     if (e & (OP_LITERAL << 8)) {
-      // Up to three literals per top-up: a root lookup takes at most 16
-      // bits, and 56 - 2 * 16 still covers the third.
+      // Up to three literals per top-up: a root literal takes at most 15
+      // bits, and 56 - 2 * 15 still covers the third.
       bb >>= e & 63;
       bc -= e;
       *out++ = (unsigned char)(e >> 16);
@@ -349,6 +353,25 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         *out++ = (unsigned char)(e >> 16);
         e = EntryWord(literalTable, bb & literalMask);
         if (e & (OP_LITERAL << 8)) {
+          bb >>= e & 63;
+          bc -= e;
+          *out++ = (unsigned char)(e >> 16);
+          if (!sixLiterals) continue;
+          // A root of at most 9 bits: six literals fit the 56 bits. A
+          // length after the third literal might not: the next round looks
+          // it up again after its top-up.
+          e = EntryWord(literalTable, bb & literalMask);
+          if (!(e & (OP_LITERAL << 8))) continue;
+          bb >>= e & 63;
+          bc -= e;
+          *out++ = (unsigned char)(e >> 16);
+          e = EntryWord(literalTable, bb & literalMask);
+          if (!(e & (OP_LITERAL << 8))) continue;
+          bb >>= e & 63;
+          bc -= e;
+          *out++ = (unsigned char)(e >> 16);
+          e = EntryWord(literalTable, bb & literalMask);
+          if (!(e & (OP_LITERAL << 8))) continue;
           bb >>= e & 63;
           bc -= e;
           *out++ = (unsigned char)(e >> 16);
@@ -553,7 +576,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   };
 
   while (!stop) {
-    if (fs.inEnd - fs.in >= 16 && fs.pos <= WINDOW_SIZE - 3) {
+    if (fs.inEnd - fs.in >= 16 && fs.pos <= WINDOW_SIZE - FAST_LITERALS) {
       int status = fast(d->window, &fs, literalTable, distanceTable, literalBits, distanceBits, d->entryFlushed != 0);
       if (status == FAST_INVALID) {
         result = 1;
