@@ -318,7 +318,7 @@ constexpr uint32_t FAST_LITERALS = 6;
 // The bit count lives in the low byte of bc only: a consumed entry is taken
 // off as a whole word (its bits are its low byte, and the low byte never
 // borrows), which saves taking the bits out of the entry first.
-template <class M>
+template <class M, bool kBmi2>
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
@@ -332,26 +332,40 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
   const unsigned char *in = s->in;
   const unsigned char *const inLimit = s->inEnd - 16;
   const uint64_t literalMask = Mask(literalBits);
+  const uint64_t literalSkip = ~literalMask;
   const bool sixLiterals = literalBits <= 9;
+  // bb & literalMask: with BMI1 one instruction that keeps bb (the compiler
+  // would copy bb and then mask the copy).
+  auto literalIndex = [&](uint64_t bits) -> uint64_t {
+#if defined(__GNUC__) && defined(__x86_64__)
+    if (kBmi2) {
+      uint64_t index;
+      __asm__("andn %1, %2, %0" : "=r"(index) : "r"(bits), "r"(literalSkip));
+      return index;
+    }
+#endif
+    (void)literalSkip;
+    return bits & literalMask;
+  };
   const uint32_t distanceMask = (uint32_t)Mask(distanceBits);
   int status = FAST_MARGIN;
   while (in <= inLimit && out <= outLimit) {
     bb |= LoadLittle64(in) << (bc & 63);
     in += 7 - ((bc >> 3) & 7);
     bc |= 56;
-    uint32_t e = EntryWord(literalTable, bb & literalMask);
+    uint32_t e = EntryWord(literalTable, literalIndex(bb));
     if (e & (OP_LITERAL << 8)) {
       // Up to three literals per top-up: a root literal takes at most 15
       // bits, and 56 - 2 * 15 still covers the third.
       bb >>= e & 63;
       bc -= e;
       *out++ = (unsigned char)(e >> 16);
-      e = EntryWord(literalTable, bb & literalMask);
+      e = EntryWord(literalTable, literalIndex(bb));
       if (e & (OP_LITERAL << 8)) {
         bb >>= e & 63;
         bc -= e;
         *out++ = (unsigned char)(e >> 16);
-        e = EntryWord(literalTable, bb & literalMask);
+        e = EntryWord(literalTable, literalIndex(bb));
         if (e & (OP_LITERAL << 8)) {
           bb >>= e & 63;
           bc -= e;
@@ -360,17 +374,17 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
           // A root of at most 9 bits: six literals fit the 56 bits. A
           // length after the third literal might not: the next round looks
           // it up again after its top-up.
-          e = EntryWord(literalTable, bb & literalMask);
+          e = EntryWord(literalTable, literalIndex(bb));
           if (!(e & (OP_LITERAL << 8))) continue;
           bb >>= e & 63;
           bc -= e;
           *out++ = (unsigned char)(e >> 16);
-          e = EntryWord(literalTable, bb & literalMask);
+          e = EntryWord(literalTable, literalIndex(bb));
           if (!(e & (OP_LITERAL << 8))) continue;
           bb >>= e & 63;
           bc -= e;
           *out++ = (unsigned char)(e >> 16);
-          e = EntryWord(literalTable, bb & literalMask);
+          e = EntryWord(literalTable, literalIndex(bb));
           if (!(e & (OP_LITERAL << 8))) continue;
           bb >>= e & 63;
           bc -= e;
@@ -497,7 +511,7 @@ __attribute__((noinline))
 #endif
 int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literalTable,
              const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits, bool historyFull) {
-  return FastLoopBody<M>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
+  return FastLoopBody<M, false>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
 }
 
 // The same loop with shifts by a register that need no count register and
@@ -510,7 +524,7 @@ __attribute__((noinline, target("bmi,bmi2"))) int FastLoopBmi2(unsigned char *co
                                                               const HuffEntry *literalTable,
                                                               const HuffEntry *distanceTable, unsigned literalBits,
                                                               unsigned distanceBits, bool historyFull) {
-  return FastLoopBody<M>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
+  return FastLoopBody<M, true>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
 }
 #endif
 
