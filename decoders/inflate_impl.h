@@ -86,6 +86,8 @@ inline uint64_t Mask(unsigned n) { return ((uint64_t)1 << n) - 1; }
 // A link to a sub-table, or an invalid code.
 inline bool IsLinkOrInvalid(unsigned op) { return (op & 0xC0) == OP_LINK; }
 
+inline bool EntryIsLinkOrInvalid(uint32_t word) { return (word & 0xC000) == (OP_LINK << 8); }
+
 // The masks of 0..16 extra bits: one load instead of a shift, a decrement
 // and an and per length and distance.
 extern const uint32_t kLowBits[17];
@@ -394,18 +396,17 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       }
     }
     if (e & (0xE0 << 8)) {  // not a length or the end: a link, or an invalid code
-      unsigned op = (e >> 8) & 0xFF;
-      while (IsLinkOrInvalid(op)) {
-        if (op == OP_INVALID) {
+      while (EntryIsLinkOrInvalid(e)) {
+        const unsigned link = (e >> 8) & 0xFF;
+        if (link == OP_INVALID) {
           status = FAST_INVALID;
           goto out;
         }
         bb >>= e & 63;
         bc -= e;
-        e = EntryWord(literalTable, (e >> 16) + (bb & kLowBits[op - OP_LINK]));
-        op = (e >> 8) & 0xFF;
+        e = EntryWord(literalTable, (e >> 16) + (bb & kLowBits[link - OP_LINK]));
       }
-      if (op == OP_LITERAL) {
+      if (e & (OP_LITERAL << 8)) {
         bb >>= e & 63;
         bc -= e;
         *out++ = (unsigned char)(e >> 16);
@@ -431,17 +432,17 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         bc |= 56;
       }
       e = EntryWord(distanceTable, (uint32_t)bb & distanceMask);
-      op = (e >> 8) & 0xFF;
-      while (IsLinkOrInvalid(op)) {
-        if (op == OP_INVALID) {
+      while (EntryIsLinkOrInvalid(e)) {
+        const unsigned link = (e >> 8) & 0xFF;
+        if (link == OP_INVALID) {
           status = FAST_INVALID;
           goto out;
         }
         bb >>= e & 63;
         bc -= e;
-        e = EntryWord(distanceTable, (e >> 16) + (bb & kLowBits[op - OP_LINK]));
-        op = (e >> 8) & 0xFF;
+        e = EntryWord(distanceTable, (e >> 16) + (bb & kLowBits[link - OP_LINK]));
       }
+      op = (e >> 8) & 0xFF;
       bb >>= e & 63;
       bc -= e;
       if (op >= M::kEnd) {  // a simple symbol cannot stand in a distance table
