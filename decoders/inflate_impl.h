@@ -432,23 +432,25 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         bc |= 56;
       }
       e = EntryWord(distanceTable, (uint32_t)bb & distanceMask);
-      while (EntryIsLinkOrInvalid(e)) {
-        const unsigned link = (e >> 8) & 0xFF;
-        if (link == OP_INVALID) {
+      if (e & (0xE0 << 8)) {  // not a distance (a distance table has no literal or end code)
+        while (EntryIsLinkOrInvalid(e)) {
+          const unsigned link = (e >> 8) & 0xFF;
+          if (link == OP_INVALID) {
+            status = FAST_INVALID;
+            goto out;
+          }
+          bb >>= e & 63;
+          bc -= e;
+          e = EntryWord(distanceTable, (e >> 16) + (bb & kLowBits[link - OP_LINK]));
+        }
+        if (((e >> 8) & 0xFF) >= M::kEnd) {  // a simple symbol cannot stand in a distance table
           status = FAST_INVALID;
           goto out;
         }
-        bb >>= e & 63;
-        bc -= e;
-        e = EntryWord(distanceTable, (e >> 16) + (bb & kLowBits[link - OP_LINK]));
       }
       op = (e >> 8) & 0xFF;
       bb >>= e & 63;
       bc -= e;
-      if (op >= M::kEnd) {  // a simple symbol cannot stand in a distance table
-        status = FAST_INVALID;
-        goto out;
-      }
       const uint32_t distance = (e >> 16) + ((uint32_t)bb & kLowBits[op]);
       bb >>= op;
       bc -= op;
