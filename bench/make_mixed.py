@@ -40,15 +40,11 @@ def binaries():
     return (d for d in walk(["/usr/lib", "/usr/bin"]) if d[:4] == b"\x7fELF")
 
 
-def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("out")
-    ap.add_argument("--mb", type=int, default=100)
-    ap.add_argument("--kind", choices=("mixed", "text", "binary"), default="mixed")
-    args = ap.parse_args()
-    sources = {"mixed": [texts(), binaries()], "text": [texts()], "binary": [binaries()]}[args.kind]
-    left = args.mb << 20
-    with open(args.out, "wb") as out:
+def write(path, size, kind="mixed"):
+    """size bytes of the kind into path."""
+    sources = {"mixed": [texts(), binaries()], "text": [texts()], "binary": [binaries()]}[kind]
+    left = size
+    with open(path, "wb") as out:
         # Alternate by bytes, not by files: the next piece comes from whichever
         # kind has given less so far, so both halves are about equal.
         given = [0] * len(sources)
@@ -63,7 +59,16 @@ def main():
             given[turn] += len(data)
             left -= len(data)
     if left:
-        raise SystemExit("make_mixed: only %d bytes found" % ((args.mb << 20) - left))
+        raise SystemExit("make_mixed: only %d bytes found" % (size - left))
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("out")
+    ap.add_argument("--mb", type=int, default=100)
+    ap.add_argument("--kind", choices=("mixed", "text", "binary"), default="mixed")
+    args = ap.parse_args()
+    write(args.out, args.mb << 20, args.kind)
 
 
 if __name__ == "__main__":

@@ -23,10 +23,7 @@ uint32_t Detect() {
   if (!sse41) return 0;
   if (c & (1u << 1)) features |= CPU_CLMUL;
   if (c & (1u << 25)) features |= CPU_AES;
-  if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
-    if (ssse3 && (b & (1u << 29))) features |= CPU_SHA;
-    if ((b & (1u << 3)) && (b & (1u << 8))) features |= CPU_BMI2;  // with BMI1
-  }
+  if (ssse3 && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 29))) features |= CPU_SHA;
 #endif
   return features;
 }

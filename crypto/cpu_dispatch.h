@@ -9,7 +9,6 @@
 constexpr uint32_t CPU_CLMUL = 1u;  // carry-less multiply with SSE4.1 (CRC-32 folding)
 constexpr uint32_t CPU_AES = 2u;    // AES round instructions with SSE4.1
 constexpr uint32_t CPU_SHA = 4u;    // SHA-1 instructions with SSSE3 and SSE4.1
-constexpr uint32_t CPU_BMI2 = 8u;   // shifts by a register without the flags (Deflate decoding)
 
 // The paths in use: the detected features, none when forced portable.
 uint32_t CpuFeatures();

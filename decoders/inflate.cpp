@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fileio/platform.h"
 #include "inflate_impl.h"
 
 namespace inflate_detail {
@@ -31,6 +32,19 @@ static constexpr HuffEntry InvalidEntry() {
   return e;
 }
 const HuffEntry kEmptyTable[1] = {InvalidEntry()};
+
+#ifdef KV_INFLATE_BMI2
+bool InflateFastShifts() {
+  static int decided = -1;  // one thread: a plain static is enough
+  if (decided < 0) {
+    char value[16];
+    SysGetEnv("KVSFX_CPU", value, sizeof value);
+    decided = TextCompareNoCase(value, "portable") != 0 && __builtin_cpu_supports("bmi") &&
+              __builtin_cpu_supports("bmi2");
+  }
+  return decided != 0;
+}
+#endif
 
 int NextPieceByte(BitReader &br) {
   DecodeIo *io = br.decoder->io;

@@ -8,7 +8,6 @@
 
 #include <cstring>
 
-#include "crypto/cpu_dispatch.h"
 #include "inflate.h"
 
 namespace inflate_detail {
@@ -522,6 +521,10 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
 // build optimises for size (the Windows stub).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__OPTIMIZE_SIZE__)
 #define KV_INFLATE_BMI2 1
+// Whether the processor has BMI1 and BMI2, unless KVSFX_CPU=portable asks for
+// the portable paths; decided once per process.
+bool InflateFastShifts();
+
 template <class M>
 __attribute__((noinline, target("bmi,bmi2"))) int FastLoopBmi2(unsigned char *const window, FastState *s,
                                                               const HuffEntry *literalTable,
@@ -559,7 +562,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   int (*fast)(unsigned char *, FastState *, const HuffEntry *, const HuffEntry *, unsigned, unsigned, bool) =
       &FastLoop<M>;
 #ifdef KV_INFLATE_BMI2
-  if (CpuFeatures() & CPU_BMI2) fast = &FastLoopBmi2<M>;
+  if (InflateFastShifts()) fast = &FastLoopBmi2<M>;
 #endif
 
   // The careful top-up: through refill at the end of a piece.
