@@ -14,7 +14,7 @@ The corpus is copied at run time from real files of this machine (/usr/share,
 /usr/lib) into --work, and kept there with its archives for the next run
 (--fresh makes them again).
 
-Usage: bench/bench_table.py [--mb 240] [--runs 3] [--work DIR] [--fresh] [--no-callgrind]
+Usage: bench/bench_table.py [--mb 240] [--runs 3] [--work DIR] [--fresh] [--no-callgrind] [--decoders-only]
 """
 import argparse
 import os
@@ -254,6 +254,7 @@ def main():
     ap.add_argument("--work", default="/tmp/kvsfx-bench")
     ap.add_argument("--fresh", action="store_true")
     ap.add_argument("--no-callgrind", action="store_true")
+    ap.add_argument("--decoders-only", action="store_true", help="only the table beside igzip and libdeflate-gunzip")
     args = ap.parse_args()
     if not os.path.exists(KVSFX):
         sys.exit("bench: %s not built" % KVSFX)
@@ -261,47 +262,48 @@ def main():
         if not shutil.which(tool):
             sys.exit("bench: %s is needed to make the archives (scripts/setup.sh installs it)" % tool)
     work = os.path.abspath(args.work)
-    corpus, count, size = prepare(work, args.mb, args.fresh)
-    a = lambda name: os.path.join(work, name)  # noqa: E731
-    rows = [
-        ("AES-256 archive of many files, test", test_commands(a("aes.zip"), PASSWORD), None, ">= 1.5"),
-        ("Traditional cipher, test", test_commands(a("zipcrypto.zip"), PASSWORD), None, ">= 1.5"),
-        ("Deflate, test, whole corpus", test_commands(a("deflate.zip")), None, ">= 1.5"),
-        ("Deflate, test, one 100 MiB file", test_commands(a("big.zip")), None, ">= 1.5"),
-        ("Deflate, test, %d small files" % SMALL_FILES, test_commands(a("small.zip")), None, ">= 1.5"),
-        ("Deflate, extraction to a RAM disk", None, "deflate.zip", ">= 1.4"),
-        ("Deflate64, test", test_commands(a("deflate64.zip")), None, ">= 1.5"),
-        ("Stored, test", test_commands(a("stored.zip")), None, ">= 2.0"),
-    ]
-    print("corpus: %d files, %.1f MB (from /usr/share, /usr/lib); best of %d wall-clock runs; %d CPUs" %
-          (count, size / 1e6, args.runs, os.cpu_count() or 0))
-    print()
-    peers = ("unzip", "7zz", "bsdtar")
-    print("| Work | kvsfx | " + " | ".join(peers) + " | ratio | goal |")
-    print("|---|---|" + "---|" * len(peers) + "---|---|")
-    ram, mounted = None, False
-    try:
-        for label, commands, extract_from, goal in rows:
-            log("measuring: " + label)
-            if extract_from:
-                if ram is None:
-                    ram, mounted = ram_disk(work)
-                commands = extract_commands(a(extract_from), os.path.join(ram, "out"))
-                times = {n: best_time(c, args.runs, os.path.join(ram, "out")) for n, c in commands.items()}
-            else:
-                times = {n: best_time(c, args.runs) for n, c in commands.items()}
-            k = times["kvsfx"]
-            peer_times = [times[p] for p in peers if times[p] is not None]
-            ratio = "%.2f" % (min(peer_times) / k) if k and peer_times else "-"
-            cell = lambda t: "%.2f s" % t if t is not None else "n/a"  # noqa: E731
-            print("| %s | %s | %s | %s | %s |" % (label, cell(k), " | ".join(cell(times[p]) for p in peers), ratio,
-                                                  goal), flush=True)
-    finally:
-        if ram and mounted:
-            subprocess.run(["umount", ram])
-        elif ram:
-            shutil.rmtree(ram, ignore_errors=True)
-    print()
+    if not args.decoders_only:
+        corpus, count, size = prepare(work, args.mb, args.fresh)
+        a = lambda name: os.path.join(work, name)  # noqa: E731
+        rows = [
+            ("AES-256 archive of many files, test", test_commands(a("aes.zip"), PASSWORD), None, ">= 1.5"),
+            ("Traditional cipher, test", test_commands(a("zipcrypto.zip"), PASSWORD), None, ">= 1.5"),
+            ("Deflate, test, whole corpus", test_commands(a("deflate.zip")), None, ">= 1.5"),
+            ("Deflate, test, one 100 MiB file", test_commands(a("big.zip")), None, ">= 1.5"),
+            ("Deflate, test, %d small files" % SMALL_FILES, test_commands(a("small.zip")), None, ">= 1.5"),
+            ("Deflate, extraction to a RAM disk", None, "deflate.zip", ">= 1.4"),
+            ("Deflate64, test", test_commands(a("deflate64.zip")), None, ">= 1.5"),
+            ("Stored, test", test_commands(a("stored.zip")), None, ">= 2.0"),
+        ]
+        print("corpus: %d files, %.1f MB (from /usr/share, /usr/lib); best of %d wall-clock runs; %d CPUs" %
+              (count, size / 1e6, args.runs, os.cpu_count() or 0))
+        print()
+        peers = ("unzip", "7zz", "bsdtar")
+        print("| Work | kvsfx | " + " | ".join(peers) + " | ratio | goal |")
+        print("|---|---|" + "---|" * len(peers) + "---|---|")
+        ram, mounted = None, False
+        try:
+            for label, commands, extract_from, goal in rows:
+                log("measuring: " + label)
+                if extract_from:
+                    if ram is None:
+                        ram, mounted = ram_disk(work)
+                    commands = extract_commands(a(extract_from), os.path.join(ram, "out"))
+                    times = {n: best_time(c, args.runs, os.path.join(ram, "out")) for n, c in commands.items()}
+                else:
+                    times = {n: best_time(c, args.runs) for n, c in commands.items()}
+                k = times["kvsfx"]
+                peer_times = [times[p] for p in peers if times[p] is not None]
+                ratio = "%.2f" % (min(peer_times) / k) if k and peer_times else "-"
+                cell = lambda t: "%.2f s" % t if t is not None else "n/a"  # noqa: E731
+                print("| %s | %s | %s | %s | %s |" % (label, cell(k), " | ".join(cell(times[p]) for p in peers), ratio,
+                                                      goal), flush=True)
+        finally:
+            if ram and mounted:
+                subprocess.run(["umount", ram])
+            elif ram:
+                shutil.rmtree(ram, ignore_errors=True)
+        print()
     decoder = prepare_decoder_files(work)
     d = lambda name: os.path.join(decoder, name)  # noqa: E731
     fast_peers = ("igzip", "libdeflate-gunzip")
@@ -326,7 +328,8 @@ def main():
     print()
     if not args.no_callgrind:
         log("measuring: callgrind")
-        files = [("one %d MiB `zip -6` file of the corpus" % (BIG_FILE >> 20), "big.zip", "")]
+        files = [] if args.decoders_only else [("one %d MiB `zip -6` file of the corpus" % (BIG_FILE >> 20),
+                                                "big.zip", "")]
         for kind in DECODER_FILES:
             goal = " (goal <= 10)" if kind == "mixed" else ""
             files.append(("the %s file" % kind, os.path.join("decoder", kind + ".zip"), goal))
