@@ -348,7 +348,8 @@ def main():
         print("Windows stub: %d bytes (goal <= 112,640)" % os.path.getsize(stub))
     else:
         print("Windows stub: not built")
-    print("n/a: the program is missing or failed on that archive (bsdtar reads no Deflate64).")
+    print("n/a: the program is missing or failed on that archive%s." %
+          ("" if args.decoders_only else " (bsdtar reads no Deflate64)"))
 
 
 if __name__ == "__main__":
