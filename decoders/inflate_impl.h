@@ -17,7 +17,7 @@ constexpr unsigned DISTANCE_SYMBOLS = 32;  // 0..31, codes 30 and 31 included
 constexpr unsigned MAX_LITERAL_LENGTHS = 286;
 constexpr unsigned FIXED_LITERAL_BITS = 7;
 constexpr unsigned FIXED_DISTANCE_BITS = 5;
-constexpr unsigned DYNAMIC_LITERAL_BITS = 9;
+constexpr unsigned DYNAMIC_LITERAL_BITS = 11;
 constexpr unsigned DYNAMIC_DISTANCE_BITS = 6;
 constexpr unsigned CODE_LENGTH_BITS = 7;
 
@@ -334,6 +334,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
   const unsigned char *const inLimit = s->inEnd - 16;
   const uint64_t literalMask = Mask(literalBits);
   const uint64_t literalSkip = ~literalMask;
+  const bool fiveLiterals = literalBits <= 11;
   const bool sixLiterals = literalBits <= 9;
   // bb & literalMask: with BMI1 one instruction that keeps bb (the compiler
   // would copy bb and then mask the copy).
@@ -371,20 +372,21 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
           bb >>= e & 63;
           bc -= e;
           *out++ = (unsigned char)(e >> 16);
+          if (!fiveLiterals) continue;
+          // A root of at most 11 bits: five literals fit the 56 bits (six
+          // with 9 bits). A length after the third literal might not: the
+          // next round looks it up again after its top-up.
+          e = EntryWord(literalTable, literalIndex(bb));
+          if (!(e & (OP_LITERAL << 8))) continue;
+          bb >>= e & 63;
+          bc -= e;
+          *out++ = (unsigned char)(e >> 16);
+          e = EntryWord(literalTable, literalIndex(bb));
+          if (!(e & (OP_LITERAL << 8))) continue;
+          bb >>= e & 63;
+          bc -= e;
+          *out++ = (unsigned char)(e >> 16);
           if (!sixLiterals) continue;
-          // A root of at most 9 bits: six literals fit the 56 bits. A
-          // length after the third literal might not: the next round looks
-          // it up again after its top-up.
-          e = EntryWord(literalTable, literalIndex(bb));
-          if (!(e & (OP_LITERAL << 8))) continue;
-          bb >>= e & 63;
-          bc -= e;
-          *out++ = (unsigned char)(e >> 16);
-          e = EntryWord(literalTable, literalIndex(bb));
-          if (!(e & (OP_LITERAL << 8))) continue;
-          bb >>= e & 63;
-          bc -= e;
-          *out++ = (unsigned char)(e >> 16);
           e = EntryWord(literalTable, literalIndex(bb));
           if (!(e & (OP_LITERAL << 8))) continue;
           bb >>= e & 63;
