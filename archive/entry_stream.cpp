@@ -215,5 +215,10 @@ int StoredFlush(EntrySink *sink, const unsigned char *data, uint32_t count) {
 
 void DecodeOutcome(ArchiveContext *archive, uint32_t method, DecodeResult result) {
   if (archive->errorCode != 0 || method == METHOD_STORED) return;
-  if (result == DECODE_BAD_DATA || result == DECODE_NO_MEMORY) archive->errorCode = ERR_INVALID_DATA;
+  // LZMA's dictionary is the one allocation sized by the entry: not getting
+  // it says nothing of the data.
+  if (result == DECODE_NO_MEMORY && method == METHOD_LZMA)
+    archive->errorCode = ERR_NO_MEMORY;
+  else if (result == DECODE_BAD_DATA || result == DECODE_NO_MEMORY)
+    archive->errorCode = ERR_INVALID_DATA;
 }

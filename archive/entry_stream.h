@@ -103,8 +103,10 @@ int WindowFlush(EntrySink *sink, const unsigned char *data, uint32_t count);
 // is recorded, else 0.
 int StoredFlush(EntrySink *sink, const unsigned char *data, uint32_t count);
 // Turns a decoder's result for an entry of the given method into the
-// archive's error code (kept when one is recorded already): a Deflate stream
-// that is damaged, truncated or too big for memory is invalid data; stored
+// archive's error code (kept when one is recorded already): a Deflate or
+// LZMA stream that is damaged or truncated is invalid data, and so is a
+// Deflate stream too big for memory; an LZMA dictionary that cannot be had
+// is ERR_NO_MEMORY; stored
 // data that ends early is left to the CRC check (a read error was recorded
 // when it happened).
 void DecodeOutcome(ArchiveContext *archive, uint32_t method, DecodeResult result);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../decoders/lzma.h"
 #include "../decoders/stored.h"
 #include "../fileio/output_file.h"
 #include "../fileio/path.h"
@@ -304,7 +305,7 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     archive.encryptionKind = ENCRYPTION_NONE;
   }
 
-  DecodeData(entry->method);
+  DecodeData(entry->method, entry->flags);
   EntryAuthCheck(stream);
   // A streamed entry's header check lets a wrong password through now and
   // then; the data it decrypts then fails to decode: still a wrong password.
@@ -312,7 +313,7 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     archive.errorCode = ERR_WRONG_PASSWORD;
   if (archive.errorCode != 0) return;  // the loop removes the temporary file
   bool decoded = entry->method == METHOD_STORED || entry->method == METHOD_DEFLATE ||
-                 entry->method == METHOD_DEFLATE64;
+                 entry->method == METHOD_DEFLATE64 || entry->method == METHOD_LZMA;
   // AES: the authentication code has already vouched for the data.
   bool crcDiffers = (progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32 &&
                     !IsAesKind(archive.encryptionKind);
@@ -350,7 +351,7 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
 }
 
 // The one place where an entry's method chooses its decoder.
-void ZipArchiveJob::DecodeData(uint32_t method) {
+void ZipArchiveJob::DecodeData(uint32_t method, uint32_t flags) {
   EntryIo io;
   io.sink = {&archive, &progress, &callbacks, 0};
   io.stream = stream;
@@ -370,6 +371,11 @@ void ZipArchiveJob::DecodeData(uint32_t method) {
       result = InflateDecode(&decoder, &decodeIo, (int)method);
       // Bytes read ahead but not used stay the entry's: the authentication
       // check after an AES entry reads on from there.
+      StreamGiveBack(stream, decodeIo.avail);
+      break;
+    case METHOD_LZMA:
+      // Flag bit 1: the stream carries an end marker.
+      result = LzmaDecode(&decodeIo, progress.uncompressedSize, (flags & FLAG_METHOD_VARIANT) != 0);
       StreamGiveBack(stream, decodeIo.avail);
       break;
     case METHOD_SHRINK:

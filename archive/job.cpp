@@ -216,7 +216,12 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
       if (!SwitchToVolume(this, entry->diskStart)) break;
     }
     if (BuildOutputPath(entry->name, outputPath, sizeof outputPath) < 0) {
-      SetError(ERR_FILE_ACCESS);  // too long for a path: a cut one could name another file
+      // Too long for a path: a cut one could name another file. The entry is
+      // announced first, so that the message can name it.
+      StrCopy(shownName, "\\", sizeof shownName);
+      StrAppend(shownName, entry->name, sizeof shownName);
+      if (callbacks.onEntryStart.fn) callbacks.onEntryStart.fn(callbacks.onEntryStart.user, shownName, nullptr);
+      SetError(ERR_PATH_TOO_LONG);
       break;
     }
     if (TextCompareNoCase(outputPath, archive.archivePath) == 0) {

@@ -37,6 +37,7 @@ constexpr uint32_t METHOD_IMPLODE = 6;
 constexpr uint32_t METHOD_DEFLATE = 8;
 constexpr uint32_t METHOD_DEFLATE64 = 9;
 constexpr uint32_t METHOD_BZIP2 = 12;
+constexpr uint32_t METHOD_LZMA = 14;
 constexpr uint32_t METHOD_AES = 99;
 
 // Host system: the high byte of "version made by".

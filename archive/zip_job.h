@@ -167,7 +167,7 @@ class ZipArchiveJob : public ArchiveJob {
   void ExtractFileEntry(const EntryRecord *entry, const char *outputPath);
   int OutputPathBlocked(const EntryRecord *entry, const char *outputPath);
   void DiscardOutput();
-  void DecodeData(uint32_t method);
+  void DecodeData(uint32_t method, uint32_t flags);
   int IsSelected(const EntryRecord *entry, EntryList *includes, EntryList *excludes);
   void SetError(int32_t code) {
     if (archive.errorCode == 0) archive.errorCode = code;

@@ -8,7 +8,11 @@ libdeflate-gunzip) on a 100 MiB file of text and machine code interleaved
 (bench/make_mixed.py), as zip -6 and gzip -6 of the same bytes, runs
 interleaved; missing peers are installed with apt-get when run as root, else
 skipped. Also the callgrind count of `kvsfx test` on the large Deflate files
-and the Windows stub's size. Asserts nothing; never part of the test command.
+and the Windows stub's size, and for LZMA (method 14), on Windows binaries
+(Wine's DLLs): `kvsfx test` against `7zz t -mmt=1`, bsdtar and Python's
+zipfile, and the payload size and time of `kvsfx build --method lzma` against
+7-Zip's LZMA at -mx=9 and `zip -9`. Asserts nothing; never part of the test
+command.
 
 The corpus is copied at run time from real files of this machine (/usr/share,
 /usr/lib) into --work, and kept there with its archives for the next run
@@ -163,6 +167,99 @@ def best_times_interleaved(commands, runs):
                 continue
             best[name] = t if best[name] is None else min(best[name], t)
     return best
+
+
+WIN_BINARIES = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
+WIN_MB = 100
+
+
+def prepare_lzma(work, fresh):
+    """Windows binaries (up to WIN_MB MiB of Wine's DLLs and EXEs) and their
+    7-Zip LZMA -mx=9 archive; returns (folder, files, bytes) or None."""
+    folder = os.path.join(work, "winbin")
+    stamp = os.path.join(work, "ready-lzma")
+    if not os.path.isdir(WIN_BINARIES):
+        return None
+    if fresh or not os.path.exists(stamp):
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        total = 0
+        for name in sorted(os.listdir(WIN_BINARIES)):
+            src = os.path.join(WIN_BINARIES, name)
+            if not name.endswith((".dll", ".exe")) or not os.path.isfile(src) or os.path.getsize(src) > 16 << 20:
+                continue
+            shutil.copyfile(src, os.path.join(folder, name))
+            total += os.path.getsize(src)
+            if total >= WIN_MB << 20:
+                break
+        log("making the LZMA archive (7-Zip -mx=9) ...")
+        archive = os.path.join(work, "lzma.zip")
+        if os.path.exists(archive):
+            os.remove(archive)
+        quiet(["7zz", "a", "-tzip", "-mm=LZMA", "-mx=9", archive, "."], cwd=folder)
+        open(stamp, "w").close()
+    names = corpus_files(folder)
+    return folder, len(names), sum(os.path.getsize(os.path.join(folder, n)) for n in names)
+
+
+def timed(cmd, cwd=None):
+    """Wall-clock seconds of one run, or None when it fails."""
+    t0 = time.perf_counter()
+    r = subprocess.run(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return (time.perf_counter() - t0, r) if r.returncode == 0 else (None, r)
+
+
+def lzma_tables(work, runs, fresh):
+    prepared = prepare_lzma(work, fresh)
+    if not prepared:
+        print("LZMA: not measured (no Windows binaries at %s)" % WIN_BINARIES)
+        return
+    folder, count, size = prepared
+    archive = os.path.join(work, "lzma.zip")
+    print("LZMA (method 14): %d Windows binaries, %.1f MB; best of %d wall-clock runs" % (count, size / 1e6, runs))
+    print()
+    peers = {
+        "7zz t -mmt=1": ["7zz", "t", "-mmt=1", "-bso0", "-bsp0", archive],
+        "bsdtar": ["bsdtar", "-xOf", archive],
+        "python": [sys.executable, "-c", "import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)",
+                   archive],
+    }
+    log("measuring: LZMA test")
+    k = best_time([KVSFX, "test", archive, "--quiet"], runs)
+    times = {n: best_time(c, runs) for n, c in peers.items()}
+    cell = lambda t: "%.2f s" % t if t is not None else "n/a"  # noqa: E731
+    found = [t for t in times.values() if t is not None]
+    print("| Work | kvsfx | " + " | ".join(peers) + " | ratio | goal |")
+    print("|---|---|" + "---|" * len(peers) + "---|---|")
+    print("| LZMA archive of Windows binaries (7-Zip -mx=9), test | %s | %s | %s | >= 1.0 |" %
+          (cell(k), " | ".join(cell(times[n]) for n in peers), "%.2f" % (min(found) / k) if k and found else "-"))
+    print()
+
+    log("measuring: LZMA build")
+    sizes = {}
+    ours = os.path.join(work, "lzma-own.run")
+    t, r = timed([KVSFX, "build", "--from", folder, "--method", "lzma", "--level", "12", "-o", ours, "--target-os",
+                  "posix", "--lang", "en", "--no-verify"])
+    m = re.search(rb"archive (\d+) bytes", r.stdout + r.stderr)
+    sizes["kvsfx build --method lzma --level 12"] = (int(m.group(1)) if m else None, t)
+    seven = os.path.join(work, "lzma-7z-mx9.zip")
+    if os.path.exists(seven):
+        os.remove(seven)
+    t, _ = timed(["7zz", "a", "-tzip", "-mm=LZMA", "-mx=9", seven, "."], cwd=folder)
+    sizes["7z -tzip -mm=LZMA -mx=9"] = (os.path.getsize(seven) if t else None, t)
+    z9 = os.path.join(work, "lzma-zip9.zip")
+    if os.path.exists(z9):
+        os.remove(z9)
+    t, _ = timed(["zip", "-q", "-r", "-9", z9, "."], cwd=folder)
+    sizes["zip -9"] = (os.path.getsize(z9) if t else None, t)
+    reference = sizes["7z -tzip -mm=LZMA -mx=9"][0]
+    print("| Build of the same folder | payload | time | size against 7-Zip LZMA -mx=9 |")
+    print("|---|---|---|---|")
+    for label, (n, t) in sizes.items():
+        against = "%+.1f %%" % (100.0 * n / reference - 100) if n and reference else "-"
+        print("| %s | %s | %s | %s |" % (label, "{:,} bytes".format(n) if n else "n/a", cell(t), against))
+    print("goal: our payload no larger than 7-Zip's -mx=9 + 2 %")
+    print()
 
 
 def test_commands(archive, password=None):
@@ -326,6 +423,8 @@ def main():
               (kind, cell(k), cell(ig), cell(times["libdeflate-gunzip"]), ratio,
                ">= 1.0" if kind == "mixed" else "-"), flush=True)
     print()
+    if not args.decoders_only:
+        lzma_tables(work, args.runs, args.fresh)
     if not args.no_callgrind:
         log("measuring: callgrind")
         files = [] if args.decoders_only else [("one %d MiB `zip -6` file of the corpus" % (BIG_FILE >> 20),

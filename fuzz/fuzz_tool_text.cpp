@@ -1,13 +1,15 @@
 // Fuzzes what the tool makes of outside text: command lines split from the
 // input, parsed for every verb; and names from an archive written as JSON
-// strings and as terminal text, which must stay valid UTF-8 without control
+// strings (through the JSON library) and as terminal text, which must stay valid UTF-8 without control
 // characters.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "tool/archive_cmd.h"
+#include "tool/json_out.h"
 #include "tool/args.h"
 #include "tool/tool.h"
 
@@ -35,7 +37,10 @@ bool CleanUtf8(const std::string &s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string text((const char *)data, size);
-  std::string json = ToolJson(text);
+  // A JSON string value of any bytes: the document stays valid UTF-8 and
+  // the library escapes every control character (DEL needs no escape in JSON).
+  std::string json = ToolJsonDoc(ToolJsonString(text)).dump();
+  json.erase(std::remove(json.begin(), json.end(), '\x7f'), json.end());
   Check(json.size() >= 2 && json.front() == '"' && json.back() == '"' && CleanUtf8(json));
   Check(CleanUtf8(ToolPrintableName(text)));
 

@@ -12,6 +12,13 @@
 
 void EndMessageText(int32_t error, char *out, size_t size) {
   int string = LANG_ERR_OTHER;
+  if (error == ERR_PATH_TOO_LONG) {
+    // No language string says it; the start-up messages are fixed texts too.
+    StrPrintf(out, size,
+              "Der Pfad ist zu lang (mehr als 255 Zeichen).\n\nThe path is too long (more than 255 characters): %s",
+              g_entryName);
+    return;
+  }
   switch (error) {
     case ERR_CANCELLED: string = LANG_ERR_CANCELLED; break;
     case ERR_FILE_ACCESS: string = LANG_ERR_ACCESS; break;

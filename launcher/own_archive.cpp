@@ -4,6 +4,7 @@
 
 #include "../archive/zip_job.h"
 #include "sfx_state.h"
+#include "switches.h"
 
 namespace {
 
@@ -26,5 +27,16 @@ int32_t ExtractArchive(const char *folder) {
   request.archivePath = g_programPath;
   request.folder = folder;
   request.callbacks = &table;
+  // Test before writing: every entry is decoded and checked first, so a
+  // damaged payload leaves the target as it was. The password typed during
+  // the test is remembered by the interface and not asked again.
+  if (g_settings.reservedC & SFX_FLAG_TEST_FIRST) {
+    int files = g_fileCount;
+    request.test = 1;
+    int32_t tested = RunArchive(&request);
+    g_fileCount = files;
+    if (tested != 0) return tested;
+    request.test = 0;
+  }
   return RunArchive(&request);
 }

@@ -14,6 +14,7 @@ int ErrorToExitCode(int32_t code) {
     case 0: return 0;
     case ERR_CANCELLED: return 9;
     case ERR_FILE_ACCESS:
+    case ERR_PATH_TOO_LONG:
     case 28005:
     case 28009: return 5;
     case ERR_NO_MEMORY: return 7;

@@ -10,6 +10,7 @@ int g_overwriteAll;
 int g_premessagePending;
 int g_lastError;
 int g_fileCount;
+char g_entryName[PATH_BUF_SIZE];
 volatile int g_cancelRequested;
 
 const char *LangString(int k) {

@@ -58,6 +58,7 @@ extern int g_overwriteAll;
 extern int g_premessagePending;
 extern int g_lastError;
 extern int g_fileCount;
+extern char g_entryName[PATH_BUF_SIZE];  // the entry being processed, for end messages
 extern volatile int g_cancelRequested;
 
 // String k of the language table, or "" before the table is loaded.

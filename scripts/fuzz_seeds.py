@@ -57,6 +57,25 @@ for lang in ("de", "en"):
 
 put("fuzz_crypto_header", "seed0", bytes(range(256)) * 2)
 
+# LZMA entry data (header, properties, raw stream with its end marker) behind
+# the target's four bytes: marker flag and piece size, declared size.
+import lzma
+for i, (data, filt) in enumerate([
+        (text, {"id": lzma.FILTER_LZMA1, "preset": 6}),
+        (mixed, {"id": lzma.FILTER_LZMA1, "preset": 1, "lc": 0, "lp": 2, "pb": 2}),
+        (b"a" * 5000, {"id": lzma.FILTER_LZMA1, "preset": 9, "dict_size": 4096}),
+        (b"", {"id": lzma.FILTER_LZMA1, "preset": 6})]):
+    raw = lzma.compress(data, lzma.FORMAT_RAW, filters=[filt])
+    props = lzma._encode_filter_properties(filt)
+    entry = bytes([9, 4]) + struct.pack("<H", len(props)) + props + raw
+    put("fuzz_lzma", f"seed{i}", bytes([1 | (i % 4) << 1]) + struct.pack("<I", len(data))[:3] + entry)
+buf = io.BytesIO()
+with zipfile.ZipFile(buf, "w", zipfile.ZIP_LZMA) as z:
+    z.writestr("a.txt", text)
+    z.writestr("b.bin", mixed)
+    z.writestr("empty", b"")
+put("fuzz_archive", "lzma.zip", buf.getvalue())
+
 # The Windows stub, when built, seeds the resource writer with a real image.
 stub = os.path.join(source, "build", "bin", "kvsfx-stub.exe")
 if os.path.exists(stub):

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "../archive/job_types.h"
 #include "../archive/zip_job.h"
 
@@ -35,18 +37,18 @@ struct ToolRun {
   uint64_t total = 0;  // uncompressed bytes of the whole archive
   std::chrono::steady_clock::time_point start, lastDraw;
   int drawn = 0;
-  std::string *json = nullptr;  // per-entry results as JSON objects, when asked
+  nlohmann::ordered_json *json = nullptr;  // per-entry results (an array), when asked
 };
 
 // The archive argument as a program path: absolute, resolved, backslashes.
 // A file that does not exist keeps its absolute spelling.
 std::string ToolArchivePath(const char *native);
 // Checks that the archive argument names a readable file; otherwise one
-// line on stderr and false (exit status 5).
-bool ToolCheckArchive(const char *verb, const std::string &native);
+// line on stderr (also in *message when given) and false (exit status 5).
+bool ToolCheckArchive(const char *verb, const std::string &native, std::string *message = nullptr);
 // The password of the run from --password, --password-file or
 // KVSFX_PASSWORD, in that order. False after one line on stderr.
-bool ToolTakePassword(const ToolArgs &args, std::string *password, int *given);
+bool ToolTakePassword(const ToolArgs &args, std::string *password, int *given, std::string *message = nullptr);
 // Runs the engine for one verb with the tool's callbacks: Ctrl+C cancels, a
 // progress line is drawn while stderr is a terminal. Returns the error code.
 int32_t ToolRunEngine(ToolRun *run, ArchiveRunRequest *request);
@@ -56,9 +58,6 @@ void ToolEndLine(ToolRun *run);
 std::string ToolErrorText(const ToolRun &run, int32_t code);
 // Prints "kvsfx VERB: error NNNNN: <text>" on stderr; returns the exit code.
 int ToolReportError(const ToolRun &run, int32_t code);
-// Text as a JSON string, quotes included: UTF-8 passes, other bytes are
-// taken as Latin-1.
-std::string ToolJson(const std::string &text);
 // A name (UTF-8) for a terminal line: control characters and bytes that are
 // no UTF-8 escaped as ToolPrintable does.
 std::string ToolPrintableName(const std::string &text);

@@ -9,6 +9,7 @@
 #include "../launcher/dialog_path.h"
 #include "../launcher/sfx_state.h"
 #include "archive_cmd.h"
+#include "json_out.h"
 #include "args.h"
 #include "tool.h"
 #include "tool_os.h"
@@ -152,11 +153,12 @@ int OnEntryDone(uintptr_t user, const char *, const char *, int, uint32_t sizeLo
     printf("%s  %s\n", errorCode == 0 ? "ok    " : "FAILED", ToolPrintableName(run->entry).c_str());
   }
   if (run->json) {
-    if (!run->json->empty()) *run->json += ",";
-    *run->json += "\n    {\"name\": " + ToolJson(run->entry) +
-                  ", \"size\": " + std::to_string((uint64_t)sizeHigh << 32 | sizeLow) +
-                  ", \"result\": " + (errorCode == 0 ? "\"ok\"" : "\"error\"") +
-                  ", \"error\": " + std::to_string(errorCode) + "}";
+    ToolJsonDoc entry = ToolJsonDoc::object();
+    entry["name"] = ToolJsonString(run->entry);
+    entry["size"] = (uint64_t)sizeHigh << 32 | sizeLow;
+    entry["result"] = errorCode == 0 ? "ok" : "error";
+    entry["error"] = errorCode;
+    run->json->push_back(entry);
   }
   return g_cancelRequested ? 0 : 1;
 }
@@ -171,7 +173,7 @@ std::string ToolArchivePath(const char *native) {
   return ToProgram(native);
 }
 
-bool ToolCheckArchive(const char *verb, const std::string &native) {
+bool ToolCheckArchive(const char *verb, const std::string &native, std::string *message) {
   std::string why;
   ToolPathKind kind = ToolKindOf(native, &why);
   if (kind == TOOL_FOLDER) {
@@ -184,30 +186,36 @@ bool ToolCheckArchive(const char *verb, const std::string &native) {
     }
     why = strerror(errno);
   }
-  fprintf(stderr, "kvsfx %s: cannot open %s: %s\n", verb, Quoted(native).c_str(), why.c_str());
+  std::string line = "cannot open " + Quoted(native) + ": " + why;
+  fprintf(stderr, "kvsfx %s: %s\n", verb, line.c_str());
+  if (message) *message = line;
   return false;
 }
 
-bool ToolTakePassword(const ToolArgs &args, std::string *password, int *given) {
+bool ToolTakePassword(const ToolArgs &args, std::string *password, int *given, std::string *message) {
   *given = 1;
   const char *verb = args.verb->name;
-  if (args.Has("password") && args.Has("password-file")) {
-    fprintf(stderr, "kvsfx %s: --password and --password-file exclude each other\n", verb);
+  auto fail = [&](const std::string &line) {
+    fprintf(stderr, "kvsfx %s: %s\n", verb, line.c_str());
+    if (message) *message = line;
     return false;
+  };
+  if (args.Has("password") && args.Has("password-file")) {
+    return fail("--password and --password-file exclude each other");
   }
   if (const std::string *p = args.Value("password")) {
     *password = *p;
   } else if (const std::string *file = args.Value("password-file")) {
     std::string data, error;
     if (!ToolReadFile(*file, &data, &error)) {
-      fprintf(stderr, "kvsfx %s: password file: %s\n", verb, error.c_str());
-      return false;
+      return fail("password file: " + error);
     }
-    // The first line, without its line break.
+    // The first line, without its line break; an editor's UTF-8 byte-order
+    // mark is no part of the password.
+    if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) data.erase(0, 3);
     *password = data.substr(0, data.find_first_of("\r\n"));
     if (password->empty()) {
-      fprintf(stderr, "kvsfx %s: the password file %s is empty\n", verb, Quoted(*file).c_str());
-      return false;
+      return fail("the password file " + Quoted(*file) + " is empty");
     }
   } else if (const char *env = getenv("KVSFX_PASSWORD"); env && env[0]) {
     *password = env;
@@ -254,7 +262,7 @@ std::string ToolErrorText(const ToolRun &run, int32_t code) {
   // that arise inside an entry, the one being processed.
   const bool failed = run.failedCode == code && !run.failedEntry.empty();
   const bool inside = code == ERR_WRONG_PASSWORD || code == ERR_UNSUPPORTED || code == ERR_FILE_ACCESS ||
-                      code == ERR_WRITE_FAILED || code == ERR_CRC;
+                      code == ERR_WRITE_FAILED || code == ERR_CRC || code == ERR_PATH_TOO_LONG;
   const std::string entryName = failed ? run.failedEntry : inside ? run.entry : std::string();
   const std::string output = failed ? run.failedOutput : inside ? run.output : std::string();
   const std::string entry = entryName.empty() ? std::string() : Quoted(entryName) + " in " + archive;
@@ -264,6 +272,9 @@ std::string ToolErrorText(const ToolRun &run, int32_t code) {
       if (!output.empty()) return "cannot create " + Quoted(output) + ": access denied by the system";
       return "cannot open " + archive + " or a volume beside it: access denied by the system";
     case ERR_NO_MEMORY: return "out of memory";
+    case ERR_PATH_TOO_LONG:
+      return "the path of " + (entry.empty() ? archive : entry) +
+             " under the target folder is too long (more than 255 bytes, the limit of the stubs)";
     case ERR_WRITE_FAILED:
       return "cannot write " + (output.empty() ? std::string("the output") : Quoted(output)) + " (is the disk full?)";
     case ERR_UNSUPPORTED:
@@ -289,11 +300,9 @@ int ToolReportError(const ToolRun &run, int32_t code) {
   return ErrorToExitCode(code);
 }
 
-namespace {
-
 // The length of the well-formed, shortest-form UTF-8 sequence at text[i], or
 // 0 when the bytes there are none.
-size_t Utf8Length(const std::string &text, size_t i) {
+size_t ToolUtf8Length(const std::string &text, size_t i) {
   unsigned char c = (unsigned char)text[i];
   size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
   if (n == 0 || i + n > text.size()) return 0;
@@ -305,41 +314,32 @@ size_t Utf8Length(const std::string &text, size_t i) {
   return n;
 }
 
-}  // namespace
-
-std::string ToolJson(const std::string &text) {
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = (unsigned char)text[i];
-    size_t n = Utf8Length(text, i);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += (char)c;
-    } else if (c < 0x20 || c == 0x7f) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\u%04x", c);
-      out += hex;
-    } else if (n > 0) {
-      out.append(text, i, n);
-      i += n - 1;
-    } else {
-      out += (char)(0xC0 | (c >> 6));
-      out += (char)(0x80 | (c & 0x3F));
-    }
-  }
-  return out + "\"";
-}
-
 std::string ToolPrintableName(const std::string &text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     unsigned char c = (unsigned char)text[i];
-    size_t n = Utf8Length(text, i);
+    size_t n = ToolUtf8Length(text, i);
     if (c >= 0x20 && c != 0x7f && c != '\\' && n > 0) {
       out.append(text, i, n);
       i += n - 1;
     } else {
       out += ToolPrintable(text.c_str() + i, 1);
+    }
+  }
+  return out;
+}
+
+std::string ToolEscapeNonUtf8(const std::string &text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    size_t n = ToolUtf8Length(text, i);
+    if (n > 0 && (unsigned char)text[i] >= 0x20 && text[i] != 0x7f && text[i] != '\\') {
+      out.append(text, i, n);
+      i += n - 1;
+    } else {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)text[i]);
+      out += text[i] == '\\' ? std::string("\\\\") : std::string(hex);
     }
   }
   return out;

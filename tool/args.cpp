@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 
 const std::vector<ToolOption> &ToolCommonOptions() {
   static const std::vector<ToolOption> common = {
@@ -73,6 +74,46 @@ int ToolArgs::Verbosity() const {
   return level;
 }
 
+namespace {
+
+// Edits (insert, delete, replace, swap of neighbours) between a and b.
+size_t EditDistance(const std::string &a, const std::string &b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i)
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t best = std::min(d[i - 1][j] + 1, d[i][j - 1] + 1);
+      best = std::min(best, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1));
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) best = std::min(best, d[i - 2][j - 2] + 1);
+      d[i][j] = best;
+    }
+  return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::string NearestOption(const std::vector<ToolOption> &options, const std::string &arg) {
+  std::string name = arg.substr(0, arg.find('='));
+  while (!name.empty() && name[0] == '-') name.erase(0, 1);
+  if (name.size() < 2) return std::string();
+  const ToolOption *best = nullptr;
+  size_t bestDistance = 0;
+  for (const ToolOption &o : options) {
+    std::string candidate = o.name;
+    size_t distance = EditDistance(name, candidate);
+    // A prefix (--verb for --verbose) is as near as one edit.
+    if (candidate.compare(0, name.size(), name) == 0) distance = std::min<size_t>(distance, 1);
+    if (!best || distance < bestDistance) {
+      best = &o;
+      bestDistance = distance;
+    }
+  }
+  // Far-off names get no suggestion: a third of the name may be wrong.
+  if (!best || bestDistance > std::max<size_t>(1, name.size() / 3)) return std::string();
+  return std::string("; did you mean --") + best->name + "?";
+}
+
 int ToolParseArgs(const ToolVerb &verb, int argc, char **argv, ToolArgs *out, std::string *error) {
   out->verb = &verb;
   out->all_ = ToolAllOptions(verb);
@@ -110,7 +151,7 @@ int ToolParseArgs(const ToolVerb &verb, int argc, char **argv, ToolArgs *out, st
         if (o.shortName == arg[1]) match = &o;
     }
     if (!match) {
-      *error = "unknown option '" + arg + "'";
+      *error = "unknown option '" + arg + "'" + NearestOption(out->all_, arg);
       return ARGS_BAD;
     }
     if (strcmp(match->name, "help") == 0) return ARGS_HELP;

@@ -65,6 +65,9 @@ enum : int { ARGS_OK = 0, ARGS_HELP = 1, ARGS_BAD = -1 };
 // --opt value, --opt=value, -o value, and `--` ends the options. ARGS_BAD
 // leaves one line of explanation in *error.
 int ToolParseArgs(const ToolVerb &verb, int argc, char **argv, ToolArgs *out, std::string *error);
+// "; did you mean --NAME?" for the option nearest to an unknown one, or ""
+// when none is near.
+std::string NearestOption(const std::vector<ToolOption> &options, const std::string &arg);
 // The full help of a verb, as `kvsfx help VERB` prints it.
 std::string ToolVerbHelp(const ToolVerb &verb);
 

@@ -10,11 +10,22 @@
 #include <vector>
 
 // Refuses (false, *error) an archive with an entry the stubs cannot decode:
-// a method other than stored, Deflate and Deflate64, or an encryption other
+// a method other than stored, Deflate, Deflate64 and LZMA, or an encryption other
 // than traditional and AES; the first few such entries are named. When
 // runProgram is not empty, an archive without that entry is refused too.
 // archivePath is a program path (ToolArchivePath).
-bool CheckArchiveEntries(const std::string &archivePath, const std::string &runProgram, std::string *error);
+// With windowsNames, entries that would land on one file on Windows (see
+// WindowsNameKey) are refused too, naming both.
+// *entries gets the number of entries.
+bool CheckArchiveEntries(const std::string &archivePath, const std::string &runProgram, bool windowsNames,
+                         uint64_t *entries, std::string *error);
+
+// The file an entry name (slashes or backslashes; a folder ends in one)
+// lands on under Windows, as a key: two names with the same key are one
+// file there. Letters compared without case (ASCII and Latin-1), trailing
+// dots and blanks of a component dropped, reserved characters and ':' as
+// '_', device names with a '_' in front. No trailing separator.
+std::string WindowsNameKey(const std::string &name);
 
 // The program a run command starts, as the stub derives it in mode 0 (the
 // part before the first bar); other modes take the whole command.

@@ -13,12 +13,16 @@
 #include "launcher/lang_table.h"
 #include "launcher/run_after.h"
 #include "launcher/sfx_meta.h"
+#include "launcher/switches.h"
 #include "archive_cmd.h"
 #include "build_checks.h"
+#include "json_out.h"
+#include "sha256.h"
 #include "cp1252.h"
 #include "pe_resources.h"
 #include "tool.h"
 #include "tool_os.h"
+#include "deflate/lzma_compressor.h"
 #include "zip_writer.h"
 
 namespace {
@@ -38,6 +42,12 @@ const ToolOption kBuildOptions[] = {
      "are skipped with a warning",
      nullptr},
     {"level", 0, "N", "with --from: 0 stores, 1-12 Deflate (default 6)", nullptr},
+    {"method", 0, "deflate|lzma",
+     "with --from: Deflate (default; any unzip opens it) or LZMA (smaller,\n"
+     "slower to write; --level 1-12 too); each file stays stored where it\n"
+     "does not shrink. LZMA needs a tool built with liblzma: kvsfx.exe\n"
+     "writes Deflate only",
+     nullptr},
     {"exclude", 0, "PATTERN",
      "with --from, repeatable: leave out paths or names matching the\n"
      "shell pattern (a folder with its contents)",
@@ -91,16 +101,31 @@ const ToolOption kBuildOptions[] = {
      "with --wait and a target under %Temp%: remove the extracted files\n"
      "when the program has ended",
      nullptr},
+    {"switches", 0, nullptr,
+     "the stub reads its command line: /s silent, /d:DIR target folder,\n"
+     "/x no run command, /? help, -- then parameters for the run\n"
+     "command; a wrong switch extracts nothing (exit 10)",
+     nullptr},
+    {"verify-first", 0, nullptr,
+     "the stub tests every entry before it writes anything, so a damaged\n"
+     "payload leaves the target untouched; costs one more decode pass",
+     nullptr},
     {"icon", 0, "FILE.ico", "Windows stub: replace its main icon group", nullptr},
     {"version-info", 0, "KEY=VALUE",
      "Windows stub, repeatable: version information (FileVersion,\n"
      "ProductVersion, ProductName, CompanyName, FileDescription,\n"
-     "LegalCopyright, OriginalFilename)",
+     "LegalCopyright, OriginalFilename, Comments, InternalName,\n"
+     "LegalTrademarks, PrivateBuild, SpecialBuild)",
      nullptr},
     {"manifest-level", 0, "LEVEL",
      "Windows stub: asInvoker, highestAvailable or requireAdministrator",
      nullptr},
     {"force", 0, nullptr, "replace existing split-set volumes beside OUT", nullptr},
+    {"json", 0, nullptr,
+     "print one JSON document on standard output, also on failure: the\n"
+     "output's path, size and SHA-256, the stub, the block and archive\n"
+     "offsets, the entry count and the settings written",
+     nullptr},
 };
 
 const char kBuildAbout[] =
@@ -113,8 +138,10 @@ const char kBuildAbout[] =
     "Refuses (exit 1, no file written) an archive without an end-of-central-\n"
     "directory record or with an entry the stub cannot decode, a --run program\n"
     "missing from it, a language text the stub would reject, a text longer\n"
-    "than its limit or with a character Windows-1252 lacks, and a stub so\n"
-    "large that the stub would not find the block.\n";
+    "than its limit or with a character Windows-1252 lacks, a stub so large\n"
+    "that the stub would not find the block, two entries that would be one\n"
+    "file on Windows (with a Windows stub), and with --from a name that is\n"
+    "not UTF-8 or a file replaced or changed while it is read.\n";
 
 // The settings that a builder may set, by name; reserved ones stay zero.
 bool IsSettableField(const SfxField &f) { return strncmp(f.name, "reserved", 8) != 0; }
@@ -148,7 +175,13 @@ bool ParseU32(const std::string &text, uint32_t *value) {
   return true;
 }
 
-void Refuse(const std::string &message) { fprintf(stderr, "kvsfx build: %s\n", message.c_str()); }
+// The last refusal, for the --json document of a failed build.
+std::string g_refusal;
+
+void Refuse(const std::string &message) {
+  fprintf(stderr, "kvsfx build: %s\n", message.c_str());
+  g_refusal = message;
+}
 
 struct KeyCheck {
   std::string unknown;
@@ -335,11 +368,11 @@ bool WriteOutput(const std::string &out, const std::string &head, const std::str
 }
 
 struct BuildOptions {
-  std::string archive, from, output, targetOs, stub, lang = "de", settingsFile, level;
+  std::string archive, from, output, targetOs, stub, lang = "de", settingsFile, level, method;
   std::vector<std::string> excludes, versionInfo;
   std::string icon, manifestLevel;
   int verify = -1;  // -1: on for --from, off for --archive
-  bool checkRun = true, wait = false, cleanup = false, force = false;
+  bool checkRun = true, wait = false, cleanup = false, force = false, switches = false, verifyFirst = false;
   // Command-line settings, applied over the settings file: index -> value.
   std::vector<std::pair<int, std::string>> fields;
 };
@@ -353,7 +386,7 @@ struct RemoveOnExit {
 };
 
 // Writes the ZIP archive of opt.from into a fresh file beside the output.
-bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
+bool WriteFolderArchive(const BuildOptions &opt, int level, int method, std::string *path) {
   std::string error;
   if (ToolKindOf(opt.from, &error) != TOOL_FOLDER) {
     Refuse("--from needs a folder: '" + opt.from + "'" + (error.empty() ? "" : ": " + error));
@@ -366,6 +399,7 @@ bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
   }
   ZipWriterOptions options;
   options.level = level;
+  options.method = method;
   options.excludes = opt.excludes;
   options.progress = ToolStderrIsTerminal();
   // Neither the archive being written nor the output go into it, should
@@ -394,17 +428,18 @@ bool WriteFolderArchive(const BuildOptions &opt, int level, std::string *path) {
   return ok;
 }
 
-int RunBuild(const ToolArgs &args) {
+int BuildMain(const ToolArgs &args, ToolJsonDoc *report) {
+  const bool json = args.Has("json");
   BuildOptions opt;
   for (const auto &given : args.given) {
     const ToolOption &o = *given.first;
     if (o.setting) opt.fields.emplace_back(FieldIndex(o.setting), o.value ? given.second : "1");
   }
   const char *const pathOptions[] = {"archive", "from", "output", "target-os", "stub", "lang",
-                                     "settings", "level", "icon", "manifest-level"};
+                                     "settings", "level", "icon", "manifest-level", "method"};
   std::string *const pathTargets[] = {&opt.archive, &opt.from,     &opt.output, &opt.targetOs,
                                       &opt.stub,    &opt.lang,     &opt.settingsFile, &opt.level,
-                                      &opt.icon,    &opt.manifestLevel};
+                                      &opt.icon,    &opt.manifestLevel, &opt.method};
   for (size_t i = 0; i < sizeof pathOptions / sizeof *pathOptions; i++)
     if (const std::string *v = args.Value(pathOptions[i])) *pathTargets[i] = *v;
   opt.excludes = args.Values("exclude");
@@ -418,8 +453,18 @@ int RunBuild(const ToolArgs &args) {
   opt.wait = args.Has("wait");
   opt.cleanup = args.Has("cleanup");
   opt.force = args.Has("force");
-  if (opt.archive.empty() == opt.from.empty() || opt.output.empty()) {
-    Refuse("one of --archive and --from, and -o, are required (see kvsfx build --help)");
+  opt.switches = args.Has("switches");
+  opt.verifyFirst = args.Has("verify-first");
+  if (!opt.archive.empty() && !opt.from.empty()) {
+    Refuse("give only one of --archive and --from");
+    return TOOL_USAGE;
+  }
+  if (opt.archive.empty() && opt.from.empty()) {
+    Refuse("give --archive ZIP or --from DIR (see kvsfx build --help)");
+    return TOOL_USAGE;
+  }
+  if (opt.output.empty()) {
+    Refuse("give the output with -o OUT (see kvsfx build --help)");
     return TOOL_USAGE;
   }
   int level = 6;
@@ -431,8 +476,19 @@ int RunBuild(const ToolArgs &args) {
     }
     level = (int)v;
   }
-  if (opt.from.empty() && (!opt.level.empty() || !opt.excludes.empty())) {
-    Refuse("--level and --exclude belong to --from");
+  if (opt.from.empty() && (!opt.level.empty() || !opt.excludes.empty() || !opt.method.empty())) {
+    Refuse("--level, --method and --exclude belong to --from");
+    return TOOL_USAGE;
+  }
+  int method = 8;
+  if (opt.method == "lzma") {
+    if (!LzmaCompressorAvailable()) {
+      Refuse("this kvsfx writes Deflate only: --method lzma needs a tool built with liblzma");
+      return TOOL_USAGE;
+    }
+    method = 14;
+  } else if (!opt.method.empty() && opt.method != "deflate") {
+    Refuse("--method takes deflate or lzma, not '" + opt.method + "'");
     return TOOL_USAGE;
   }
   if (opt.cleanup && !opt.wait) {
@@ -474,6 +530,14 @@ int RunBuild(const ToolArgs &args) {
     Refuse("the icon file '" + opt.icon + "' is empty");
     return TOOL_FAILED;
   }
+  // A bad version key or value is a mistake on the command line (status 2,
+  // as every other bad option value); a bad icon file is a refused input.
+  PeResourceEdits values = edits;
+  values.icon.clear();
+  if (!PeCheckEdits(values, &error)) {
+    Refuse(error);
+    return TOOL_USAGE;
+  }
   if (!PeCheckEdits(edits, &error)) {
     Refuse(error);
     return TOOL_FAILED;
@@ -494,6 +558,7 @@ int RunBuild(const ToolArgs &args) {
       settings.text[field.first] = field.second;
     }
   }
+  const BuildSettings given = settings;  // as the user wrote them, for the report
   for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
     Cp1252Failure bad;
     if (kSfxFields[i].kind == SFX_FIELD_TEXT && !Utf8ToCp1252(&settings.text[i], &bad)) {
@@ -508,7 +573,9 @@ int RunBuild(const ToolArgs &args) {
     Refuse("--cleanup needs a target folder that starts with %Temp%, not '" + settings.text[targetIndex] + "'");
     return TOOL_FAILED;
   }
-  settings.number[FieldIndex("reservedC")] = (opt.wait ? SFX_FLAG_WAIT : 0) | (opt.cleanup ? SFX_FLAG_CLEANUP : 0);
+  settings.number[FieldIndex("reservedC")] = (opt.wait ? SFX_FLAG_WAIT : 0) | (opt.cleanup ? SFX_FLAG_CLEANUP : 0) |
+                                            (opt.switches ? SFX_FLAG_SWITCHES : 0) |
+                                            (opt.verifyFirst ? SFX_FLAG_TEST_FIRST : 0);
   for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
     const SfxField &f = kSfxFields[i];
     if (f.kind == SFX_FIELD_TEXT && settings.text[i].size() > f.limit) {
@@ -534,9 +601,17 @@ int RunBuild(const ToolArgs &args) {
   }
   if (!CheckLanguage(langText, "'" + opt.lang + "'")) return TOOL_FAILED;
 
+  // The stub, read before any long work: a Windows one decides how names land.
+  std::string head;
+  if (!ToolReadFile(opt.stub, &head, &error)) {
+    Refuse(error);
+    return TOOL_FAILED;
+  }
+  const bool windowsStub = PeChecksumOffset(head) != 0;
+
   // Archive: the one given, or one written from the folder beside OUT.
   RemoveOnExit zipFromFolder;
-  if (!opt.from.empty() && !WriteFolderArchive(opt, level, &zipFromFolder.path)) return TOOL_FAILED;
+  if (!opt.from.empty() && !WriteFolderArchive(opt, level, method, &zipFromFolder.path)) return TOOL_FAILED;
   if (!opt.from.empty()) opt.archive = zipFromFolder.path;
   int64_t archiveSize = 0;
   unsigned others = 0;  // volumes before this one
@@ -554,7 +629,8 @@ int RunBuild(const ToolArgs &args) {
   std::string runProgram = opt.checkRun ? RunProgramOf(settings.text[FieldIndex("runCommand")],
                                                        settings.number[FieldIndex("mode")])
                                         : std::string();
-  if (!CheckArchiveEntries(archiveProgramPath, runProgram, &error)) {
+  uint64_t entryCount = 0;
+  if (!CheckArchiveEntries(archiveProgramPath, runProgram, windowsStub, &entryCount, &error)) {
     Refuse(error);
     return TOOL_FAILED;
   }
@@ -566,21 +642,18 @@ int RunBuild(const ToolArgs &args) {
   }
 
   // Stub, padded, then the block.
-  std::string head;
-  if (!ToolReadFile(opt.stub, &head, &error)) {
-    Refuse(error);
-    return TOOL_FAILED;
-  }
-  size_t checksumAt = 0;
+  // A Windows stub's checksum covers the whole file, so every build writes
+  // it anew, not only one that edits resources.
+  size_t checksumAt = PeChecksumOffset(head);
   if (editStub) {
-    checksumAt = PeChecksumOffset(head);
     if (checksumAt == 0 || !PeApplyEdits(&head, edits, &error)) {
       Refuse("--icon, --version-info and --manifest-level need a Windows stub: " +
              (checksumAt ? error : "'" + opt.stub + "' is no Windows program"));
       return TOOL_FAILED;
     }
-    for (int i = 0; i < 4; ++i) head[checksumAt + i] = '\0';
   }
+  if (checksumAt)
+    for (int i = 0; i < 4; ++i) head[checksumAt + i] = '\0';
   size_t stubSize = head.size();
   if (head.size() < SFX_SCAN_OFFSET) head.resize(SFX_SCAN_OFFSET, '\0');
   size_t blockOffset = head.size();
@@ -629,12 +702,38 @@ int RunBuild(const ToolArgs &args) {
     for (const std::string &v : volumes) remove(v.c_str());
     return TOOL_FAILED;
   }
-  if (args.Verbosity() > 0)
+  if (json) {
+    ToolJsonDoc &r = *report;
+    r["result"] = "ok";
+    r["output"] = ToolJsonString(opt.output);
+    r["size"] = head.size() + (uint64_t)archiveSize;
+    r["sha256"] = Sha256OfFile(opt.output);
+    r["stub"] = {{"path", ToolJsonString(opt.stub)}, {"bytes", stubSize}, {"windows", windowsStub}};
+    r["block_offset"] = blockOffset;
+    r["block_bytes"] = head.size() - blockOffset;
+    r["archive_offset"] = head.size();
+    r["archive_bytes"] = archiveSize;
+    r["entries"] = entryCount;
+    r["language"] = ToolJsonString(opt.lang);
+    ToolJsonDoc written = ToolJsonDoc::object();
+    for (int i = 0; i < SFX_FIELD_COUNT; ++i) {
+      const SfxField &f = kSfxFields[i];
+      if (f.kind == SFX_FIELD_U32)
+        written[ToolSnakeCase(f.name)] = settings.number[i];
+      else
+        written[ToolSnakeCase(f.name)] = ToolJsonString(given.text[i]);
+    }
+    r["settings"] = written;
+    ToolJsonDoc names = ToolJsonDoc::array();
+    for (const std::string &v : volumes) names.push_back(ToolJsonString(v));
+    r["volumes"] = names;
+  }
+  if (args.Verbosity() > 0 && !json)
     printf("stub %s, language %s%s\n", opt.stub.c_str(), builtin ? "built-in " : "", opt.lang.c_str());
-  if (args.Verbosity() >= 0)
+  if (args.Verbosity() >= 0 && !json)
     printf("%s: stub %zu bytes, block at %zu (%zu bytes), archive %lld bytes\n", opt.output.c_str(), stubSize,
            blockOffset, head.size() - blockOffset, (long long)archiveSize);
-  if (others > 0 && args.Verbosity() >= 0)
+  if (others > 0 && args.Verbosity() >= 0 && !json)
     printf("%s is the last volume of a split set: its %u other volume(s) must travel beside %s as '%s'%s%s"
            " (written there)\n",
            opt.archive.c_str(), others, opt.output.c_str(), VolumeName(opt.output, 0).c_str(),
@@ -643,6 +742,19 @@ int RunBuild(const ToolArgs &args) {
     fprintf(stderr, "kvsfx build: warning: %s is larger than 4 GiB; Authenticode cannot sign it\n",
             opt.output.c_str());
   return TOOL_OK;
+}
+
+int RunBuild(const ToolArgs &args) {
+  ToolJsonDoc report = ToolJsonStart();
+  int status = BuildMain(args, &report);
+  if (args.Has("json")) {
+    if (status != TOOL_OK) {
+      report = ToolJsonStart();
+      ToolJsonFailure(&report, 0, g_refusal, status);
+    }
+    ToolJsonPrint(report);
+  }
+  return status;
 }
 
 }  // namespace

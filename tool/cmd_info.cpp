@@ -7,12 +7,14 @@
 
 #include "archive_cmd.h"
 #include "args.h"
+#include "json_out.h"
 #include "fileio/file_io.h"
 #include "fileio/ini_reader.h"
 #include "launcher/lang_table.h"
 #include "launcher/run_after.h"
 #include "launcher/sfx_meta.h"
 #include "launcher/stub_version.h"
+#include "launcher/switches.h"
 #include "tool.h"
 
 namespace {
@@ -60,15 +62,30 @@ bool FindSignature(const std::string &programPath, uint32_t *offset, uint32_t *s
   return *offset != 0 && *size != 0;
 }
 
-// Settings as "name": value pairs, for the JSON document.
-std::string JsonSettings(SfxSettings *s) {
+// A message of the stub (German, a blank line, English) on one line.
+std::string OneLine(const char *text) {
   std::string out;
-  for (const SfxField &f : kSfxFields) {
-    out += out.empty() ? "\n    " : ",\n    ";
-    out += "\"" + std::string(f.name) + "\": ";
-    out += f.kind == SFX_FIELD_U32 ? std::to_string(*SfxFieldU32(s, f)) : ToolJson(SfxFieldText(s, f));
+  for (const char *p = text; *p; ++p) {
+    if (*p == '\n') {
+      if (!out.empty() && out.back() != ' ') out += " / ";
+      while (p[1] == '\n') ++p;
+    } else {
+      out += ToolPrintable(p, 1);
+    }
   }
-  return out + "\n  ";
+  return out;
+}
+
+// Settings as snake_case keys, for the JSON document.
+ToolJsonDoc JsonSettings(SfxSettings *s) {
+  ToolJsonDoc out = ToolJsonDoc::object();
+  for (const SfxField &f : kSfxFields) {
+    if (f.kind == SFX_FIELD_U32)
+      out[ToolSnakeCase(f.name)] = *SfxFieldU32(s, f);
+    else
+      out[ToolSnakeCase(f.name)] = ToolJsonString(SfxFieldText(s, f));
+  }
+  return out;
 }
 
 void PrintSettings(SfxSettings *s) {
@@ -100,33 +117,48 @@ int RunInfo(const ToolArgs &args) {
   const char *file = args.operands[0].c_str();
   ToolRun run;
   run.verb = "info";
-  if (!ToolCheckArchive(run.verb, file)) return TOOL_FAILED;
+  ToolJsonDoc doc = ToolJsonStart();
+  doc["file"] = ToolJsonString(file);
+  auto refused = [&](int64_t code, const std::string &message) {
+    if (json) {
+      ToolJsonFailure(&doc, code, message, TOOL_FAILED);
+      ToolJsonPrint(doc);
+    }
+    return TOOL_FAILED;
+  };
+  std::string message;
+  if (!ToolCheckArchive(run.verb, file, &message)) return refused(0, message);
   std::string path = ToolProgramPath(file);
   if (path.empty() || path.size() >= PATH_BUF_SIZE) {
-    fprintf(stderr, "kvsfx info: cannot open '%s': the path is too long\n", file);
-    return TOOL_FAILED;
+    message = std::string("cannot open '") + file + "': the path is too long";
+    fprintf(stderr, "kvsfx info: %s\n", message.c_str());
+    return refused(0, message);
   }
   StrCopy(g_programPath, path.c_str(), sizeof g_programPath);
   SfxBlockInfo block;
   int code = SfxReadBlock(&block);
   if (code != 0) {
-    if (json)
-      printf("{\n  \"file\": %s,\n  \"startup_error\": %d,\n  \"message\": %s\n}\n", ToolJson(file).c_str(), code,
-             ToolJson(StartupErrorText(code)).c_str());
-    else
-      printf("%s: the stub would fail to start: code %d\n  %s\n", file, code,
-             ToolPrintable(StartupErrorText(code)).c_str());
+    if (json) {
+      doc["startup_error"] = code;
+      return refused(0, "the stub would fail to start: " + OneLine(StartupErrorText(code)));
+    }
+    printf("%s: the stub would fail to start: code %d: %s\n", file, code, OneLine(StartupErrorText(code)).c_str());
     return TOOL_FAILED;
   }
   std::string language = LanguageName(path, block);
   std::string stubVersion = StubVersion(file, block.blockOffset);
   if (json) {
-    printf("{\n  \"file\": %s,\n  \"stub_version\": %s,\n  \"block_offset\": %lld,\n  \"format_version\": %u,\n",
-           ToolJson(file).c_str(), stubVersion.empty() ? "null" : ToolJson(stubVersion).c_str(),
-           (long long)block.blockOffset, SFX_FORMAT_VERSION);
-    printf("  \"revision\": %u,\n  \"language\": {\"name\": %s, \"bytes\": %u},\n  \"archive_offset\": %lld,\n",
-           block.revision, ToolJson(language).c_str(), block.langLength, (long long)block.settingsEnd);
-    printf("  \"settings\": {%s},\n", JsonSettings(&g_settings).c_str());
+    doc["result"] = "ok";
+    if (stubVersion.empty())
+      doc["stub_version"] = nullptr;
+    else
+      doc["stub_version"] = ToolJsonString(stubVersion);
+    doc["block_offset"] = block.blockOffset;
+    doc["format_version"] = SFX_FORMAT_VERSION;
+    doc["revision"] = block.revision;
+    doc["language"] = {{"name", ToolJsonString(language)}, {"bytes", block.langLength}};
+    doc["archive_offset"] = block.settingsEnd;
+    doc["settings"] = JsonSettings(&g_settings);
   } else {
     printf("%s\n", file);
     printf("  stub version       %s\n", stubVersion.empty() ? "(none recorded)" : stubVersion.c_str());
@@ -138,31 +170,48 @@ int RunInfo(const ToolArgs &args) {
     printf("settings:\n");
     PrintSettings(&g_settings);
   }
+  // A folder macro names a folder of the machine the self-extractor runs
+  // on; this machine's folder would say nothing about it.
+  const std::string storedTarget = g_settings.targetFolder;
   SfxDeriveSettings();
+  const bool macro = g_settings.mode == 0 && storedTarget.size() > 1 && storedTarget[0] == '%' &&
+                     storedTarget != g_settings.targetFolder;
+  const std::string target = macro ? storedTarget : std::string(g_settings.targetFolder);
   uint32_t flags = g_settings.reservedC;
   const bool wait = (flags & SFX_FLAG_WAIT) != 0, cleanup = wait && (flags & SFX_FLAG_CLEANUP);
+  const bool switches = (flags & SFX_FLAG_SWITCHES) != 0, testFirst = (flags & SFX_FLAG_TEST_FIRST) != 0;
   uint32_t signatureOffset = 0, signatureSize = 0;
   const bool signature = FindSignature(path, &signatureOffset, &signatureSize);
   if (json) {
-    printf("  \"at_startup\": {\"runCommand\": %s, \"runParameters\": %s, \"targetFolder\": %s, ",
-           ToolJson(g_settings.runCommand).c_str(), ToolJson(g_runParameters).c_str(),
-           ToolJson(g_settings.targetFolder).c_str());
-    printf("\"overwriteAll\": %d, \"premessagePending\": %d, \"wait\": %s, \"cleanup\": %s},\n", g_overwriteAll,
-           g_premessagePending, wait ? "true" : "false", cleanup ? "true" : "false");
+    ToolJsonDoc startup = ToolJsonDoc::object();
+    startup["run_command"] = ToolJsonString(g_settings.runCommand);
+    startup["run_parameters"] = ToolJsonString(g_runParameters);
+    startup["target_folder"] = ToolJsonString(target);
+    startup["target_resolved_on_target_machine"] = macro;
+    startup["overwrite_all"] = g_overwriteAll;
+    startup["premessage_pending"] = g_premessagePending;
+    startup["wait"] = wait;
+    startup["cleanup"] = cleanup;
+    startup["switches"] = switches;
+    startup["test_before_writing"] = testFirst;
+    doc["at_startup"] = startup;
     if (signature)
-      printf("  \"signature\": {\"kind\": \"Authenticode\", \"offset\": %u, \"bytes\": %u}\n}\n", signatureOffset,
-             signatureSize);
+      doc["signature"] = {{"kind", "Authenticode"}, {"offset", signatureOffset}, {"bytes", signatureSize}};
     else
-      printf("  \"signature\": null\n}\n");
+      doc["signature"] = nullptr;
+    ToolJsonPrint(doc);
   } else {
     printf("at start-up:\n");
     printf("  %-18s \"%s\"\n", "runCommand", ToolPrintable(g_settings.runCommand).c_str());
     printf("  %-18s \"%s\"\n", "runParameters", ToolPrintable(g_runParameters).c_str());
-    printf("  %-18s \"%s\"\n", "targetFolder", ToolPrintable(g_settings.targetFolder).c_str());
+    printf("  %-18s \"%s\"%s\n", "targetFolder", ToolPrintable(target.c_str()).c_str(),
+           macro ? " (a folder macro: resolved on the machine the self-extractor runs on)" : "");
     printf("  %-18s %d\n", "overwriteAll", g_overwriteAll);
     printf("  %-18s %d\n", "premessagePending", g_premessagePending);
     printf("  %-18s %s\n", "wait for program", wait ? "yes (exit code of the run program)" : "no");
     printf("  %-18s %s\n", "clean up", cleanup ? "yes" : "no");
+    printf("  %-18s %s\n", "switches", switches ? "yes (/s /d:DIR /x /? --)" : "no (the command line is not read)");
+    printf("  %-18s %s\n", "test first", testFirst ? "yes (every entry is tested before anything is written)" : "no");
     if (signature)
       printf("  %-18s Authenticode, %u bytes at offset %u\n", "signature", signatureSize, signatureOffset);
     else
@@ -174,8 +223,8 @@ int RunInfo(const ToolArgs &args) {
 
 const ToolOption kInfoOptions[] = {
     {"json", 0, nullptr,
-     "print one JSON document on standard output: the stub's version, the block's place, the language, every "
-     "setting and what the stub derives at start-up (or the start-up failure)",
+     "print one JSON document on standard output, also on failure: the stub's version, the block's place, the "
+     "language, every setting and what the stub derives at start-up (or the start-up failure)",
      nullptr},
 };
 

@@ -6,6 +6,7 @@
 #include "../launcher/dialog_path.h"
 #include "archive_cmd.h"
 #include "args.h"
+#include "json_out.h"
 #include "tool.h"
 
 namespace {
@@ -15,6 +16,7 @@ const char *MethodName(const EntryRecord *e) {
     case 0: return "stored";
     case 8: return "deflate";
     case 9: return "deflate64";
+    case 14: return "lzma";
     default: return "other";
   }
 }
@@ -24,7 +26,7 @@ const char *const kEncryption[] = {"none", "traditional", "aes-128", "aes-192", 
 struct ListOutput {
   bool json;
   bool header;
-  std::string entries;  // JSON objects
+  ToolJsonDoc entries = ToolJsonDoc::array();
 };
 
 int PrintEntry(void *user, const EntryRecord *e) {
@@ -38,16 +40,20 @@ int PrintEntry(void *user, const EntryRecord *e) {
            time >> 11, (time >> 5) & 63, (time & 31) * 2);
   if (out->json) {
     when[10] = 'T';
-    char numbers[160];
-    snprintf(numbers, sizeof numbers,
-             "\"size\": %llu, \"compressed_size\": %llu, \"method\": %u, \"method_name\": \"%s\", \"crc32\": %u",
-             (unsigned long long)e->uncompressedSize, (unsigned long long)e->compressedSize, e->method, MethodName(e),
-             e->crc32);
-    if (!out->entries.empty()) out->entries += ",";
-    out->entries += "\n    {\"name\": " + (e->validName ? ToolJson(name) : "null") + ", " + numbers +
-                    ", \"encryption\": \"" + kEncryption[e->encryptionKind <= 4 ? e->encryptionKind : 0] +
-                    "\", \"time\": \"" + when +
-                    "\", \"directory\": " + (!name.empty() && name.back() == '/' ? "true" : "false") + "}";
+    ToolJsonDoc entry = ToolJsonDoc::object();
+    if (e->validName)
+      entry["name"] = ToolJsonString(name);
+    else
+      entry["name"] = nullptr;
+    entry["size"] = e->uncompressedSize;
+    entry["compressed_size"] = e->compressedSize;
+    entry["method"] = e->method;
+    entry["method_name"] = MethodName(e);
+    entry["crc32"] = e->crc32;
+    entry["encryption"] = kEncryption[e->encryptionKind <= 4 ? e->encryptionKind : 0];
+    entry["time"] = when;
+    entry["directory"] = !name.empty() && name.back() == '/';
+    out->entries.push_back(entry);
     return 1;
   }
   const char *crypt = e->encryptionKind == 1 ? " traditional" : e->encryptionKind >= 2 ? " aes" : "";
@@ -62,26 +68,49 @@ int RunList(const ToolArgs &args) {
   ToolRun run;
   run.verb = "list";
   run.shown = args.operands[0];
-  if (!ToolCheckArchive(run.verb, run.shown)) return ErrorToExitCode(ERR_FILE_ACCESS);
+  const bool json = args.Has("json");
+  ToolJsonDoc doc = ToolJsonStart();
+  doc["archive"] = ToolJsonString(run.shown);
+  std::string message;
+  if (!ToolCheckArchive(run.verb, run.shown, &message)) {
+    if (json) {
+      ToolJsonFailure(&doc, ERR_FILE_ACCESS, message, ErrorToExitCode(ERR_FILE_ACCESS));
+      ToolJsonPrint(doc);
+    }
+    return ErrorToExitCode(ERR_FILE_ACCESS);
+  }
   std::string archivePath = ToolArchivePath(run.shown.c_str());
   if (archivePath.size() >= PATH_BUF_SIZE) {
-    fprintf(stderr, "kvsfx list: path longer than %u characters\n", (unsigned)(PATH_BUF_SIZE - 1));
+    message = "path longer than " + std::to_string(PATH_BUF_SIZE - 1) + " characters";
+    fprintf(stderr, "kvsfx list: %s\n", message.c_str());
+    if (json) {
+      ToolJsonFailure(&doc, 0, message, TOOL_USAGE);
+      ToolJsonPrint(doc);
+    }
     return TOOL_USAGE;
   }
-  ListOutput out = {args.Has("json"), args.Verbosity() >= 0, std::string()};
+  ListOutput out = {json, args.Verbosity() >= 0};
   if (!out.json && out.header) printf("      Length       Packed  Date       Time   CRC-32    Method     Name\n");
   ListSummary summary;
   memset(&summary, 0, sizeof summary);
   static char comment[65536 * 3];
   int32_t code = ListArchive(archivePath.c_str(), nullptr, PrintEntry, &out, &summary, comment, sizeof comment);
-  if (code != 0) return ToolReportError(run, code);
+  if (code != 0) {
+    if (json) {
+      ToolJsonFailure(&doc, code, ToolErrorText(run, code), ErrorToExitCode(code));
+      ToolJsonPrint(doc);
+    }
+    return ToolReportError(run, code);
+  }
   if (out.json) {
-    printf("{\n  \"archive\": %s,\n  \"entries\": [%s%s],\n", ToolJson(run.shown).c_str(), out.entries.c_str(),
-           out.entries.empty() ? "" : "\n  ");
-    printf("  \"summary\": {\"entries\": %llu, \"directories\": %llu, \"size\": %llu, \"compressed_size\": %llu},\n",
-           (unsigned long long)summary.entries, (unsigned long long)summary.directories,
-           (unsigned long long)summary.uncompressedTotal, (unsigned long long)summary.compressedTotal);
-    printf("  \"comment\": %s\n}\n", ToolJson(comment).c_str());
+    doc["result"] = "ok";
+    doc["entries"] = out.entries;
+    doc["summary"] = {{"entries", summary.entries},
+                      {"directories", summary.directories},
+                      {"size", summary.uncompressedTotal},
+                      {"compressed_size", summary.compressedTotal}};
+    doc["comment"] = ToolJsonString(comment);
+    ToolJsonPrint(doc);
     return 0;
   }
   if (!out.header) return 0;
@@ -94,8 +123,8 @@ int RunList(const ToolArgs &args) {
 
 const ToolOption kListOptions[] = {
     {"json", 0, nullptr,
-     "print one JSON document on standard output: each entry's name, sizes, method, encryption, CRC-32 and time, "
-     "the totals and the archive comment",
+     "print one JSON document on standard output, also on failure: each entry's name, sizes, method, encryption, "
+     "CRC-32 and time, the totals and the archive comment",
      nullptr},
 };
 

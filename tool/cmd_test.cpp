@@ -7,6 +7,7 @@
 #include "../launcher/dialog_path.h"
 #include "archive_cmd.h"
 #include "args.h"
+#include "json_out.h"
 #include "tool.h"
 
 namespace {
@@ -16,19 +17,32 @@ int RunTest(const ToolArgs &args) {
   run.verb = "test";
   run.quiet = args.Verbosity() < 0;
   run.verbose = args.Verbosity() > 0 && !args.Has("json");
-  std::string json;
-  if (args.Has("json")) {
-    run.json = &json;
+  const bool json = args.Has("json");
+  ToolJsonDoc entries = ToolJsonDoc::array();
+  if (json) {
+    run.json = &entries;
     run.noQuestions = 1;  // a script cannot answer
   }
-  std::string password;
-  if (!ToolTakePassword(args, &password, &run.passwordGiven)) return TOOL_USAGE;
   run.shown = args.operands[0];
-  if (!ToolCheckArchive(run.verb, run.shown)) return ErrorToExitCode(ERR_FILE_ACCESS);
+  ToolJsonDoc doc = ToolJsonStart();
+  doc["archive"] = ToolJsonString(run.shown);
+  // A refusal before the engine runs is still one document.
+  auto refused = [&](int64_t code, const std::string &message, int status) {
+    if (json) {
+      ToolJsonFailure(&doc, code, message, status);
+      ToolJsonPrint(doc);
+    }
+    return status;
+  };
+  std::string password, message;
+  if (!ToolTakePassword(args, &password, &run.passwordGiven, &message)) return refused(0, message, TOOL_USAGE);
+  if (!ToolCheckArchive(run.verb, run.shown, &message))
+    return refused(ERR_FILE_ACCESS, message, ErrorToExitCode(ERR_FILE_ACCESS));
   std::string archivePath = ToolArchivePath(run.shown.c_str());
   if (archivePath.size() >= PATH_BUF_SIZE) {
-    fprintf(stderr, "kvsfx test: path longer than %u characters\n", (unsigned)(PATH_BUF_SIZE - 1));
-    return TOOL_USAGE;
+    message = "path longer than " + std::to_string(PATH_BUF_SIZE - 1) + " characters";
+    fprintf(stderr, "kvsfx test: %s\n", message.c_str());
+    return refused(0, message, TOOL_USAGE);
   }
   // The run reads the directory once; the total for the progress line comes
   // from the engine when it starts.
@@ -38,27 +52,28 @@ int RunTest(const ToolArgs &args) {
   request.test = 1;
   request.password = run.passwordGiven ? password.c_str() : nullptr;
   int32_t code = ToolRunEngine(&run, &request);
-  if (run.json) {
-    printf("{\n  \"archive\": %s,\n  \"entries\": [%s%s],\n", ToolJson(run.shown).c_str(), json.c_str(),
-           json.empty() ? "" : "\n  ");
-    printf("  \"summary\": {\"ok\": %llu, \"failed\": %llu, \"bytes\": %llu},\n", (unsigned long long)run.entries,
-           (unsigned long long)run.failures, (unsigned long long)run.bytes);
-    if (code == 0)
-      printf("  \"result\": \"ok\",\n  \"error\": 0,\n  \"exit_status\": 0\n}\n");
-    else
-      printf("  \"result\": \"error\",\n  \"error\": %d,\n  \"message\": %s,\n  \"exit_status\": %d\n}\n", (int)code,
-             ToolJson(ToolErrorText(run, code)).c_str(), ErrorToExitCode(code));
+  if (json) {
+    doc["entries"] = entries;
+    doc["summary"] = {{"ok", run.entries}, {"failed", run.failures}, {"bytes", run.bytes}};
+    if (code == 0) {
+      doc["result"] = "ok";
+      doc["error"] = 0;
+      doc["exit_status"] = 0;
+    } else {
+      ToolJsonFailure(&doc, code, ToolErrorText(run, code), ErrorToExitCode(code));
+    }
+    ToolJsonPrint(doc);
   }
   if (code != 0) return ToolReportError(run, code);
-  if (!run.quiet && !run.json)
+  if (!run.quiet && !json)
     printf("ok: %llu entries, %llu bytes checked\n", (unsigned long long)run.entries, (unsigned long long)run.bytes);
   return 0;
 }
 
 const ToolOption kTestOptions[] = {
     {"json", 0, nullptr,
-     "print one JSON document on standard output: each entry's result, the summary, the error; never asks for a "
-     "password",
+     "print one JSON document on standard output, also on failure: each entry's result, the summary, the error; "
+     "never asks for a password",
      nullptr},
 };
 

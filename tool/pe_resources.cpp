@@ -305,8 +305,9 @@ bool CheckIcon(const std::string &ico, std::string *error) {
   return true;
 }
 
-const char *const kVersionKeys[] = {"FileVersion",     "ProductVersion",  "ProductName",     "CompanyName",
-                                    "FileDescription", "LegalCopyright",  "OriginalFilename"};
+const char *const kVersionKeys[] = {"FileVersion",     "ProductVersion", "ProductName",     "CompanyName",
+                                    "FileDescription", "LegalCopyright", "OriginalFilename", "Comments",
+                                    "InternalName",    "LegalTrademarks", "PrivateBuild",    "SpecialBuild"};
 constexpr size_t kVersionValueMax = 255;  // characters of one value
 
 // "1.2.3.4" (one to four parts, each 0-65535) as the two halves of a fixed version.
@@ -350,15 +351,18 @@ std::string VersionNode(const char *key, const std::string &value, uint32_t valu
 }
 
 std::string BuildVersionInfo(const std::vector<std::pair<std::string, std::string>> &values) {
-  uint32_t fileHigh = 0, fileLow = 0, productHigh = 0, productLow = 0;
+  uint32_t fileHigh = 0, fileLow = 0, productHigh = 0, productLow = 0, flags = 0;
   bool product = false;
   for (const auto &kv : values) {
     if (kv.first == "FileVersion") ParseVersion(kv.second, &fileHigh, &fileLow);
     if (kv.first == "ProductVersion") product = ParseVersion(kv.second, &productHigh, &productLow);
+    // The fixed part says when these strings are there (private, special build).
+    if (kv.first == "PrivateBuild") flags |= 0x08;
+    if (kv.first == "SpecialBuild") flags |= 0x20;
   }
   if (!product) productHigh = fileHigh, productLow = fileLow;
   std::string fixed;
-  for (uint32_t v : {0xFEEF04BDu, 0x00010000u, fileHigh, fileLow, productHigh, productLow, 0x3Fu, 0u, 0x40004u,
+  for (uint32_t v : {0xFEEF04BDu, 0x00010000u, fileHigh, fileLow, productHigh, productLow, 0x3Fu, flags, 0x40004u,
                      1u, 0u, 0u, 0u})
     Put32(&fixed, v);
   std::string strings;
@@ -519,9 +523,9 @@ bool PeCheckEdits(const PeResourceEdits &edits, std::string *error) {
     bool known = false;
     for (const char *k : kVersionKeys) known |= kv.first == k;
     if (!known) {
-      *error = "unknown version key '" + kv.first +
-               "' (FileVersion, ProductVersion, ProductName, CompanyName, FileDescription, LegalCopyright, "
-               "OriginalFilename)";
+      std::string keys;
+      for (const char *k : kVersionKeys) keys += std::string(keys.empty() ? "" : ", ") + k;
+      *error = "unknown version key '" + kv.first + "' (" + keys + ")";
       return false;
     }
     std::u16string text;

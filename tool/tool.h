@@ -36,5 +36,11 @@ const std::string *ToolBuiltinLanguage(const std::string &name);
 // \xNN) and Windows-1252 letters of the Latin-1 range as UTF-8.
 std::string ToolPrintable(const char *text, size_t length);
 std::string ToolPrintable(const char *text);
+// The length of the well-formed, shortest-form UTF-8 sequence at text[i], or
+// 0 when the bytes there are none.
+size_t ToolUtf8Length(const std::string &text, size_t i);
+// Text for a message: UTF-8 passes, every other byte (and control bytes and
+// backslashes) escaped as \xNN or \\.
+std::string ToolEscapeNonUtf8(const std::string &text);
 
 #endif

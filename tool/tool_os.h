@@ -40,9 +40,37 @@ struct ToolFolderEntry {
   ToolEntryKind kind;
   uint32_t mode;   // Unix type and permission bits (on Windows from the attributes)
   int64_t mtime;   // seconds since 1970
+  // What identifies the file the walk saw, so that reading it later can
+  // insist on the same one: device and inode (0 where the system has none),
+  // size, and the modification time at the finest grain the system keeps.
+  uint64_t device = 0, inode = 0;
+  uint64_t size = 0;
+  int64_t mtimeFine = 0;
 };
 // The entries of a folder, "." and ".." left out. False with the reason in *why.
 bool ToolListFolder(const std::string &path, std::vector<ToolFolderEntry> *entries, std::string *why);
+
+// A file the folder walk listed, opened for reading without following a
+// link and without waiting on a pipe or device; refused unless it is still
+// the regular file the walk saw (same device, inode, size and time).
+class ToolWalkedFile {
+ public:
+  ToolWalkedFile() = default;
+  ToolWalkedFile(const ToolWalkedFile &) = delete;
+  ToolWalkedFile &operator=(const ToolWalkedFile &) = delete;
+  ~ToolWalkedFile() { Close(); }
+  bool Open(const std::string &path, const ToolFolderEntry &seen, std::string *why);
+  // Up to size bytes; 0 at the end, -1 on an error (why in *why).
+  int64_t Read(void *buffer, size_t size, std::string *why);
+  // After reading total bytes: true when the file still has the size and
+  // time the walk saw and total is that size.
+  bool Unchanged(uint64_t total, std::string *why);
+  void Close();
+
+ private:
+  intptr_t handle_ = -1;
+  const ToolFolderEntry *seen_ = nullptr;
+};
 
 // A new file beside path under a name of its own, open for writing.
 FILE *ToolCreateTemp(const std::string &path, std::string *name, std::string *why);

@@ -8,7 +8,10 @@
 #include <new>
 
 #include "../crypto/crc32.h"
+#include "deflate/deflate_stream.h"
 #include "deflate/deflater.h"
+#include "deflate/lzma_compressor.h"
+#include "tool.h"
 #include "tool_os.h"
 
 namespace {
@@ -17,8 +20,7 @@ struct Item {
   std::string name;  // relative, slashes, UTF-8; folders end in one
   std::string native;  // relative native path, for reading
   bool folder;
-  uint32_t mode;  // permission and type bits as stat gives them
-  int64_t mtime;
+  ToolFolderEntry seen;  // what the walk found: the file read must be this one
 };
 
 void Put16(std::string *out, uint32_t v) {
@@ -58,7 +60,17 @@ bool Collect(const std::string &root, const std::string &native, const std::stri
       warnings->push_back("skipped '" + full + "': neither a file nor a folder");
       continue;
     }
-    Item item = {path, nativePath, e.kind == TOOL_ENTRY_FOLDER, e.mode, e.mtime};
+    // Flag bit 11 promises UTF-8; a name that is none would make the whole
+    // archive unreadable to strict readers.
+    for (size_t i = 0; i < e.utf8Name.size(); ++i) {
+      size_t n = ToolUtf8Length(e.utf8Name, i);
+      if (n == 0) {
+        *error = "the name '" + ToolEscapeNonUtf8(full) + "' is not valid UTF-8; rename it";
+        return false;
+      }
+      i += n - 1;
+    }
+    Item item = {path, nativePath, e.kind == TOOL_ENTRY_FOLDER, e};
     if (item.folder) item.name += '/';
     if (item.name.size() > ZIP_NAME_MAX) {
       *error = "the name '" + item.name + "' is " + std::to_string(item.name.size()) + " bytes long; at most " +
@@ -71,28 +83,35 @@ bool Collect(const std::string &root, const std::string &native, const std::stri
   return true;
 }
 
-bool ReadWhole(const std::string &path, std::string *data, std::string *error) {
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) {
-    *error = "cannot read '" + path + "': " + strerror(errno);
-    return false;
-  }
+// Reads a whole file the walk listed, refusing one that changed.
+bool ReadWhole(const std::string &path, const ToolFolderEntry &seen, std::string *data, std::string *error) {
+  ToolWalkedFile f;
+  std::string why;
+  bool ok = f.Open(path, seen, &why);
   data->clear();
+  if (ok) data->reserve((size_t)seen.size);
   char buffer[1 << 16];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) data->append(buffer, n);
-  bool ok = !ferror(f);
-  if (!ok) *error = "cannot read '" + path + "': " + strerror(errno);
-  fclose(f);
+  int64_t n = 0;
+  while (ok && (n = f.Read(buffer, sizeof buffer, &why)) > 0 && data->size() <= seen.size)
+    data->append(buffer, (size_t)n);
+  ok = ok && n >= 0 && f.Unchanged(data->size(), &why);
+  if (!ok) *error = "cannot read '" + path + "': " + why;
   return ok;
 }
 
 class Output {
  public:
   explicit Output(FILE *f) : f_(f) {}
-  bool Write(const std::string &data) {
-    offset_ += data.size();
-    return fwrite(data.data(), 1, data.size(), f_) == data.size();
+  bool Write(const std::string &data) { return Write(data.data(), data.size()); }
+  bool Write(const char *data, size_t size) {
+    offset_ += size;
+    return fwrite(data, 1, size, f_) == size;
+  }
+  // Goes back to offset (for a header filled in after its data, or to write
+  // data over again); later writes continue from there.
+  bool Rewind(uint64_t offset) {
+    offset_ = offset;
+    return ToolSeek(f_, (int64_t)offset, SEEK_SET);
   }
   uint64_t offset() const { return offset_; }
 
@@ -100,6 +119,96 @@ class Output {
   FILE *f_;
   uint64_t offset_ = 0;
 };
+
+// Files up to this size are read and compressed whole (the fastest path);
+// larger ones go through in pieces, so memory stays bounded whatever the size.
+constexpr uint64_t kWholeFileMax = 32u << 20;
+constexpr size_t kPiece = 1u << 20;
+
+// The data of a large file, streamed from the file into the archive at the
+// output's current offset: Deflate (LZMA when wantedMethod is 14) when level > 0 and
+// it shrinks the file, else stored (the output is rewound and the file read
+// again). Gives the CRC-32, the method and the packed size.
+bool StreamFile(const std::string &path, const ToolFolderEntry &seen, int level, int wantedMethod, Output *out,
+                uint32_t *crc, int *method, uint64_t *packedSize, std::string *error) {
+  const uint64_t start = out->offset();
+  std::vector<unsigned char> piece(kPiece);
+  std::string packed, why;
+  for (int pass = level > 0 ? 0 : 1; pass < 2; ++pass) {
+    const bool deflate = pass == 0;
+    ToolWalkedFile f;
+    if (!f.Open(path, seen, &why)) {
+      *error = "cannot read '" + path + "': " + why;
+      return false;
+    }
+    std::unique_ptr<DeflateStream> stream;
+    std::unique_ptr<LzmaStream> lzmaStream;
+    if (deflate && wantedMethod == 14) {
+      lzmaStream.reset(new LzmaStream(level));
+      if (!lzmaStream->ready()) {
+        *error = "out of memory for the compressor";
+        return false;
+      }
+    } else if (deflate) {
+      stream.reset(new DeflateStream(level));
+      if (!stream->ready()) {
+        *error = "out of memory for the compressor";
+        return false;
+      }
+    }
+    uint32_t state = 0xFFFFFFFFu;
+    uint64_t total = 0, written = 0;
+    bool shrinks = true;
+    for (;;) {
+      int64_t n = f.Read(piece.data(), piece.size(), &why);
+      if (n < 0) {
+        *error = "cannot read '" + path + "': " + why;
+        return false;
+      }
+      total += (uint64_t)n;
+      if (total > seen.size) break;  // grew while read: refused below
+      state = Crc32Update(state, piece.data(), (size_t)n);
+      const char *bytes = (const char *)piece.data();
+      size_t size = (size_t)n;
+      if (deflate) {
+        packed.clear();
+        if (!(lzmaStream ? lzmaStream->Add(piece.data(), (size_t)n, n == 0, &packed)
+                         : stream->Add(piece.data(), (size_t)n, n == 0, &packed))) {
+          *error = "the compressor failed on '" + path + "'";
+          return false;
+        }
+        bytes = packed.data();
+        size = packed.size();
+      }
+      written += size;
+      if (deflate && written >= seen.size) {
+        shrinks = false;  // not smaller: stored instead
+        break;
+      }
+      if (size && !out->Write(bytes, size)) {
+        *error = std::string("cannot write the archive: ") + strerror(errno);
+        return false;
+      }
+      if (n == 0) break;
+    }
+    if (!shrinks) {
+      if (!out->Rewind(start)) {
+        *error = std::string("cannot write the archive: ") + strerror(errno);
+        return false;
+      }
+      continue;
+    }
+    if (!f.Unchanged(total, &why)) {
+      *error = "cannot read '" + path + "': " + why;
+      return false;
+    }
+    *crc = ~state;
+    *method = !deflate ? 0 : lzmaStream ? 14 : 8;
+    *packedSize = written;
+    return true;
+  }
+  return true;
+}
 
 // A shell pattern: '*' any run, '?' one byte, '[...]' a set ('!' or '^'
 // negates, a-z ranges); '\\' quotes the next byte.
@@ -196,7 +305,13 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
 
   std::unique_ptr<Deflater> deflater;
   if (options.level > 0) {
-    deflater = MakeDeflater(options.level);
+    if (options.method == 14) {
+      LzmaCompressorOptions lzma;
+      lzma.level = options.level;
+      deflater = MakeLzmaCompressor(lzma);
+    } else {
+      deflater = MakeDeflater(options.level);
+    }
     if (!deflater) {
       *error = "out of memory for the compressor";
       return false;
@@ -209,58 +324,75 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
   auto lastDraw = std::chrono::steady_clock::now() - std::chrono::seconds(1);
   for (const Item &item : items) {
     uint32_t crc = 0;
-    uint64_t size = 0, packedSize = 0;
+    uint64_t size = item.folder ? 0 : item.seen.size, packedSize = 0;
     int method = 0;
+    uint32_t methodFlags = 0;
     const std::string *body = &data;
+    const std::string path = folder + kToolSeparator + item.native;
+    const bool whole = !item.folder && size <= kWholeFileMax;
     data.clear();
-    if (!item.folder) {
-      // Each file is compressed whole: one that does not fit in memory (with
-      // room for its compressed form) is refused rather than ending the tool.
+    if (whole) {
       try {
-        if (!ReadWhole(folder + kToolSeparator + item.native, &data, error)) return false;
-        size = data.size();
+        if (!ReadWhole(path, item.seen, &data, error)) return false;
         crc = ~Crc32Update(0xFFFFFFFFu, data.data(), data.size());
         if (deflater && deflater->Compress((const unsigned char *)data.data(), data.size(), &packed)) {
-          method = 8;
+          method = deflater->Method();
+          methodFlags = deflater->Flags();
           body = &packed;
         }
       } catch (const std::bad_alloc &) {
-        data = std::string();
-        packed = std::string();
-        *error = "out of memory for '" + folder + kToolSeparator + item.native +
-                 "': files are compressed whole in memory";
+        *error = "out of memory for '" + path + "'";
         return false;
       }
       packedSize = body->size();
     }
     uint64_t offset = out.offset();
+    // A streamed file's packed size is known only afterwards; it is never
+    // larger than the file (stored then), so the file's size decides.
     bool bigSizes = size >= 0xFFFFFFFFu || packedSize >= 0xFFFFFFFFu;
     bool bigOffset = offset >= 0xFFFFFFFFu;
-    uint32_t needed = bigSizes || bigOffset ? 45 : 20;
-    uint32_t flags = NeedsUtf8Flag(item.name) ? 0x800 : 0;
-    uint32_t dosTime = ZipDosTime(options.fixedTime >= 0 ? options.fixedTime : item.mtime);
+    uint32_t needed = method == 14 ? 63 : bigSizes || bigOffset ? 45 : 20;
+    uint32_t flags = (NeedsUtf8Flag(item.name) ? 0x800 : 0) | methodFlags;
+    uint32_t dosTime = ZipDosTime(options.fixedTime >= 0 ? options.fixedTime : item.seen.mtime);
 
-    std::string local;
-    Put32(&local, 0x04034b50);
-    Put16(&local, needed);
-    Put16(&local, flags);
-    Put16(&local, (uint32_t)method);
-    Put32(&local, dosTime);
-    Put32(&local, crc);
-    Put32(&local, bigSizes ? 0xFFFFFFFFu : (uint32_t)packedSize);
-    Put32(&local, bigSizes ? 0xFFFFFFFFu : (uint32_t)size);
-    Put16(&local, (uint32_t)item.name.size());
-    Put16(&local, bigSizes ? 20 : 0);
-    local += item.name;
-    if (bigSizes) {
-      Put16(&local, 1);
-      Put16(&local, 16);
-      Put64(&local, size);
-      Put64(&local, packedSize);
-    }
-    if (!out.Write(local) || !out.Write(*body)) {
+    auto localHeader = [&]() {
+      std::string local;
+      Put32(&local, 0x04034b50);
+      Put16(&local, needed);
+      Put16(&local, flags);
+      Put16(&local, (uint32_t)method);
+      Put32(&local, dosTime);
+      Put32(&local, crc);
+      Put32(&local, bigSizes ? 0xFFFFFFFFu : (uint32_t)packedSize);
+      Put32(&local, bigSizes ? 0xFFFFFFFFu : (uint32_t)size);
+      Put16(&local, (uint32_t)item.name.size());
+      Put16(&local, bigSizes ? 20 : 0);
+      local += item.name;
+      if (bigSizes) {
+        Put16(&local, 1);
+        Put16(&local, 16);
+        Put64(&local, size);
+        Put64(&local, packedSize);
+      }
+      return local;
+    };
+    std::string local = localHeader();
+    if (!out.Write(local) || (whole && !out.Write(*body))) {
       *error = writeError + strerror(errno);
       return false;
+    }
+    if (!item.folder && !whole) {
+      // The header goes in first with its place kept, then is written again
+      // with the CRC, method and packed size the stream gave.
+      if (!StreamFile(path, item.seen, options.level, options.method, &out, &crc, &method, &packedSize, error))
+        return false;
+      if (method == 14) needed = 63;
+      uint64_t end = out.offset();
+      local = localHeader();
+      if (!out.Rewind(offset) || !out.Write(local) || !out.Rewind(end)) {
+        *error = writeError + strerror(errno);
+        return false;
+      }
     }
 
     std::string extra;
@@ -287,7 +419,7 @@ bool ZipWriteFolder(const std::string &folder, FILE *file, const ZipWriterOption
     Put16(&central, 0);  // comment
     Put16(&central, 0);  // disk
     Put16(&central, 0);  // internal attributes
-    Put32(&central, (item.mode & 0xFFFF) << 16 | (item.folder ? 0x10 : 0));
+    Put32(&central, (item.seen.mode & 0xFFFF) << 16 | (item.folder ? 0x10 : 0));
     Put32(&central, bigOffset ? 0xFFFFFFFFu : (uint32_t)offset);
     central += item.name;
     central += extra;

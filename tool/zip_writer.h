@@ -11,6 +11,7 @@
 
 struct ZipWriterOptions {
   int level = 6;  // 0 stores every file; 1..12 Deflate (capped by the library)
+  int method = 8;  // 8 Deflate or 14 LZMA (level 1..12 too), each file only where it shrinks
   std::vector<std::string> excludes;  // shell patterns, see ZipPathExcluded
   int64_t fixedTime = -1;  // seconds since 1970 for every entry; -1: the files' own
   bool progress = false;   // a progress line on stderr

@@ -19,6 +19,8 @@ int UiNoteEntryStart(const char *entryName) {
   if (g_cancelRequested) return 0;
   g_fileCount++;
   PathGetName(entryName ? entryName : "", g_statusName, sizeof(g_statusName));
+  const char *name = entryName ? entryName : "";
+  StrCopy(g_entryName, name[0] == '\\' ? name + 1 : name, sizeof g_entryName);
   return 1;
 }
 

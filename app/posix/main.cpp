@@ -1,12 +1,15 @@
 // POSIX process entry of the self-extractor (a terminal program).
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "../../fileio/platform.h"
 #include "../../launcher/run_sfx.h"
 #include "../../launcher/run_unattended.h"
 #include "../../launcher/sfx_meta.h"
 #include "../../launcher/sfx_state.h"
 #include "../../launcher/stub_version.h"
+#include "../../launcher/switches.h"
 
 namespace {
 
@@ -33,15 +36,24 @@ void WriteStartupError(const char *text) {
   (void)ignored;
 }
 
+// /? on standard output, a refused switch on standard error.
+void ShowSwitches(const char *text, int error) {
+  FILE *to = error ? stderr : stdout;
+  fputs(text, to);
+  fputc('\n', to);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
   SetStartupErrorSink(WriteStartupError);
   g_programPath[0] = '\0';
   uint32_t length = SysGetModulePath(g_programPath, PATH_BUF_SIZE);
   if (length == 0 || length >= PATH_BUF_SIZE) g_programPath[0] = '\0';
   int code = ReadSfxMeta();
   if (code != 0) return code;
+  code = RunSwitches(argc - 1, argv + 1, ShowSwitches);
+  if (code >= 0) return code;
   code = RunSfx();
   if (g_settings.unattended) ReportUnattendedFailure();
   return code;

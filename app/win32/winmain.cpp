@@ -5,6 +5,7 @@
 #include "../../launcher/run_sfx.h"
 #include "../../launcher/sfx_meta.h"
 #include "../../launcher/stub_version.h"
+#include "../../launcher/switches.h"
 
 namespace {
 
@@ -13,9 +14,13 @@ __attribute__((used)) const char kStubVersion[] = KV_STUB_VERSION_MARKER KV_VERS
 
 void ShowStartupBox(const char *text) { MessageBoxA(nullptr, text, "Error", MB_ICONWARNING); }
 
+void ShowSwitches(const char *text, int error) {
+  MessageBoxA(nullptr, text, error ? "Error" : "Setup", error ? MB_ICONWARNING : MB_ICONINFORMATION);
+}
+
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   g_instance = instance;
   SetStartupErrorSink(ShowStartupBox);
   g_programPath[0] = '\0';
@@ -25,5 +30,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (length == 0 || length >= PATH_BUF_SIZE) g_programPath[0] = '\0';
   int code = ReadSfxMeta();
   if (code != 0) return code;
+  // Without the switches bit RunSwitches reads nothing: no argument changes a run.
+  static char line[2048];
+  static char *args[64];
+  StrCopy(line, commandLine ? commandLine : "", sizeof line);
+  code = RunSwitches(SplitCommandLine(line, args, 64), args, ShowSwitches);
+  if (code >= 0) return code;
   return RunSfx();
 }

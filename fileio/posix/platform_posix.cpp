@@ -244,11 +244,21 @@ intptr_t Launch(const char *file, const char *parameters, uint32_t *exitCode) {
   memcpy(params, parameters ? parameters : "", paramLength + 1);
   size_t argc = 0;
   argv[argc++] = native;
+  // Blanks separate and double quotes group, as a Windows program reads
+  // its parameters; the quotes themselves go.
   for (char *p = params; *p;) {
     while (*p == ' ' || *p == '\t') *p++ = '\0';
     if (!*p) break;
     argv[argc++] = p;
-    while (*p && *p != ' ' && *p != '\t') p++;
+    char *write = p;
+    bool quoted = false;
+    while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
+      if (*p == '"') quoted = !quoted;
+      else *write++ = *p;
+      p++;
+    }
+    if (*p) p++;
+    *write = '\0';
   }
   argv[argc] = nullptr;
 

@@ -8,7 +8,10 @@ import stat
 import struct
 import subprocess
 import sys
+import threading
+import time
 import unittest
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import kvtest  # noqa: E402
@@ -126,12 +129,14 @@ class BuildFromFolder(TempDirTest):
             ("file version too long", ["--version-info", "FileVersion=1.2.3.65536"], b"FileVersion"),
             ("version value too long", ["--version-info", "CompanyName=" + "c" * 256], b"at most 255"),
             ("unknown version key", ["--version-info", "Colour=red"], b"unknown version key"),
+            ("both --archive and --from", ["--level", "1", "--archive", bzip2], b"give only one of --archive and --from"),
+            ("run program with a blank", ["--run", "setup.sh /quiet"], b"write 'setup.sh|/quiet'"),
         ]
         if shutil.which("7zz"):
-            lzma = self.path("lzma.zip")
-            subprocess.run(["7zz", "a", "-tzip", "-mm=LZMA", lzma, "sub/nums.txt"], cwd=self.src, check=True,
+            ppmd = self.path("ppmd.zip")
+            subprocess.run(["7zz", "a", "-tzip", "-mm=PPMd", ppmd, "sub/nums.txt"], cwd=self.src, check=True,
                            stdout=subprocess.DEVNULL)
-            cases.append(("LZMA entry", ["--archive", lzma], b"(LZMA)"))
+            cases.append(("PPMd entry", ["--archive", ppmd], b"(PPMd)"))
         before = sorted(os.listdir(self.dir))
         for what, args, needle in cases:
             out = self.path("refused.exe")
@@ -148,11 +153,111 @@ class BuildFromFolder(TempDirTest):
         r = self.build(self.path("refused"), "--target-os", "posix")
         self.assertIn(b"at most 255", r.stderr)
         shutil.rmtree(self.path("src", "d" * 200))
+        # A name that is no UTF-8 is named with its bytes escaped.
+        write(os.path.join(self.src.encode(), b"caf\xe9.txt"), b"x")
+        r = self.build(self.path("refused"), "--target-os", "posix")
+        self.assertIn(b"caf\\xE9.txt' is not valid UTF-8", r.stderr)
+        os.remove(os.path.join(self.src.encode(), b"caf\xe9.txt"))
+        # Names that are one file on Windows, from a folder and from an archive.
+        if os.path.isfile(kvtest.WINDOWS_STUB):
+            clash = self.path("clash.zip")
+            with zipfile.ZipFile(clash, "w") as z:
+                z.writestr("Docs/Read Me.txt", b"1")
+                z.writestr("docs/read me.txt. ", b"2")
+            for name, args, needle in (("A.TXT", [], b"'A.TXT' and 'a.txt'"), ("SUB", [], b"'SUB' and 'sub/'"),
+                                       (None, ["--archive", clash], b"'Docs/Read Me.txt' and 'docs/read me.txt")):
+                if name:
+                    write(self.path("src", name), b"x")
+                    r = self.build(self.path("refused.exe"), "--stub", kvtest.WINDOWS_STUB)
+                    os.remove(self.path("src", name))
+                else:
+                    r = run_tool("build", "-o", self.path("refused.exe"), "--stub", kvtest.WINDOWS_STUB, *args)
+                self.assertEqual(1, r.returncode, r.stderr)
+                self.assertIn(needle, r.stderr)
+                self.assertIn(b"one file on Windows", r.stderr)
+            os.remove(clash)
+            # The POSIX stub keeps both.
+            write(self.path("src", "A.TXT"), b"x")
+            self.built(self.build(self.path("posix-ok"), "--target-os", "posix"))
+            os.remove(self.path("src", "A.TXT"))
+            os.remove(self.path("posix-ok"))
         if os.geteuid() != 0:
             os.chmod(self.path("src", "a.txt"), 0)
             r = self.build(self.path("refused"), "--target-os", "posix")
             self.assertIn(b"cannot read '%s'" % self.path("src", "a.txt").encode(), r.stderr)
         self.assertEqual(before, sorted(os.listdir(self.dir)))
+
+    def test_large_files_stream_and_a_file_changed_while_read_is_refused(self):
+        # Above 32 MiB a file is compressed in pieces; one that does not shrink
+        # is stored from a second reading.
+        text = b"".join(b"line %d of a large text\n" % i for i in range(2_000_000))  # ~48 MiB
+        write(self.path("src", "large.txt"), text)
+        write(self.path("src", "noise.bin"), os.urandom(34 << 20))
+        out = self.path("large")
+        for method, packed in (("deflate", zipfile.ZIP_DEFLATED), ("lzma", zipfile.ZIP_LZMA)):
+            self.built(self.build(out, "--target-os", "posix", "--level", "1", "--method", method))
+            with zipfile.ZipFile(out) as z:
+                self.assertEqual((packed, zipfile.ZIP_STORED),
+                                 (z.getinfo("large.txt").compress_type, z.getinfo("noise.bin").compress_type))
+            self.assertEqual(0, run_tool("extract", out, "-d", self.path("large-" + method), "--quiet").returncode)
+            self.assertEqual(text, read(self.path("large-" + method, "large.txt")))
+            self.assertEqual(read(self.path("src", "noise.bin")), read(self.path("large-" + method, "noise.bin")))
+        os.remove(self.path("src", "noise.bin"))
+        # Cut short while it is being read: refused, naming it, no output.
+        refused = 0
+        for delay in (0.2, 0.4, 0.1, 0.6, 0.05):
+            write(self.path("src", "large.txt"), text)
+            p = subprocess.Popen([kvtest.TOOL, "build", "--from", self.src, "-o", out + "2", "--target-os", "posix",
+                                  "--level", "9"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            time.sleep(delay)
+            os.truncate(self.path("src", "large.txt"), 1000)
+            _, err = p.communicate(timeout=120)
+            if p.returncode != 0:
+                self.assertEqual(1, p.returncode, err)
+                self.assertIn(b"'%s': it changed" % self.path("src", "large.txt").encode(), err)
+                self.assertFalse(os.path.exists(out + "2"))
+                refused += 1
+            elif os.path.exists(out + "2"):
+                os.remove(out + "2")
+        self.assertGreater(refused, 0)
+
+    def test_files_swapped_while_building_are_refused(self):
+        # Another user swaps a file of the folder for a link to a secret, or a
+        # pipe, between the walk and the read: the build refuses it or packs
+        # the plain file, never the secret, and never hangs.
+        secret = write(self.path("secret"), b"SECRET-" * 1000)
+        os.chmod(secret, 0o600)
+        target = self.path("src", "a.txt")
+        plain, link, pipe = target + ".plain", target + ".link", target + ".pipe"
+        stop = threading.Event()
+
+        def swap():
+            while not stop.is_set():
+                for other in (link, pipe, plain):
+                    if not os.path.lexists(other):
+                        if other == link:
+                            os.symlink(secret, link)
+                        elif other == pipe:
+                            os.mkfifo(pipe)
+                        else:
+                            write(plain, b"plain\n" * 1000)
+                    os.rename(other, target)
+        swapper = threading.Thread(target=swap)
+        swapper.start()
+        try:
+            for n in range(60):
+                out = self.path("swap%d" % n)
+                r = run_tool("build", "--from", self.src, "-o", out, "--target-os", "posix", "--level", "0",
+                             "--exclude", "a.txt.*", timeout=30)
+                if r.returncode == 0:
+                    self.assertFalse(b"SECRET-" in read(out), "the secret was packed")
+                    os.remove(out)
+                else:
+                    self.assertEqual(1, r.returncode, r.stderr)
+                    self.assertFalse(os.path.exists(out))
+        finally:
+            stop.set()
+            swapper.join()
 
     def test_wait_returns_the_program_exit_code_and_cleanup_empties_temp(self):
         temp = self.path("tmp")
@@ -180,6 +285,59 @@ class BuildFromFolder(TempDirTest):
         self.assertIn(b"wait for program   yes", info.stdout)
         self.assertIn(b"clean up           yes", info.stdout)
 
+    def test_switches_and_test_before_writing(self):
+        write(self.path("src", "args.sh"), b'#!/bin/sh\nfor a in "$@"; do echo "[$a]"; done > "$(dirname "$0")/args.txt"\n',
+              executable=True)
+        default, there = self.path("default"), self.path("there")
+        cases = [  # build options, command line, exit code, folder extracted to (or None), run's arguments
+            (["--switches"], ["/s", "/d:" + there, "--", "two words", "x"], 0, there, b"[one]\n[two words]\n[x]\n"),
+            (["--switches"], ["/S", "/X", "/D:" + there], 0, there, None),
+            (["--switches"], ["/d:%Temp%/sw-i21", "/s"], 0, os.path.join(self.path("tmp"), "sw-i21"), b"[one]\n"),
+            (["--switches"], ["/?"], 0, None, None),
+            (["--switches"], ["/s", "/q"], 10, None, None),
+            (["--switches"], ["/d:", "/s"], 10, None, None),
+            # Without --switches the command line changes nothing.
+            ([], ["/d:" + there, "/x", "/q"], 0, default, b"[one]\n"),
+        ]
+        os.makedirs(self.path("tmp"))
+        for options, argv, code, folder, ran in cases:
+            with self.subTest(options=options, argv=argv):
+                for d in (default, there, self.path("tmp", "sw-i21")):
+                    shutil.rmtree(d, True)
+                out = self.path("setup")
+                self.built(self.build(out, "--target-os", "posix", "--unattended", "--target", default, "--run",
+                                      "args.sh|one", "--wait", *options))
+                r = run([out] + argv, stdin=subprocess.DEVNULL, env=dict(os.environ, TMPDIR=self.path("tmp")))
+                self.assertEqual(code, r.returncode, r.stderr)
+                for d in (default, there, os.path.join(self.path("tmp"), "sw-i21")):
+                    self.assertEqual(d == folder, os.path.exists(d), d)
+                if folder:
+                    self.assertEqual(ran, read(os.path.join(folder, "args.txt")) if ran else None)
+                    # One line per file, none for the folders (empty/, sub/).
+                    self.assertIn(b"nums.txt\n", r.stderr)
+                    self.assertNotIn(b"\n\n", b"\n" + r.stderr)
+                if "/?" in argv:
+                    self.assertIn(b"/d:DIR", r.stdout)
+                if code == 10:
+                    self.assertEqual(b"", r.stderr)  # /s: no message
+        self.assertIn(b"switches           no", run_tool("info", self.path("setup")).stdout)
+        # Test before writing: a damaged payload leaves the target as it was.
+        for options, written in (([], True), (["--verify-first"], False)):
+            shutil.rmtree(default, True)
+            os.makedirs(default)
+            write(os.path.join(default, "keep.txt"), b"mine")
+            out = self.path("damaged")
+            self.built(self.build(out, "--target-os", "posix", "--unattended", "--target", default, "--level", "0",
+                                  *options))
+            data = bytearray(read(out))
+            at = data.rindex(b"19999\n")  # the last entry's data: sub/nums.txt
+            data[at] ^= 1
+            write(out, bytes(data), executable=True)
+            r = run([out], stdin=subprocess.DEVNULL)
+            self.assertEqual(4, r.returncode, r.stderr)
+            self.assertEqual(written, sorted(os.listdir(default)) != ["keep.txt"], options)
+        self.assertIn(b"test first         yes", run_tool("info", out).stdout)
+
     def test_wait_under_wine(self):
         need(kvtest.WINE, "wine is not installed")
         need(os.path.isfile(kvtest.WINDOWS_STUB), "kvsfx-stub.exe not in KV_WIN_BIN")
@@ -193,6 +351,17 @@ class BuildFromFolder(TempDirTest):
         self.assertEqual(7, r.returncode, r.stderr)
         for temp in kvtest.wine_temp_dir():
             self.assertFalse(os.path.exists(os.path.join(temp, "kvwait-i13")), temp)
+        # The Windows stub reads the same switches from its command line: the
+        # parameters after -- reach the batch file, a wrong switch ends with 10.
+        there = self.path("wine there")
+        self.built(self.build(exe, "--stub", kvtest.WINDOWS_STUB, "--target", "%Temp%\\kvwait-i13", "--run",
+                              "inst.bat", "--wait", "--switches"))
+        cases = [(["/s", "/d:Z:" + there.replace("/", "\\"), "--", "yes"], 7, True), (["/s", "/q"], 10, False)]
+        for argv, code, extracted in cases:
+            shutil.rmtree(there, True)
+            r = run([kvtest.WINE, exe] + argv, timeout=180, env=kvtest.wine_env())
+            self.assertEqual(code, r.returncode, argv)
+            self.assertEqual(extracted, os.path.exists(os.path.join(there, "inst.bat")), argv)
 
 
 class WindowsResources(TempDirTest):
@@ -246,6 +415,14 @@ class WindowsResources(TempDirTest):
         if kvtest.WINE:
             self.assertEqual(0, kvtest.run_wine(exe, timeout=180).returncode)
             self.assertEqual(b"beta" * 100, read(self.path("out", "sub", "b.txt")))
+
+    def test_plain_build_writes_the_checksum_of_the_whole_file(self):
+        exe = self.path("plain.exe")
+        self.assertEqual(0, run_tool("build", "--archive", self.archive, "-o", exe, "--stub",
+                                     kvtest.WINDOWS_STUB).returncode)
+        data = read(exe)
+        checksum, field = pe_checksum(data)
+        self.assertEqual(checksum, struct.unpack_from("<I", data, field)[0])
 
     def test_signed_self_extractor_extracts_and_verifies(self):
         need(shutil.which("osslsigncode") and shutil.which("openssl"), "osslsigncode or openssl is not installed")

@@ -71,8 +71,9 @@ class EncryptedArchives(kvtest.TempDirTest):
     def test_right_password_extracts_byte_identical_and_tests_clean(self):
         # The password from each of its three sources in turn.
         file = kvtest.write(self.path("pw.txt"), PASSWORD.encode() + b"\r\nsecond line\n")
+        bom = kvtest.write(self.path("pw-bom.txt"), b"\xef\xbb\xbf" + PASSWORD.encode() + b"\n")  # as editors save it
         sources = [(["--password", PASSWORD], None), (["--password-file", file], None),
-                   ([], dict(os.environ, KVSFX_PASSWORD=PASSWORD))]
+                   ([], dict(os.environ, KVSFX_PASSWORD=PASSWORD)), (["--password-file", bom], None)]
         for n, (label, archive) in enumerate(self.archives().items()):
             args, env = sources[n % len(sources)]
             with self.subTest(label):
@@ -135,14 +136,14 @@ class EncryptedArchives(kvtest.TempDirTest):
         self.assertFalse(os.path.exists(os.path.join(out, "text.txt")))
 
     def test_unknown_method_fails_whatever_the_encryption_and_leaves_nothing(self):
-        # LZMA is no method of the engine: nothing is decoded. An AES entry
+        # PPMd is no method of the engine: nothing is decoded. An AES entry
         # has no CRC to judge by, so it is refused as unsupported.
         cases = [("AES-256", "-mem=AES256", b"error 28048"), ("ZipCrypto", "-mem=ZipCrypto", b"error 28063")]
         for label, switch, error in cases:
             with self.subTest(label):
-                archive = self.seven("lzma-%s.zip" % label, switch, "-mm=LZMA")
+                archive = self.seven("ppmd-%s.zip" % label, switch, "-mm=PPMd")
                 for command in ("extract", "test"):
-                    out = self.path("out-lzma-%s-%s" % (label, command))
+                    out = self.path("out-ppmd-%s-%s" % (label, command))
                     args = [command, archive, "--password", PASSWORD, "--quiet"]
                     if command == "extract":
                         args[2:2] = ["-d", out]

@@ -3,6 +3,7 @@ installed with dpkg; each installed tool finds its stubs in share/kvsfx and
 builds a self-extractor that runs."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -42,8 +43,15 @@ class Installed(TempDirTest):
         prefix = self.path("prefix")
         r = kvtest.run(["cmake", "--install", BUILD_DIR, "--prefix", prefix], timeout=300)
         self.assertEqual(0, r.returncode, r.stderr)
-        for name in ("bin/kvsfx", "share/kvsfx/kvsfx-stub", "share/doc/kvsfx/LICENSE"):
+        for name in ("bin/kvsfx", "share/kvsfx/kvsfx-stub", "share/doc/kvsfx/LICENSE", "share/man/man1/kvsfx.1"):
             self.assertTrue(os.path.exists(os.path.join(prefix, name)), name)
+        # The manual page lists every option the help of every verb lists.
+        page = kvtest.read(os.path.join(prefix, "share/man/man1/kvsfx.1")).decode()
+        for verb in ("build", "info", "extract", "test", "list"):
+            helped = re.findall(r"^\s+(?:-\w, )?--([a-z0-9-]+)", kvtest.run_tool("help", verb).stdout.decode(), re.M)
+            self.assertTrue(helped, verb)
+            for option in helped:
+                self.assertIn("\\fB\\-\\-%s\\fR" % option.replace("-", "\\-"), page, option)
         self.use(os.path.join(prefix, "bin", "kvsfx"))
 
     def test_debian_package_installs_and_works(self):
@@ -65,6 +73,7 @@ class Installed(TempDirTest):
             time.sleep(2)
         self.addCleanup(kvtest.run, ["dpkg", "-r", "kvsfx"], timeout=300)
         self.assertEqual(0, r.returncode, r.stderr)
+        self.assertTrue(os.path.exists("/usr/share/man/man1/kvsfx.1"))
         self.use("/usr/bin/kvsfx")
 
 

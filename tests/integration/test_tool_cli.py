@@ -2,6 +2,7 @@
 and nothing written, --json read back and compared with Python's zipfile,
 and the progress line's redraw rate on a terminal."""
 
+import hashlib
 import json
 import os
 import subprocess
@@ -33,6 +34,7 @@ class ToolCli(TempDirTest):
         archive = self.python_zip("a.zip", [("a.txt", b"a", zipfile.ZIP_STORED)])
         junk = write(self.path("junk.zip"), b"no archive at all" * 10)
         a_file = write(self.path("file"), b"x")
+        long_name = self.python_zip("long.zip", [("d" * 200 + "/" + "n" * 50, b"x", zipfile.ZIP_STORED)])
         os.mkdir(self.path("folder"))
         out = self.path("out")
         cases = [
@@ -44,10 +46,13 @@ class ToolCli(TempDirTest):
             ("-d under a file", ["extract", archive, "-d", a_file + "/sub"], 5, "'%s' is a file" % a_file),
             ("unknown verb", ["frobnicate"], 2, "unknown verb 'frobnicate'"),
             ("unknown option", ["test", archive, "--colour"], 2, "unknown option '--colour'"),
+            ("misspelt option", ["test", archive, "--jsno"], 2, "did you mean --json?"),
             ("missing value", ["extract", archive, "-d"], 2, "option -d needs a value"),
             ("missing archive argument", ["list"], 2, "missing ARCHIVE"),
             ("no target folder", ["extract", archive], 2, "-d DIR"),
             ("info of a missing file", ["info", self.path("none.exe")], 1, "cannot open"),
+            ("path too long", ["extract", long_name, "-d", out], 5, "'%s' in '%s' under the target folder is too long"
+             % ("d" * 200 + "/" + "n" * 50, long_name)),
         ]
         before = sorted(os.listdir(self.dir))
         for what, args, code, needle in cases:
@@ -95,9 +100,9 @@ class ToolCli(TempDirTest):
         r = kvtest.run_tool("info", "--json", sfx)
         self.assertEqual(0, r.returncode, r.stderr)
         info = json.loads(r.stdout)
-        self.assertEqual(("a|b c", "Tab\there", "b c"), (info["settings"]["runCommand"],
-                                                         info["settings"]["premessageText"],
-                                                         info["at_startup"]["runParameters"]))
+        self.assertEqual(("a|b c", "Tab\there", "b c"), (info["settings"]["run_command"],
+                                                         info["settings"]["premessage_text"],
+                                                         info["at_startup"]["run_parameters"]))
         self.assertEqual(kvtest.run_tool("--version").stdout.split()[1].decode(), info["stub_version"])
 
         # A failure is a document too, with the exit status it ends with.
@@ -108,6 +113,54 @@ class ToolCli(TempDirTest):
         self.assertEqual((4, 4, 28063, "plain.txt"), (r.returncode, tested["exit_status"], tested["error"],
                                                      tested["entries"][0]["name"]))
         self.assertEqual("error", tested["entries"][0]["result"])
+
+    def test_every_json_document_has_the_schema_also_on_failure(self):
+        archive = self.python_zip("ok.zip", [("a.txt", b"a", zipfile.ZIP_STORED)])
+        junk = write(self.path("junk.zip"), b"no archive at all" * 10)
+        os.mkdir(self.path("folder"))
+        missing = self.path("none.zip")
+        cases = [  # arguments, exit status, engine error (None: refused before the engine)
+            (["list", missing], 5, 28002), (["test", missing], 5, 28002), (["info", missing], 1, None),
+            (["list", self.path("folder")], 5, 28002), (["list", junk], 3, 28082), (["test", junk], 3, 28082),
+            (["info", junk], 1, None), (["info", archive], 1, None),
+            (["test", archive, "--password-file", missing], 2, None), (["list", archive, "--colour"], 2, None),
+            (["build", "--archive", junk, "-o", self.path("out.sfx"), "--target-os", "posix"], 1, None),
+        ]
+        for args, status, error in cases:
+            with self.subTest(args):
+                r = kvtest.run_tool(args[0], "--json", *args[1:])
+                doc = json.loads(r.stdout)
+                self.assertEqual((status, 1, "error", status, error),
+                                 (r.returncode, doc["schema"], doc["result"], doc["exit_status"], doc["error"]))
+                self.assertTrue(doc["message"])
+                if args[0] != "info":  # the same words as the line on standard error
+                    self.assertIn(doc["message"], r.stderr.decode())
+        # A build reports what it wrote: the file's size and digest, where the
+        # parts lie, the entries and the settings.
+        sfx = self.path("out.sfx")
+        r = kvtest.run_tool("build", "--json", "--archive", archive, "-o", sfx, "--target-os", "posix", "--wait",
+                            "--message", "Gr\u00fc\u00dfe")
+        doc = json.loads(r.stdout)
+        data = kvtest.read(sfx)
+        self.assertEqual((0, len(data), hashlib.sha256(data).hexdigest(), 1, "Gr\u00fc\u00dfe", 1),
+                         (r.returncode, doc["size"], doc["sha256"], doc["entries"], doc["settings"]["premessage_text"],
+                          doc["settings"]["reserved_c"]))
+        self.assertEqual(kvtest.read(archive), data[doc["archive_offset"]:])
+        self.assertEqual(b"KV5SFX", data[doc["block_offset"]:doc["block_offset"] + 6])
+        # Keys are snake_case everywhere, and success says so too.
+        for args in (["list", archive], ["test", archive], ["info", sfx]):
+            doc = json.loads(kvtest.run_tool(args[0], "--json", *args[1:]).stdout)
+            self.assertEqual((1, "ok"), (doc["schema"], doc["result"]))
+
+            def keys(node):
+                if isinstance(node, dict):
+                    for k, v in node.items():
+                        yield k
+                        yield from keys(v)
+                elif isinstance(node, list):
+                    for v in node:
+                        yield from keys(v)
+            self.assertEqual([], [k for k in keys(doc) if k != k.lower()])
 
     def test_progress_redraws_at_most_ten_times_a_second(self):
         # Zeros deflate to almost nothing and take a while to write back.

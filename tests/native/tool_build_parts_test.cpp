@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "tool/build_checks.h"
 #include "tool/cp1252.h"
 #include "tool/pe_resources.h"
 #include "tool/zip_writer.h"
@@ -33,6 +34,27 @@ TEST(BuildParts, Utf8ToCp1252) {
     if (ok) EXPECT_EQ(c.out, text) << c.in;
     else EXPECT_EQ(c.badCharacter, bad.character) << c.in;
   }
+}
+
+TEST(BuildParts, NamesThatAreOneFileOnWindows) {
+  struct Case {
+    const char *a, *b;
+    bool same;
+  } cases[] = {
+      {"Setup.EXE", "setup.exe", true},
+      {"docs/Read Me.txt", "DOCS\\read me.txt. .", true},  // trailing dots and blanks go
+      {"a\xC3\xA4.txt", "A\xC3\x84.TXT", true},              // Latin letters in UTF-8 fold too
+      {"nul.txt", "_NUL.txt", true},                          // a device name gets a '_'
+      {"a:b", "a_b", true},                                   // reserved characters become '_'
+      {"a?b|c", "a_b_c", true},
+      {"sub/", "SUB", true},
+      {"a.txt", "a.txt.bak", false},
+      {"a\xC3\xB7", "a\xC3\x97", false},  // division and multiplication signs are no letters
+      {"nul/x", "null/x", false},
+      {"com1.log", "com10.log", false},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(c.same, WindowsNameKey(c.a) == WindowsNameKey(c.b)) << c.a << " / " << c.b;
 }
 
 TEST(BuildParts, ExcludePatternsAndDosTimes) {

@@ -5,6 +5,7 @@
 #define KV_DEFLATER_H
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,9 @@ class Deflater {
   // result would not be smaller than the input; *out is then unspecified
   // and the caller stores the data instead.
   virtual bool Compress(const unsigned char *data, size_t size, std::string *out) = 0;
+  // The ZIP method the output is, and the general-purpose flag bits it needs.
+  virtual int Method() const { return 8; }
+  virtual uint32_t Flags() const { return 0; }
 };
 
 // The highest level the linked compressor knows (12 or 9); asking for more

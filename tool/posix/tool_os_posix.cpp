@@ -1,5 +1,6 @@
 // The tool's system services on POSIX.
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -155,8 +156,80 @@ bool ToolListFolder(const std::string &path, std::vector<ToolFolderEntry> *entri
                          : S_ISDIR(st.st_mode) ? TOOL_ENTRY_FOLDER
                          : S_ISREG(st.st_mode) ? TOOL_ENTRY_FILE
                                                : TOOL_ENTRY_OTHER;
-    entries->push_back({d->d_name, d->d_name, kind, (uint32_t)st.st_mode, (int64_t)st.st_mtime});
+    ToolFolderEntry entry = {d->d_name, d->d_name, kind, (uint32_t)st.st_mode, (int64_t)st.st_mtime};
+    entry.device = (uint64_t)st.st_dev;
+    entry.inode = (uint64_t)st.st_ino;
+    entry.size = (uint64_t)st.st_size;
+    entry.mtimeFine = (int64_t)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec;
+    entries->push_back(entry);
   }
   closedir(dir);
   return true;
+}
+
+namespace {
+
+bool SameAsSeen(const struct stat &st, const ToolFolderEntry &seen) {
+  return (uint64_t)st.st_size == seen.size &&
+         (int64_t)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec == seen.mtimeFine;
+}
+
+}  // namespace
+
+bool ToolWalkedFile::Open(const std::string &path, const ToolFolderEntry &seen, std::string *why) {
+  Close();
+  // No link is followed and no pipe or device blocks the open; what is
+  // found must be the very file the walk listed.
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    *why = errno == ELOOP ? "it became a symbolic link after the folder was read" : strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *why = strerror(errno);
+    close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode) || (uint64_t)st.st_dev != seen.device || (uint64_t)st.st_ino != seen.inode) {
+    *why = "it was replaced after the folder was read";
+    close(fd);
+    return false;
+  }
+  if (!SameAsSeen(st, seen)) {
+    *why = "it changed after the folder was read";
+    close(fd);
+    return false;
+  }
+  handle_ = fd;
+  seen_ = &seen;
+  return true;
+}
+
+int64_t ToolWalkedFile::Read(void *buffer, size_t size, std::string *why) {
+  for (;;) {
+    ssize_t n = read((int)handle_, buffer, size);
+    if (n >= 0) return (int64_t)n;
+    if (errno == EINTR) continue;
+    *why = strerror(errno);
+    return -1;
+  }
+}
+
+bool ToolWalkedFile::Unchanged(uint64_t total, std::string *why) {
+  struct stat st;
+  if (fstat((int)handle_, &st) != 0) {
+    *why = strerror(errno);
+    return false;
+  }
+  if (total != seen_->size || !SameAsSeen(st, *seen_)) {
+    *why = "it changed while it was read";
+    return false;
+  }
+  return true;
+}
+
+void ToolWalkedFile::Close() {
+  if (handle_ >= 0) close((int)handle_);
+  handle_ = -1;
 }

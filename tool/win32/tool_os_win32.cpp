@@ -172,7 +172,10 @@ bool ToolListFolder(const std::string &path, std::vector<ToolFolderEntry> *entri
     uint32_t mode = kind == TOOL_ENTRY_FOLDER ? 040755 : (a & FILE_ATTRIBUTE_READONLY) ? 0100444 : 0100644;
     uint64_t ticks = (uint64_t)data.ftLastWriteTime.dwHighDateTime << 32 | data.ftLastWriteTime.dwLowDateTime;
     int64_t mtime = (int64_t)(ticks / 10000000u) - 11644473600LL;
-    entries->push_back({data.cFileName, AnsiToUtf8(data.cFileName), kind, mode, mtime});
+    ToolFolderEntry entry = {data.cFileName, AnsiToUtf8(data.cFileName), kind, mode, mtime};
+    entry.size = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+    entry.mtimeFine = (int64_t)ticks;
+    entries->push_back(entry);
   } while (FindNextFileA(find, &data));
   DWORD last = GetLastError();
   FindClose(find);
@@ -181,4 +184,68 @@ bool ToolListFolder(const std::string &path, std::vector<ToolFolderEntry> *entri
     return false;
   }
   return true;
+}
+
+bool ToolWalkedFile::Open(const std::string &path, const ToolFolderEntry &seen, std::string *why) {
+  Close();
+  // The reparse point itself is opened, never what it points to; the walk
+  // has no file index, so size, time and kind must match what it saw.
+  // Shared as fopen shares: a writer elsewhere is noticed by the checks below.
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *why = LastErrorText(GetLastError());
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info) || GetFileType(h) != FILE_TYPE_DISK) {
+    *why = "it is not a plain file";
+    CloseHandle(h);
+    return false;
+  }
+  if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) {
+    *why = "it was replaced after the folder was read";
+    CloseHandle(h);
+    return false;
+  }
+  uint64_t size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+  int64_t ticks = (int64_t)((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32 | info.ftLastWriteTime.dwLowDateTime);
+  if (size != seen.size || ticks != seen.mtimeFine) {
+    *why = "it changed after the folder was read";
+    CloseHandle(h);
+    return false;
+  }
+  handle_ = (intptr_t)h;
+  seen_ = &seen;
+  return true;
+}
+
+int64_t ToolWalkedFile::Read(void *buffer, size_t size, std::string *why) {
+  DWORD got = 0;
+  DWORD want = size > (1u << 30) ? (1u << 30) : (DWORD)size;
+  if (!ReadFile((HANDLE)handle_, buffer, want, &got, nullptr)) {
+    *why = LastErrorText(GetLastError());
+    return -1;
+  }
+  return (int64_t)got;
+}
+
+bool ToolWalkedFile::Unchanged(uint64_t total, std::string *why) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle((HANDLE)handle_, &info)) {
+    *why = LastErrorText(GetLastError());
+    return false;
+  }
+  uint64_t size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+  int64_t ticks = (int64_t)((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32 | info.ftLastWriteTime.dwLowDateTime);
+  if (total != seen_->size || size != seen_->size || ticks != seen_->mtimeFine) {
+    *why = "it changed while it was read";
+    return false;
+  }
+  return true;
+}
+
+void ToolWalkedFile::Close() {
+  if (handle_ != -1) CloseHandle((HANDLE)handle_);
+  handle_ = -1;
 }

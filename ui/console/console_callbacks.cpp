@@ -21,8 +21,9 @@ void ConsoleEndProgressLine() {
 
 int ConsoleFileStart(uintptr_t, const char *entryName, const char *) {
   if (!UiNoteEntryStart(entryName)) return 0;
-  if (!isatty(STDERR_FILENO)) {
-    // Not a terminal: one plain line per entry, nothing redrawn.
+  if (!isatty(STDERR_FILENO) && g_statusName[0]) {
+    // Not a terminal: one plain line per file (a folder has no name of its
+    // own here, and an empty line says nothing), nothing redrawn.
     fprintf(stderr, "%s\n", g_statusName);
     fflush(stderr);
   }
