@@ -1,7 +1,7 @@
 // Names that Windows keeps for devices. A file named so can't be created:
 // opening "NUL.txt" or "sub\CON" reaches the device instead, so such an entry
-// would vanish or stop the run. A '_' in front makes it an ordinary name, on
-// every platform alike, so that an archive extracts the same everywhere.
+// would vanish or stop the run. A '_' in front makes it an ordinary name
+// there; other systems keep no such names, and their files keep theirs.
 #include <cstring>
 
 #include "../fileio/platform.h"

@@ -161,22 +161,17 @@ void ZipArchiveJob::DiscardOutput() {
     FileClose(archive.outputHandle);
     archive.outputHandle = INVALID_FILE;
   }
-  if (tempPath[0] && !FileDelete(tempPath)) {
-    FileSetArchiveOnly(tempPath);  // a read-only attribute taken from the entry
-    FileDelete(tempPath);
-  }
+  if (tempPath[0]) FileDeleteBelow(archive.destFolder, tempPath);
   tempPath[0] = '\0';
 }
 
 void ZipArchiveJob::CreateDirectoryEntry(const EntryRecord *entry, const char *outputPath) {
   if (archive.noDirectories) return;
-  if (!DirCreatePath(outputPath) || PathHasLinkBelow(archive.destFolder, outputPath)) {
+  // A folder made here takes the entry's mode and attributes (never
+  // read-only, which would lock out the entries that follow); one that was
+  // there keeps its own.
+  if (!DirCreateBelow(archive.destFolder, outputPath, entry->unixMode, entry->attributes))
     SetError(ERR_FILE_ACCESS);
-    return;
-  }
-  // Windows ignores read-only on a folder; elsewhere it would lock out the
-  // entries that follow, so a folder never takes it.
-  FileSetAttributes(outputPath, entry->attributes & ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
 }
 
 void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outputPath) {
@@ -192,19 +187,18 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   }
   aheadLength = 0;
   if (!archive.testOnly) {
-    // The folders first, then a look whether one came in as a link meanwhile;
-    // the look just taken still holds when every folder was there and no
-    // question gave time since. The data goes to a new file beside the final
-    // name.
+    // The folders first (none of them through a link); the look just taken
+    // still holds when every folder was there and no question gave time
+    // since. The data goes to a new file beside the final name.
     char dir[PATH_BUF_SIZE];
     PathGetDir(outputPath, dir, sizeof dir);
     bool checked = outputFoldersThere && !userAsked;
-    if (!checked && DirCreatePath(dir)) {
+    if (!checked && DirCreateBelow(archive.destFolder, dir)) {
       destThere = true;
-      checked = !PathHasLinkBelow(archive.destFolder, dir);
+      checked = true;
     }
     if (checked)
-      archive.outputHandle = FileCreateTempBeside(outputPath, tempPath, sizeof tempPath);
+      archive.outputHandle = FileCreateTempBeside(archive.destFolder, outputPath, tempPath, sizeof tempPath);
     if (archive.outputHandle == INVALID_FILE) {
       SetError(ERR_FILE_ACCESS);
       return;
@@ -273,7 +267,6 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
   } else {
     FileSeek64(archive.volumeHandle, headerAt + dataStart, FILE_BEGIN);
   }
-  bool descriptorCase = false;
   if (localFlags & FLAG_ENCRYPTED) {
     archive.encryptionKind = (int32_t)entry->encryptionKind;
     archive.passwordCheck = entry->crc32;
@@ -283,7 +276,6 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
       // puts the high byte of the DOS time there instead; either is taken.
       // The low bit only keeps a zero time byte from meaning "no check".
       archive.passwordCheckAlt = ((uint32_t)local[11] << 24) | 1;
-      descriptorCase = true;
     }
     if (usePiece) {
       stream->headerBytes = stream->buffer + base + dataStart;
@@ -307,21 +299,15 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
 
   DecodeData(entry->method, entry->flags);
   EntryAuthCheck(stream);
-  // A streamed entry's header check lets a wrong password through now and
-  // then; the data it decrypts then fails to decode: still a wrong password.
-  if (descriptorCase && archive.encryptionKind == ENCRYPTION_TRADITIONAL && archive.errorCode == ERR_INVALID_DATA)
-    archive.errorCode = ERR_WRONG_PASSWORD;
+  // A streamed entry whose one-byte header check passed (as only one wrong
+  // password in 256 does) and whose data then fails is damaged, as any other.
   if (archive.errorCode != 0) return;  // the loop removes the temporary file
   bool decoded = entry->method == METHOD_STORED || entry->method == METHOD_DEFLATE ||
                  entry->method == METHOD_DEFLATE64 || entry->method == METHOD_LZMA;
   // AES: the authentication code has already vouched for the data.
   bool crcDiffers = (progress.runningCrc ^ 0xFFFFFFFFu) != entry->crc32 &&
                     !IsAesKind(archive.encryptionKind);
-  if (crcDiffers && archive.encryptionKind != ENCRYPTION_NONE && descriptorCase) {
-    // The header of such an entry cannot be checked: other data, of whatever
-    // length, is what a wrong password gives.
-    SetError(ERR_WRONG_PASSWORD);
-  } else if (!decoded && progress.bytesProduced != entry->uncompressedSize) {
+  if (!decoded && progress.bytesProduced != entry->uncompressedSize) {
     // A method the engine cannot decode wrote nothing; the CRC check alone
     // would pass it when the stored CRC-32 is that of no data (zero, or an
     // AES entry's, which is not compared at all).
@@ -333,18 +319,14 @@ void ZipArchiveJob::ExtractFileEntry(const EntryRecord *entry, const char *outpu
     // Times, mode and attributes go on the finished file before it takes its
     // final name, so that name never shows a half-made file.
     FileSetDosTime(archive.outputHandle, (uint16_t)(entry->dosDateTime >> 16), (uint16_t)entry->dosDateTime);
-    // A program packed on a Unix host stays runnable (the run-after command
-    // of a POSIX self-extractor is usually one); elsewhere this does nothing.
-    // Only a regular file's mode counts: a symbolic link, written out as a
-    // file holding its target, is no program.
-    uint32_t type = entry->unixMode & 0170000;
-    if ((type == 0100000 || type == 0) && (entry->unixMode & 0111)) FileSetExecutable(archive.outputHandle);
+    // The mode packed on a Unix host (a program stays runnable; a secret
+    // stays private) less the umask, and the attributes: on the handle.
+    FileSetFinalMode(archive.outputHandle, entry->unixMode, options.restoreAttributes ? entry->attributes : 0);
     // A file system may report a failed write only when the file is closed.
     if (!FileClose(archive.outputHandle)) SetError(ERR_WRITE_FAILED);
     archive.outputHandle = INVALID_FILE;
-    if (archive.errorCode == 0 && options.restoreAttributes) FileSetAttributes(tempPath, entry->attributes);
     if (archive.errorCode == 0) {
-      if (FileReplace(tempPath, outputPath)) tempPath[0] = '\0';
+      if (FileReplaceBelow(archive.destFolder, tempPath, outputPath)) tempPath[0] = '\0';
       else SetError(ERR_FILE_ACCESS);
     }
   }

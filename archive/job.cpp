@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../fileio/output_file.h"
 #include "../fileio/path.h"
 #include "../fileio/platform.h"
 #include "volume.h"
@@ -266,6 +267,7 @@ void ZipArchiveJob::RunEntryLoop(EntryList *includes, EntryList *excludes, const
     DiscardOutput();
   }
   DiscardOutput();
+  OutputWalkEnd();
   FreeList(entries);
   CloseVolume(&archive);
 }

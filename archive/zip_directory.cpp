@@ -180,7 +180,7 @@ constexpr uint64_t kSimpleHigh = 0x7FFFFFFFFFFFFFFFull & ~(Bit('|') | Bit('\\'))
 // characters, colons, forward slashes or "..", no empty component, none of
 // dots and blanks only (a trailing separator stays) and none a device
 // name, short enough for every buffer on the way.
-bool CleanAlready(const char *name, size_t size) {
+bool CleanAlready(const char *name, size_t size, bool deviceNames) {
   size_t i = 0, componentStart = 0;
   bool dotsOnly = true;
   for (;; i++) {
@@ -199,7 +199,7 @@ bool CleanAlready(const char *name, size_t size) {
       if (c == '\0' && i > 0) break;  // a trailing separator
       return false;
     }
-    if (dotsOnly || IsDeviceName(name + componentStart, i - componentStart)) return false;
+    if (dotsOnly || (deviceNames && IsDeviceName(name + componentStart, i - componentStart))) return false;
     if (c == '\0') break;
     componentStart = i + 1;
     dotsOnly = true;
@@ -226,11 +226,13 @@ int FindExtraBlock(const unsigned char *extra, uint32_t length, uint16_t id, uin
   return 0;
 }
 
-void CleanEntryName(char *name, size_t size) {
+void CleanEntryName(char *name, size_t size, int deviceNames) {
   if (!name || size == 0) return;
+  // Only Windows keeps device names: elsewhere "aux.c" is a file like any.
+  if (deviceNames < 0) deviceNames = SysReservesDeviceNames();
   // Most names are clean already (every name is cleaned once more on its
   // way to an output path).
-  if (CleanAlready(name, size)) return;
+  if (CleanAlready(name, size, deviceNames != 0)) return;
   char buf[PATH_BUF_SIZE];
   StrCopy(buf, name, sizeof buf);
 
@@ -281,7 +283,7 @@ void CleanEntryName(char *name, size_t size) {
   for (char *c = len ? (char *)TextNext(out) : out; *c; c = (char *)TextNext(c))
     if (IsReserved((unsigned char)*c)) *c = '_';
   if (len && (unsigned char)out[0] >= 1 && (unsigned char)out[0] <= 31) out[0] = '_';
-  PrefixDeviceNames(out, sizeof out);
+  if (deviceNames) PrefixDeviceNames(out, sizeof out);
   StrCopy(name, out, size);
 }
 

@@ -17,8 +17,9 @@ constexpr uint32_t END_RECORD_SIZE = 22;
 constexpr uint32_t ZIP64_LOCATOR_SIZE = 20;
 constexpr uint32_t ZIP64_END_RECORD_SIZE = 56;  // the fixed part, without extensible data
 
-// The end record must lie in the last 16 KiB of the file.
-constexpr uint32_t END_SCAN_WINDOW = 16384;
+// The end record lies in the archive's last 65,557 bytes: the record and the
+// longest comment it can announce.
+constexpr uint32_t END_SCAN_WINDOW = END_RECORD_SIZE + 65535;
 // Bytes of an entry name kept; the rest of the stored name is dropped.
 constexpr uint32_t NAME_KEEP_MAX = 255;
 

@@ -152,6 +152,7 @@ class ZipArchiveJob : public ArchiveJob {
 
   // Opening (zip_open.cpp).
   int FindEndRecord();
+  int FindEndRecordIn(unsigned char *tail, int64_t windowStart, uint32_t windowLength);
   int ReadEndRecord();
   void CheckZip64();
   int FindZip64Records(bool adjacentOnly);
@@ -225,7 +226,9 @@ int MatchesPatternList(const char *upperName, const EntryList *list);
 int PassesFilter(const EntryRecord *entry, const EntryFilter *filter);
 
 // Name rules (zip_directory.cpp), in place on a PATH_BUF_SIZE buffer.
-void CleanEntryName(char *name, size_t size);
+// Device names get their '_' where the platform reserves them (deviceNames
+// -1), or as asked (1 or 0).
+void CleanEntryName(char *name, size_t size, int deviceNames = -1);
 // Gives each component that Windows reserves for a device (CON, NUL, COM1,
 // ... in any case, with any extension, trailing dots or blanks) a '_' in
 // front, so that it names an ordinary file (device_names.cpp).

@@ -16,6 +16,28 @@ int ReadAt(FileHandle h, int64_t pos, void *buffer, uint32_t count) {
   return FileRead(h, buffer, count) == (int32_t)count ? 1 : 0;
 }
 
+// Where the archive of a file ends: a signed program keeps its certificate
+// table (of any size) behind everything else, so a PE file whose security
+// directory names a table inside the file ends where that table begins.
+int64_t ArchiveEnd(FileHandle h, int64_t size) {
+  unsigned char head[64];
+  if (size < (int64_t)sizeof head || !ReadAt(h, 0, head, sizeof head) || head[0] != 'M' || head[1] != 'Z')
+    return size;
+  uint32_t pe = GetU32(head + 0x3C);
+  // The signature, the file header and the optional header up to the end
+  // of the security entry (the fifth data directory) of the larger PE32+.
+  unsigned char nt[24 + 112 + 5 * 8];
+  if ((int64_t)pe + (int64_t)sizeof nt > size || !ReadAt(h, pe, nt, sizeof nt) || GetU32(nt) != 0x00004550)
+    return size;
+  uint32_t optionalSize = GetU16(nt + 20), magic = GetU16(nt + 24);
+  uint32_t directories = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;
+  // The fifth directory entry (index 4) must be inside the optional header.
+  if (!directories || optionalSize < directories + 5 * 8 || GetU32(nt + 24 + directories - 4) < 5) return size;
+  uint32_t tableAt = GetU32(nt + 24 + directories + 32), tableSize = GetU32(nt + 24 + directories + 36);
+  if (!tableAt || !tableSize || (int64_t)tableAt + tableSize > size || tableAt < pe) return size;
+  return tableAt;
+}
+
 void ClearDirectoryState(ZipArchiveJob *job) {
   job->endRecordPos = -1;
   memset(job->endRecord, 0, sizeof job->endRecord);
@@ -130,27 +152,41 @@ int ZipArchiveJob::FindEndRecord() {
     SetError(ERR_NOT_AN_ARCHIVE);
     return 0;
   }
-  int64_t windowStart = size > (int64_t)END_SCAN_WINDOW ? size - END_SCAN_WINDOW : 0;
-  uint32_t windowLength = (uint32_t)(size - windowStart);
-  if (!ReadAt(h, windowStart, readBuffer, windowLength)) {
+  size = ArchiveEnd(h, size);
+  int64_t tailStart = size > (int64_t)END_SCAN_WINDOW ? size - END_SCAN_WINDOW : 0;
+  uint32_t tailLength = (uint32_t)(size - tailStart);
+  // The window is a little larger than the read buffer: it has one of its own.
+  unsigned char *tail = (unsigned char *)malloc(END_SCAN_WINDOW);
+  if (!tail) {
+    SetError(ERR_NO_MEMORY);
+    return 0;
+  }
+  int found = FindEndRecordIn(tail, tailStart, tailLength);
+  free(tail);
+  return found;
+}
+
+int ZipArchiveJob::FindEndRecordIn(unsigned char *tail, int64_t tailStart, uint32_t tailLength) {
+  FileHandle h = archive.volumeHandle;
+  if (!ReadAt(h, tailStart, tail, tailLength)) {
     SetError(ERR_FILE_ACCESS);
     return 0;
   }
   // Backwards, so the last signature in the tail wins. A candidate too close
   // to the end for a whole record, or whose comment would run past the end
   // of the file, cannot be the end record and is passed over.
-  for (int64_t i = (int64_t)windowLength - 4; i >= 0; i--) {
-    if (GetU32(readBuffer + i) != SIG_END_RECORD) continue;
-    if (i + (int64_t)END_RECORD_SIZE > (int64_t)windowLength) continue;
-    if (i + (int64_t)END_RECORD_SIZE + GetU16(readBuffer + i + 20) > (int64_t)windowLength) {
+  for (int64_t i = (int64_t)tailLength - 4; i >= 0; i--) {
+    if (GetU32(tail + i) != SIG_END_RECORD) continue;
+    if (i + (int64_t)END_RECORD_SIZE > (int64_t)tailLength) continue;
+    if (i + (int64_t)END_RECORD_SIZE + GetU16(tail + i + 20) > (int64_t)tailLength) {
       // A comment cut short by the end of the file keeps the bytes that are
       // there, unless the record's directory would lie behind the record
       // itself: then the signature is only bytes of something else.
-      uint32_t directorySize = GetU32(readBuffer + i + 12), directoryOffset = GetU32(readBuffer + i + 16);
+      uint32_t directorySize = GetU32(tail + i + 12), directoryOffset = GetU32(tail + i + 16);
       bool saturated = directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu;
-      if (!saturated && (uint64_t)directoryOffset + directorySize > (uint64_t)(windowStart + i)) continue;
+      if (!saturated && (uint64_t)directoryOffset + directorySize > (uint64_t)(tailStart + i)) continue;
     }
-    endRecordPos = windowStart + i + 4;
+    endRecordPos = tailStart + i + 4;
     if (FileSeek64(h, endRecordPos, FILE_BEGIN) < 0) {
       SetError(ERR_FILE_ACCESS);
       return 0;
@@ -229,9 +265,10 @@ void ZipArchiveJob::CheckZip64() {
 // difference is the displacement of the whole archive.
 int ZipArchiveJob::FindZip64Records(bool adjacentOnly) {
   FileHandle h = archive.volumeHandle;
-  int64_t size = FileGetSize(h);
-  if (size < (int64_t)(END_RECORD_SIZE + ZIP64_LOCATOR_SIZE + ZIP64_END_RECORD_SIZE - 22)) return 0;
-  int64_t windowStart = size > (int64_t)END_SCAN_WINDOW ? size - END_SCAN_WINDOW : 0;
+  // The records stand in front of the end record.
+  int64_t size = endRecordPos - 4;
+  if (size < (int64_t)(ZIP64_LOCATOR_SIZE + ZIP64_END_RECORD_SIZE)) return 0;
+  int64_t windowStart = size > (int64_t)READ_BUF_SIZE ? size - READ_BUF_SIZE : 0;
   uint32_t windowLength = (uint32_t)(size - windowStart);
   if (!ReadAt(h, windowStart, readBuffer, windowLength)) {
     SetError(ERR_FILE_ACCESS);

@@ -1,60 +1,82 @@
-// The parts of safe output that need no platform of their own.
+// The parts of safe output that need no platform of their own: the log of
+// what a run made.
 #include "fileio/output_file.h"
 
+#include <cstdlib>
 #include <cstring>
 
-#include "fileio/file_excl.h"
-#include "fileio/file_io.h"
 #include "fileio/path.h"
-#include "fileio/platform.h"
 
-int PathHasLinkBelow(const char *base, const char *path, int *finalKind, int *foldersThere, bool baseThere) {
-  int kind = NAME_ABSENT, there = 0;
-  if (!finalKind) finalKind = &kind;
-  if (!foldersThere) foldersThere = &there;
-  *finalKind = NAME_ABSENT;
-  *foldersThere = 0;
-  if (!path || !*path) return 0;
-  char probe[PATH_BUF_SIZE];
-  StrCopy(probe, path, sizeof probe);
-  PathTrimBackslash(probe);
-  size_t start;
-  size_t fullLength = base ? strlen(base) : 0;
-  size_t baseLength = fullLength && base[fullLength - 1] == '\\' ? fullLength - 1 : fullLength;
-  if (fullLength && strncmp(probe, base, baseLength) == 0 && (probe[baseLength] == '\\' || !probe[baseLength])) {
-    // The base is followed through links, and is there when it is a folder.
-    *foldersThere = baseThere || DirExists(probe[baseLength] ? base : probe);
-    if (!probe[baseLength]) {  // the base folder itself
-      *finalKind = *foldersThere ? NAME_FOLDER : FileExists(probe) ? NAME_FILE : NAME_ABSENT;
-      return 0;
-    }
-    start = baseLength + 1;
-  } else {
-    start = (size_t)(PathFindName(probe) - probe);  // only the name itself is known to be ours
-  }
-  // Every backslash after the base ends a folder of the entry's own; the
-  // walk goes by whole characters, as a backslash can be a trail byte.
-  for (const char *p = probe + start; *p; p = TextNext(p)) {
-    if (*p != '\\' || p == probe + start) continue;
-    char prefix[PATH_BUF_SIZE];
-    StrCopyN(prefix, probe, (size_t)(p - probe), sizeof prefix);
-    int folder = FileNameKind(prefix);
-    if (folder == NAME_LINK) return 1;
-    if (folder != NAME_FOLDER) *foldersThere = 0;
-  }
-  *finalKind = FileNameKind(probe);
-  return *finalKind == NAME_LINK;
+namespace {
+
+struct OutputLog {
+  bool on;
+  char base[PATH_BUF_SIZE];  // without a trailing backslash
+  char *text;                // records: kind byte, relative path, NUL
+  size_t used, room;
+  size_t *starts;  // where each record begins
+  size_t count, slots;
+};
+OutputLog s_log;
+
+// The part of path below base, or null when path is not below it.
+const char *Below(const char *base, const char *path) {
+  size_t n = strlen(base);
+  if (strncmp(path, base, n) != 0 || (path[n] && path[n] != '\\')) return nullptr;
+  path += n;
+  while (*path == '\\') path++;
+  return path;
 }
 
-FileHandle FileCreateTempBeside(const char *finalPath, char *tempPath, size_t size) {
-  if (!tempPath || size == 0) return INVALID_FILE;
-  tempPath[0] = '\0';
-  for (int attempt = 0; attempt < 16; attempt++) {
-    // The creation is exclusive: a taken name fails it, and the next is drawn.
-    if (!PathDrawTempName(finalPath, ".~kv", tempPath, size)) break;
-    FileHandle h = FileCreateNew(tempPath);
-    if (h != INVALID_FILE) return h;
+}  // namespace
+
+void OutputLogStart(const char *base) {
+  OutputLogStop();
+  if (!base) return;
+  StrCopy(s_log.base, base, sizeof s_log.base);
+  PathTrimBackslash(s_log.base);
+  s_log.on = true;
+}
+
+void OutputLogStop() {
+  free(s_log.text);
+  free(s_log.starts);
+  memset(&s_log, 0, sizeof s_log);
+}
+
+void OutputLogAdd(const char *base, const char *path, int isFolder) {
+  if (!s_log.on || !base || !path) return;
+  char trimmed[PATH_BUF_SIZE];
+  StrCopy(trimmed, base, sizeof trimmed);
+  PathTrimBackslash(trimmed);
+  if (strcmp(trimmed, s_log.base) != 0) return;
+  const char *rel = Below(s_log.base, path);
+  if (!rel) return;
+  size_t need = strlen(rel) + 2;
+  if (s_log.used + need > s_log.room) {
+    size_t room = s_log.room ? s_log.room * 2 : 4096;
+    while (room < s_log.used + need) room *= 2;
+    char *grown = (char *)realloc(s_log.text, room);
+    if (!grown) return;  // not logged: the clean-up leaves it in place
+    s_log.text = grown;
+    s_log.room = room;
   }
-  tempPath[0] = '\0';
-  return INVALID_FILE;
+  if (s_log.count == s_log.slots) {
+    size_t slots = s_log.slots ? s_log.slots * 2 : 256;
+    size_t *grown = (size_t *)realloc(s_log.starts, slots * sizeof *grown);
+    if (!grown) return;
+    s_log.starts = grown;
+    s_log.slots = slots;
+  }
+  s_log.starts[s_log.count++] = s_log.used;
+  s_log.text[s_log.used] = isFolder ? 'd' : 'f';
+  memcpy(s_log.text + s_log.used + 1, rel, need - 1);
+  s_log.used += need;
+}
+
+const char *OutputLogFromEnd(size_t n, int *isFolder) {
+  if (n >= s_log.count) return nullptr;
+  const char *record = s_log.text + s_log.starts[s_log.count - 1 - n];
+  if (isFolder) *isFolder = record[0] == 'd';
+  return record + 1;
 }

@@ -237,9 +237,10 @@ int DirCreateChain(const char *path) {
   if (DirExists(path)) return 1;
   size_t len = strlen(path);
   if (len >= PATH_BUF_SIZE) return 0;  // a cut path would create the wrong folders
-  // A network path's server and share, and a drive, are never created: the
-  // first prefix already reaches the first folder below them.
-  int n = strstr(path, "\\\\") ? 5 : 2;
+  // A network path's server and share (it starts with two backslashes), and
+  // a drive, are never created: the first prefix already reaches the first
+  // folder below them. Two backslashes further on are one separator.
+  int n = path[0] == '\\' && path[1] == '\\' ? 5 : 2;
   for (;; n++) {
     size_t end = PathNthBackslash(path, n);
     char prefix[PATH_BUF_SIZE];

@@ -46,6 +46,8 @@ intptr_t SysShellOpen(void *ownerWindow, const char *file, const char *parameter
 // The same, then waits for the program to end, however long it takes, and
 // gives its exit code (0 when the shell started no process to wait for).
 intptr_t SysShellOpenWait(void *ownerWindow, const char *file, const char *parameters, uint32_t *exitCode);
+// 1 where names such as CON, AUX or COM1 reach devices (Windows), else 0.
+int SysReservesDeviceNames();
 // Fills the buffer from the system's random source (unpredictable to other
 // users). 1 on success, 0 when no such source answers.
 int SysRandom(void *buffer, size_t size);

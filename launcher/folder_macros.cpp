@@ -53,10 +53,10 @@ int FolderExpandMacro(const char *path, char *out, size_t size) {
   folder[0] = '\0';
   if (!FolderGetById(found->id, folder, sizeof folder)) return 0;
   // The rest starts behind the macro's closing percent sign and every
-  // backslash after it: the join below puts exactly one back.
+  // separator after it (either slash): the join below puts exactly one back.
   const char *rest = strchr(path + 1, '%');
   rest = rest ? rest + 1 : path + strlen(path);
-  while (*rest == '\\') rest++;
+  while (*rest == '\\' || *rest == '/') rest++;
   PathEnsureBackslash(folder);
   StrAppend(folder, rest, sizeof folder);
   StrCopy(out, folder, size);

@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "../archive/zip_job.h"
+#include "../fileio/output_file.h"
+#include "../fileio/path.h"
+#include "../fileio/platform.h"
 #include "sfx_state.h"
 #include "switches.h"
 
@@ -37,6 +40,19 @@ int32_t ExtractArchive(const char *folder) {
     g_fileCount = files;
     if (tested != 0) return tested;
     request.test = 0;
+  }
+  char target[PATH_BUF_SIZE], temp[PATH_BUF_SIZE];
+  StrCopy(target, folder ? folder : "", sizeof target);
+  PathFixSlashes(target);
+  if (strlen(target) > 3) PathTrimBackslash(target);
+  // What this run makes is noted, so that a clean-up removes that alone.
+  OutputLogStart(target);
+  // A folder in the temporary folder that someone else made (or a link there)
+  // could be theirs to change while the program runs from it: refused.
+  if (SysGetTempPath(temp, sizeof temp) && !DirPreparePrivate(temp, target)) {
+    if (table.onEntryDone.fn)
+      table.onEntryDone.fn(table.onEntryDone.user, "", target, OPERATION_EXTRACT, 0, 0, 0, 0, ERR_FILE_ACCESS);
+    return ERR_FILE_ACCESS;
   }
   return RunArchive(&request);
 }

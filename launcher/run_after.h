@@ -22,9 +22,10 @@ void RunAfterCleanup(const char *folder);
 // program, else 0.
 int RunAfterExitCode();
 
-// Removes every file and folder of the program's own archive below folder,
-// then folder itself when it is empty; nothing that is not an entry. Only a
-// folder inside the temporary folder is touched. Returns 1 when it ran.
+// Removes the files and folders the run made or replaced below folder (the
+// output log), then folder itself when the run made it and it is empty;
+// nothing else, and nothing through a link. Only a folder inside the
+// temporary folder is touched. Returns 1 when it ran.
 int RemoveExtracted(const char *folder);
 
 #endif

@@ -343,3 +343,5 @@ int SysRandom(void *buffer, size_t size) {
   close(fd);
   return done == size ? 1 : 0;
 }
+
+int SysReservesDeviceNames() { return 0; }

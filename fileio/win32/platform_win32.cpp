@@ -149,3 +149,5 @@ int SysRandom(void *buffer, size_t size) {
   }
   return 1;
 }
+
+int SysReservesDeviceNames() { return 1; }

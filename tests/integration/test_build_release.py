@@ -426,16 +426,36 @@ class WindowsResources(TempDirTest):
 
     def test_signed_self_extractor_extracts_and_verifies(self):
         need(shutil.which("osslsigncode") and shutil.which("openssl"), "osslsigncode or openssl is not installed")
-        key, cert = self.path("key.pem"), self.path("cert.pem")
-        run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
-             "-subj", "/CN=kvsfx test"], check=True)
+        # A chain of ten 4096-bit certificates (one key serves them all), signed
+        # twice: a certificate table far over 16 KB, as EV certificates with
+        # intermediates and dual signatures give.
+        key, cert, chain = self.path("key.pem"), self.path("cert.pem"), self.path("chain.pem")
+        run(["openssl", "req", "-x509", "-newkey", "rsa:4096", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+             "-subj", "/CN=kvsfx test 0", "-addext", "basicConstraints=critical,CA:TRUE"], check=True)
+        issuer, pems = cert, []
+        for i in range(1, 10):
+            csr, pem = self.path("c%d.csr" % i), self.path("c%d.pem" % i)
+            run(["openssl", "req", "-new", "-key", key, "-out", csr, "-subj", "/CN=kvsfx test %d" % i], check=True)
+            ca = b"TRUE" if i < 9 else b"FALSE"
+            ext = write(self.path("c%d.ext" % i), b"basicConstraints=critical,CA:%s\n" % ca)
+            run(["openssl", "x509", "-req", "-in", csr, "-CA", issuer, "-CAkey", key, "-CAcreateserial", "-out", pem,
+                 "-days", "2", "-extfile", ext], check=True)
+            issuer = pem
+            pems.insert(0, read(pem))
+        write(chain, b"".join(pems) + read(cert))
         exe, signed = self.path("setup.exe"), self.path("signed.exe")
         r = run_tool("build", "--archive", self.archive, "-o", exe, "--stub", kvtest.WINDOWS_STUB, "--unattended",
                      "--target", "Z:" + self.path("out").replace("/", "\\"))
         self.assertEqual(0, r.returncode, r.stderr)
         self.assertIn(b"signature          none", run_tool("info", exe).stdout)
-        run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", exe, "-out", signed], check=True)
+        # Dual signatures (SHA-1, then SHA-256 nested), as release pipelines sign.
+        run(["osslsigncode", "sign", "-h", "sha1", "-certs", chain, "-key", key, "-in", exe, "-out", signed + ".1"],
+            check=True)
+        run(["osslsigncode", "sign", "-nest", "-h", "sha256", "-certs", chain, "-key", key, "-in", signed + ".1",
+             "-out", signed], check=True)
         self.assertEqual(0, run(["osslsigncode", "verify", "-CAfile", cert, signed]).returncode)
+        self.assertGreater(os.path.getsize(signed) - os.path.getsize(exe), 16384)
+        self.assertEqual(0, run_tool("test", signed).returncode)
         self.assertIn(b"signature          Authenticode", run_tool("info", signed).stdout)
         self.assertEqual(0, run_tool("extract", signed, "-d", self.path("tool-out"), "--quiet").returncode)
         self.assertEqual(b"alpha", read(self.path("tool-out", "a.txt")))

@@ -2,9 +2,12 @@
 a file is replaced only by a complete new one (whatever makes an entry fail),
 entries that share their data are refused before anything is written, and
 names Windows keeps for devices extract as ordinary files."""
+import ctypes
 import os
 import pty
+import pwd
 import select
+import shutil
 import signal
 import stat
 import struct
@@ -15,10 +18,19 @@ import unittest
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from test_engine_extract import (KVSFX, EngineCase, build_zip, kvsfx, read, stored, wine_available,  # noqa: E402
-                                 wine_path)
+import kvtest  # noqa: E402
+from test_engine_extract import (KVSFX, EngineCase, build_zip, kvsfx, read, run, stored,  # noqa: E402
+                                 wine_available, wine_path)
 
 OLD = b"the old file, kept byte for byte\n"
+# Swaps two names for ever (argv[1], argv[2]), as fast as it can.
+SWAP_LOOP = """
+import ctypes, sys
+libc = ctypes.CDLL(None, use_errno=True)
+a, b = sys.argv[1].encode(), sys.argv[2].encode()
+while True:
+    libc.renameat2(-100, a, -100, b, 2)
+"""
 
 
 def with_method(data, name, method):
@@ -113,6 +125,107 @@ class LinkTest(EngineCase):
         r = kvsfx("extract", archive, "-d", self.path("chosen"))
         self.assertEqual(0, r.returncode, r.stderr.decode())
         self.assertEqual(b"fine", read(os.path.join(real, "d", "f.txt")))
+
+    def test_folder_swapped_for_a_link_meanwhile(self):
+        """A loop swaps a folder of the target with a link to a 0700 folder
+        outside (RENAME_EXCHANGE) while extractions run: nothing is written
+        there and its mode stays."""
+        libc = ctypes.CDLL(None, use_errno=True)
+        if not hasattr(libc, "renameat2"):
+            self.skipTest("no renameat2")
+        outside = self.path("outside")
+        os.makedirs(outside)
+        os.chmod(outside, 0o700)
+        target = self.path("target")
+        os.makedirs(os.path.join(target, "sub"))
+        os.symlink(outside, os.path.join(target, "swap"))
+        entries = [stored("sub/", b"", host=3, attributes=0o40755 << 16)]
+        entries += [stored("sub/f%03d" % i, b"x") for i in range(100)]
+        archive = self.write("race.zip", build_zip(entries))
+        swapper = subprocess.Popen([sys.executable, "-c", SWAP_LOOP, os.path.join(target, "sub"),
+                                    os.path.join(target, "swap")])
+        try:
+            for _ in range(60):
+                kvsfx("extract", archive, "-d", target, "--overwrite")
+        finally:
+            swapper.kill()
+            swapper.wait()
+        self.assertEqual([], os.listdir(outside))
+        self.assertEqual(0o700, stat.S_IMODE(os.stat(outside).st_mode))
+
+    def temp_stub(self, tag, temp, *options):
+        archive = self.write(tag + ".zip", build_zip([stored("sub/", b""), stored("sub/settings.conf", b"new"),
+                                                     stored("setup.sh", b"#!/bin/sh\nrm -rf sub\nln -s \"$1\" sub\n",
+                                                            host=3, attributes=0o100755 << 16)]))
+        sfx = self.path(tag + ".sfx")
+        r = kvsfx("build", "--archive", archive, "-o", sfx, "--target-os", "posix", "--unattended", "--lang", "en",
+                  *options)
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        return run([sfx], env=dict(os.environ, TMPDIR=temp))
+
+    def victim(self, tag):
+        victim = self.path("victim-" + tag)
+        os.makedirs(victim)
+        with open(os.path.join(victim, "settings.conf"), "wb") as f:
+            f.write(OLD)
+        return victim
+
+    def test_temp_targets_made_by_others_are_refused(self):
+        # (case, what is at %Temp%/setup first, exit code)
+        cases = [("link", "link", 5), ("another user's folder", "nobody", 5), ("own folder", "own", 0),
+                 ("fresh", None, 0), ("slash after the macro", None, 0)]
+        for i, (case, there, code) in enumerate(cases):
+            with self.subTest(case):
+                if there == "nobody" and os.geteuid() != 0:
+                    continue
+                # '%Temp%/name' in the system's own /tmp gave "/tmp//name".
+                slash = "slash" in case
+                temp = "/tmp" if slash else self.path("tmp%d" % i)
+                name = os.path.basename(self.dir) + "-setup" if slash else "setup"
+                setup = os.path.join(temp, name)
+                os.makedirs(temp, exist_ok=True)
+                if slash:
+                    self.addCleanup(shutil.rmtree, setup, True)
+                victim = self.victim(str(i))
+                if there == "link":
+                    os.symlink(victim, setup)
+                elif there:
+                    os.makedirs(setup)
+                    os.chmod(setup, 0o755)
+                    if there == "nobody":
+                        os.chown(setup, pwd.getpwnam("nobody").pw_uid, -1)
+                target = "%Temp%/" + name if slash else "%Temp%\\" + name
+                r = self.temp_stub("t%d" % i, temp, "--target", target)
+                self.assertEqual(code, r.returncode, r.stderr.decode())
+                self.assertEqual(OLD, read(os.path.join(victim, "settings.conf")))
+                if code:  # 28002, naming the folder
+                    self.assertIn(setup, r.stderr.decode())
+                else:
+                    self.assertEqual(b"new", read(os.path.join(setup, "sub", "settings.conf")))
+                    # Made here: private; found: as it was.
+                    self.assertEqual(0o755 if there else 0o700, stat.S_IMODE(os.stat(setup).st_mode))
+        # The Windows stub alike: a link in Wine's temporary folder is refused.
+        temps = kvtest.wine_temp_dir() if wine_available() else []
+        if temps:
+            name = os.path.basename(self.dir) + "-wine"
+            setup = os.path.join(temps[0], name)
+            victim = self.victim("w")
+            os.symlink(victim, setup)
+            self.addCleanup(os.remove, setup)
+            archive = self.write("w.zip", build_zip([stored("settings.conf", b"new")]))
+            r = self.run_sfx(self.build_sfx(archive, self.path("w.exe"), "%Temp%\\" + name, "windows"), wine=True)
+            self.assertEqual(5, r.returncode, r.stderr.decode(errors="replace"))
+            self.assertEqual(OLD, read(os.path.join(victim, "settings.conf")))
+
+    def test_cleanup_follows_no_link(self):
+        # The program swaps an extracted folder for a link to another folder.
+        temp = self.path("tmp")
+        os.makedirs(temp)
+        victim = self.victim("c")
+        r = self.temp_stub("c", temp, "--target", "%Temp%\\setup", "--run", "setup.sh|" + victim, "--wait",
+                           "--cleanup")
+        self.assertEqual(0, r.returncode, r.stderr.decode())
+        self.assertEqual(OLD, read(os.path.join(victim, "settings.conf")))
 
 
 class ReplaceOnlyOnSuccessTest(EngineCase):
@@ -227,6 +340,10 @@ class ReplaceOnlyOnSuccessTest(EngineCase):
         self.assertEqual(-9, self.interrupted([KVSFX, "extract", archive, "-d", out, "--overwrite"],
                                               signal.SIGKILL))
         self.assertEqual(OLD, read(os.path.join(out, "f.txt")))
+        # The temporary file left is private: the data may be a secret.
+        left = temp_leftovers(out)
+        self.assertEqual(1, len(left))
+        self.assertEqual(0o600, stat.S_IMODE(os.stat(os.path.join(out, left[0])).st_mode))
 
     def test_read_only_file_replaced_under_wine(self):
         if not wine_available():
@@ -241,6 +358,31 @@ class ReplaceOnlyOnSuccessTest(EngineCase):
         self.assertEqual(4, r.returncode, r.stderr.decode(errors="replace"))
         self.assertEqual(b"new", read(ro))
         self.assert_kept(target, "wine, CRC error", "g.txt")
+
+
+class ModeTest(EngineCase):
+    def test_packed_modes_less_the_umask_and_existing_folders_kept(self):
+        def unix(mode):
+            return {"host": 3, "attributes": mode << 16}
+        archive = self.write("modes.zip", build_zip([
+            stored("secret/", b"", **unix(0o40700)), stored("secret/key", b"k", **unix(0o100600)),
+            stored("tool", b"#!/bin/sh\n", **unix(0o100750)), stored("doc", b"d", **unix(0o100664)),
+            stored("plain", b"p"), stored("kept/", b"", **unix(0o40777)), stored("kept/f", b"f", **unix(0o100644))]))
+        # The existing folder is read-only where the run can still write in it.
+        kept = 0o555 if os.geteuid() == 0 else 0o750
+        want = {"secret": 0o700, "secret/key": 0o600, "tool": 0o750, "doc": 0o644, "plain": 0o644, "kept": kept}
+        old = os.umask(0o022)
+        try:
+            for how in ("--overwrite", "--skip-existing"):
+                out = self.path("out" + how)
+                os.makedirs(os.path.join(out, "kept"))
+                os.chmod(os.path.join(out, "kept"), kept)
+                r = kvsfx("extract", archive, "-d", out, how)
+                self.assertEqual(0, r.returncode, r.stderr.decode())
+                got = {name: stat.S_IMODE(os.stat(os.path.join(out, name)).st_mode) for name in want}
+                self.assertEqual({k: oct(v) for k, v in want.items()}, {k: oct(v) for k, v in got.items()}, how)
+        finally:
+            os.umask(old)
 
 
 class SharedDataTest(EngineCase):
@@ -268,28 +410,28 @@ class SharedDataTest(EngineCase):
 
 
 class DeviceNameTest(EngineCase):
-    # (stored name, name it extracts as)
+    # (stored name, name it extracts as on Windows; elsewhere it keeps its name)
     NAMES = [("NUL", "_NUL"), ("AUX.txt", "_AUX.txt"), ("sub/nul.txt", "sub/_nul.txt"), ("CON", "_CON"),
              ("COM1", "_COM1"), ("LPT1.log", "_LPT1.log"), ("PRN", "_PRN"), ("CONIN$", "_CONIN$"),
              ("conout$.x.y", "_conout$.x.y"), ("con .txt", "_con .txt"), ("Console.txt", "Console.txt"),
              ("COM10", "COM10"), ("after.txt", "after.txt")]
 
-    def check(self, target):
+    def check(self, target, windows):
         for name, rel in self.NAMES:
-            self.assertEqual(name.encode(), read(os.path.join(target, rel)), name)
+            self.assertEqual(name.encode(), read(os.path.join(target, rel if windows else name)), name)
 
     def test_device_names_extract_as_ordinary_files(self):
         archive = self.write("dev.zip", build_zip([stored(n, n.encode()) for n, _ in self.NAMES]))
         out = self.path("out")
         r = kvsfx("extract", archive, "-d", out)
         self.assertEqual(0, r.returncode, r.stderr.decode())
-        self.check(out)
+        self.check(out, False)
         if wine_available():
             target = self.path("out-wine")
             sfx = self.build_sfx(archive, self.path("dev.exe"), wine_path(target), "windows")
             r = self.run_sfx(sfx, wine=True)
             self.assertEqual(0, r.returncode, r.stderr.decode(errors="replace"))
-            self.check(target)
+            self.check(target, True)
 
 
 if __name__ == "__main__":

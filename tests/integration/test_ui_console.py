@@ -296,6 +296,47 @@ class ConsoleTest(unittest.TestCase):
         self.password_run("AES256")
 
     # --- run-after ---
+    def test_cleanup_removes_only_what_the_run_wrote(self):
+        # A file kept at the question, and the folder holding it, stay; what
+        # the run wrote or replaced goes, with the folders it made.
+        temp = os.path.join(self.dir, "tmp")
+        target = os.path.join(temp, "inst")
+        os.makedirs(os.path.join(target, "old"))
+        for name in ("old/kept.txt", "old/replaced.txt"):
+            with open(os.path.join(target, name), "wb") as f:
+                f.write(b"old")
+        path = os.path.join(self.dir, "archive.zip")
+        with zipfile.ZipFile(path, "w") as z:
+            z.writestr(zipfile.ZipInfo("old/kept.txt"), b"new1")
+            z.writestr(zipfile.ZipInfo("old/replaced.txt"), b"new2")
+            z.writestr(zipfile.ZipInfo("new/made.txt"), b"new3")
+            info = zipfile.ZipInfo("setup.sh")
+            info.external_attr = 0o100755 << 16
+            z.writestr(info, b"#!/bin/sh\nexit 0\n")
+        exe = self.build(path, "--target", "%Temp%\\inst", "--run", "setup.sh", "--wait", "--cleanup")
+        old = os.environ.get("TMPDIR")
+        os.environ["TMPDIR"] = temp
+        try:
+            s = self.start(exe)
+        finally:
+            if old is None:
+                del os.environ["TMPDIR"]
+            else:
+                os.environ["TMPDIR"] = old
+        s.expect("Target folder:")
+        s.send("\n")
+        s.expect("after extraction.")
+        s.send("\n")
+        s.expect("[E]xtract")
+        s.send("\n")
+        for answer in ("3", "1"):  # keep, replace
+            s.expect("Confirm file replace")
+            s.send(answer + "\n")
+        self.assertEqual(s.wait(), 0)
+        self.assertEqual(["old"], os.listdir(target))
+        self.assertEqual(["kept.txt"], os.listdir(os.path.join(target, "old")))
+        self.assertEqual(b"old", self.read(os.path.join(target, "old", "kept.txt")))
+
     def test_run_after_started_in_its_own_folder(self):
         # The extracted files carry no execute permission, so the program is
         # one that is already in place beside what the archive brings.

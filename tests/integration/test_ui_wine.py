@@ -3,6 +3,7 @@ dialog's flows, the end message and exit code, the overwrite, password and
 start-up questions, run-after in both variants, the folder macros, a
 self-extractor in a folder the code page can't spell, and whether every
 shipped text fits its control."""
+import glob
 import os
 import re
 import shutil
@@ -154,6 +155,47 @@ class WineDialogTest(unittest.TestCase):
         self.finish(0)
         self.assertEqual(self.read(os.path.join(self.dir, "a.txt")), b"alpha")
         self.assertEqual(self.read(os.path.join(self.dir, "sub", "b.txt")), b"beta")
+
+    def test_no_dll_is_loaded_from_the_programs_folder(self):
+        # Copies of every DLL a run loads (Wine's own, from a first traced run)
+        # beside the program, preferred by Wine where it finds them: none may
+        # be loaded, unattended or with the dialog up. kernel32 and what it
+        # stands on are loaded before any of the program's code runs.
+        found = glob.glob("/usr/lib*/*/wine/x86_64-windows/user32.dll") + glob.glob(
+            "/usr/lib*/wine/x86_64-windows/user32.dll")
+        if not found:
+            self.skipTest("Wine's DLL folder not found")
+        dlls = os.path.dirname(found[0])
+        archive = self.make_zip({"a.txt": b"alpha"})
+        unattended = self.build(archive, "--unattended", "--target", self.win(self.target()), name="quiet.exe")
+        dialog = self.build(archive, "--target", self.win(self.target()))
+
+        def loaded(exe, overrides=""):
+            env = dict(self.wine.env, WINEDEBUG="+loaddll",
+                       WINEDLLOVERRIDES=overrides + "mscoree,mshtml=")
+            proc = subprocess.Popen(["wine", exe], env=env, cwd=self.dir, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.PIPE)
+            if exe == dialog:
+                self.proc = proc
+                self.wine.press(self.main_window(), "Escape", proc)
+            err = proc.communicate(timeout=120)[1].decode(errors="replace")
+            return set(re.findall(r'Loaded L"([^"]+)"', err))
+
+        def plain(path):  # the trace doubles each backslash
+            return path.replace("\\\\", "\\").lower()
+
+        first = {plain(p) for p in loaded(unattended) | loaded(dialog)}
+        names = {p.split("\\")[-1] for p in first if p.endswith(".dll")}
+        names -= {"kernel32.dll", "kernelbase.dll", "ntdll.dll"}
+        planted = sorted(n for n in names if os.path.exists(os.path.join(dlls, n)))
+        self.assertIn("user32.dll", planted)
+        for name in planted:
+            shutil.copy(os.path.join(dlls, name), os.path.join(self.dir, name))
+        overrides = ",".join(n[:-4] for n in planted) + "=n,b;"
+        folder = self.win(self.dir).lower() + "\\"
+        for exe in (unattended, dialog):
+            beside = [p for p in map(plain, loaded(exe, overrides)) if p.startswith(folder) and p.endswith(".dll")]
+            self.assertEqual([], beside, exe)
 
     def test_folder_typed_into_the_box(self):
         exe = self.build(self.make_zip({"a.txt": b"alpha"}), "--target", "C:\\unused")

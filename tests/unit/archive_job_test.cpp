@@ -362,16 +362,16 @@ TEST_F(ArchiveJobTest, EncryptedEntryThatDecodesToOtherData) {
     int64_t claimedSize;
     int32_t code;
   } cases[] = {
-      // With a data descriptor the header cannot be checked, so wrong data
-      // of any length is what a wrong password looks like.
-      {"descriptor, shorter", 9, shorter, -1, ERR_WRONG_PASSWORD},
-      {"descriptor, same length", 9, sameLength, -1, ERR_WRONG_PASSWORD},
+      // With a data descriptor the header holds one check byte (the time's),
+      // which passes one wrong password in 256: what fails after it is
+      // judged as damage, as for any other entry.
+      {"descriptor, shorter", 9, shorter, -1, ERR_CRC},
+      {"descriptor, same length", 9, sameLength, -1, ERR_CRC},
       // The header vouched for the password: the archive's data is wrong.
       {"header checked, shorter", 1, shorter, -1, ERR_CRC},  // less output than declared: the CRC judges
       {"header checked, same length", 1, sameLength, -1, ERR_CRC},
-      // The output passes the stated size: invalid data, which for a
-      // streamed entry (one check byte only) is what a wrong password gives.
-      {"descriptor, size lies", 9, claimed, 999, ERR_WRONG_PASSWORD},
+      // The output passes the stated size: invalid data.
+      {"descriptor, size lies", 9, claimed, 999, ERR_INVALID_DATA},
       {"header checked, size lies", 1, claimed, 999, ERR_INVALID_DATA},
   };
   password_ = "wrong";

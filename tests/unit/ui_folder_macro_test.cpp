@@ -35,6 +35,7 @@ TEST(FolderMacro, ExpandsAtTheStartAnyCaseWithOneBackslash) {
       {"%System%\\s", FOLDER_SYSTEM, "s"},
       {"%Windows%\\w", FOLDER_WINDOWS, "w"},
       {"%Temp%name", FOLDER_TEMP, "name"},  // no backslash after the macro: one is put in
+      {"%Temp%/x", FOLDER_TEMP, "x"},       // a forward slash is a separator too
   };
   for (const auto &c : cases) {
     char out[272] = "untouched";

@@ -1,0 +1,329 @@
+// Output below a target folder by descriptor. The base folder is opened once
+// (through links: it is the user's choice); below it every name is opened
+// with O_NOFOLLOW|O_DIRECTORY from the descriptor of the folder above it, and
+// files and folders are made with openat/mkdirat/renameat/unlinkat in the
+// folder's descriptor, modes and times set with fchmod/futimens on the file's
+// own. A link swapped in at any moment is refused, never followed.
+//
+// The last folder reached stays open for the next entry, which is usually in
+// the same folder: the walk costs a few openat calls per folder, not per file
+// (so the kernel's RESOLVE_BENEATH lookups would save next to nothing here).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "fileio/file_io.h"
+#include "fileio/output_file.h"
+#include "fileio/path.h"
+#include "fileio/posix/posix_path.h"
+
+namespace {
+
+#ifdef O_PATH
+constexpr int kOpenFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+enum WalkResult { WALK_OK, WALK_ABSENT, WALK_BLOCKED, WALK_FAILED };
+
+int s_baseFd = -1;
+char s_base[PATH_BUF_SIZE];  // program path, no trailing backslash
+int s_dirFd = -1;
+char s_dir[PATH_BUF_SIZE];  // the folder held open, relative to the base
+
+// The base without trailing backslashes ("\" for the root).
+void TrimBase(const char *base, char *out) {
+  StrCopy(out, base ? base : "", PATH_BUF_SIZE);
+  size_t n = strlen(out);
+  while (n > 1 && out[n - 1] == '\\') out[--n] = '\0';
+}
+
+// The part of path below base with single backslashes between names and none
+// at either end; 0 when path is not below base (or a name is "." or "..").
+int RelativeBelow(const char *base, const char *path, char *rel) {
+  char b[PATH_BUF_SIZE];
+  TrimBase(base, b);
+  size_t n = strlen(b);
+  if (!path || !n || strncmp(path, b, n) != 0) return 0;
+  const char *p = path + n;
+  if (*p && *p != '\\' && strcmp(b, "\\") != 0) return 0;
+  size_t out = 0;
+  while (*p) {
+    while (*p == '\\') p++;
+    if (!*p) break;
+    const char *end = strchr(p, '\\');
+    size_t len = end ? (size_t)(end - p) : strlen(p);
+    if ((len == 1 && p[0] == '.') || (len == 2 && p[0] == '.' && p[1] == '.')) return 0;
+    if (out + len + 2 > PATH_BUF_SIZE) return 0;
+    if (out) rel[out++] = '\\';
+    memcpy(rel + out, p, len);
+    out += len;
+    p += len;
+  }
+  rel[out] = '\0';
+  return 1;
+}
+
+// The folder part of rel into dir; returns the last name (inside rel).
+const char *SplitLast(const char *rel, char *dir) {
+  const char *slash = strrchr(rel, '\\');
+  if (!slash) {
+    dir[0] = '\0';
+    return rel;
+  }
+  StrCopyN(dir, rel, (size_t)(slash - rel), PATH_BUF_SIZE);
+  return slash + 1;
+}
+
+void DropHeldFolder() {
+  if (s_dirFd >= 0) close(s_dirFd);
+  s_dirFd = -1;
+  s_dir[0] = '\0';
+}
+
+int OpenBase(const char *base, bool create) {
+  char b[PATH_BUF_SIZE];
+  TrimBase(base, b);
+  if (s_baseFd >= 0 && strcmp(b, s_base) == 0) return s_baseFd;
+  OutputWalkEnd();
+  char native[POSIX_PATH_SIZE];
+  if (!PosixFromProgramPath(b, native, sizeof native) || !native[0]) return -1;
+  int fd = open(native, kOpenFolder);
+  if (fd < 0 && errno == ENOENT && create) {
+    if (DirCreatePath(b)) OutputLogAdd(b, b, 1);
+    fd = open(native, kOpenFolder);
+  }
+  if (fd < 0) return -1;
+  s_baseFd = fd;
+  StrCopy(s_base, b, sizeof s_base);
+  return fd;
+}
+
+// The descriptor of the folder rel (normalized) below base, which stays
+// owned here. With create, missing folders are made, the last one with mode.
+WalkResult WalkTo(const char *base, const char *rel, bool create, uint32_t mode, int *fd) {
+  int baseFd = OpenBase(base, create);
+  if (baseFd < 0) return errno == ENOENT ? WALK_ABSENT : WALK_FAILED;
+  if (!rel[0]) {
+    *fd = baseFd;
+    return WALK_OK;
+  }
+  if (s_dirFd >= 0 && strcmp(rel, s_dir) == 0) {
+    *fd = s_dirFd;
+    return WALK_OK;
+  }
+  int cur = baseFd;
+  const char *p = rel;
+  size_t held = strlen(s_dir);
+  if (s_dirFd >= 0 && held && strncmp(rel, s_dir, held) == 0 && rel[held] == '\\') {
+    cur = s_dirFd;  // a folder below the one held: the walk goes on from there
+    p = rel + held + 1;
+  }
+  bool owned = false;
+  while (*p) {
+    const char *end = strchr(p, '\\');
+    size_t len = end ? (size_t)(end - p) : strlen(p);
+    char name[PATH_BUF_SIZE];
+    StrCopyN(name, p, len, sizeof name);
+    int next = openat(cur, name, kOpenFolder | O_NOFOLLOW);
+    if (next < 0 && errno == ENOENT && create) {
+      // A folder made here has its owner's access, so the entries that
+      // follow can go into it; the umask decides the rest.
+      mode_t m = !end && (mode & 0777) ? (mode_t)((mode & 0777) | 0700) : 0777;
+      if (mkdirat(cur, name, m) == 0) {
+        char made[PATH_BUF_SIZE];
+        StrCopy(made, s_base, sizeof made);
+        StrAppend(made, "\\", sizeof made);
+        StrCopyN(made + strlen(made), rel, (size_t)(p + len - rel), sizeof made - strlen(made));
+        OutputLogAdd(s_base, made, 1);
+      }
+      next = openat(cur, name, kOpenFolder | O_NOFOLLOW);
+    }
+    if (next < 0) {
+      int e = errno;
+      if (owned) close(cur);
+      return e == ENOENT ? WALK_ABSENT : (e == ELOOP || e == ENOTDIR) ? WALK_BLOCKED : WALK_FAILED;
+    }
+    if (owned) close(cur);
+    cur = next;
+    owned = true;
+    p = end ? end + 1 : p + len;
+  }
+  if (s_dirFd >= 0) close(s_dirFd);
+  s_dirFd = cur;
+  StrCopy(s_dir, rel, sizeof s_dir);
+  *fd = cur;
+  return WALK_OK;
+}
+
+mode_t Umask() {
+  static mode_t mask = (mode_t)-1;
+  if (mask == (mode_t)-1) {
+    mask = umask(0);
+    umask(mask);
+  }
+  return mask;
+}
+
+}  // namespace
+
+void OutputWalkEnd() {
+  DropHeldFolder();
+  if (s_baseFd >= 0) close(s_baseFd);
+  s_baseFd = -1;
+  s_base[0] = '\0';
+}
+
+int PathHasLinkBelow(const char *base, const char *path, int *finalKind, int *foldersThere, bool baseThere) {
+  int kind = NAME_ABSENT, there = 0;
+  if (!finalKind) finalKind = &kind;
+  if (!foldersThere) foldersThere = &there;
+  *finalKind = NAME_ABSENT;
+  *foldersThere = 0;
+  if (!path || !*path) return 0;
+  char rel[PATH_BUF_SIZE];
+  if (!base || !*base || !RelativeBelow(base, path, rel)) {
+    *finalKind = FileNameKind(path);  // only the name itself is known to be ours
+    return *finalKind == NAME_LINK;
+  }
+  if (!rel[0]) {  // the base folder itself, looked at through links
+    *foldersThere = baseThere || DirExists(base);
+    *finalKind = *foldersThere ? NAME_FOLDER : FileExists(path) ? NAME_FILE : NAME_ABSENT;
+    return 0;
+  }
+  char dir[PATH_BUF_SIZE];
+  const char *last = SplitLast(rel, dir);
+  int fd;
+  WalkResult r = WalkTo(base, dir, false, 0, &fd);
+  if (r == WALK_BLOCKED) return 1;
+  if (r != WALK_OK) return 0;
+  *foldersThere = 1;
+  struct stat st;
+  if (fstatat(fd, last, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  *finalKind = S_ISLNK(st.st_mode) ? NAME_LINK : S_ISDIR(st.st_mode) ? NAME_FOLDER : NAME_FILE;
+  return *finalKind == NAME_LINK;
+}
+
+int DirCreateBelow(const char *base, const char *path, uint32_t unixMode, uint32_t) {
+  char rel[PATH_BUF_SIZE];
+  if (!base || !path || !RelativeBelow(base, path, rel)) return 0;
+  int fd;
+  return WalkTo(base, rel, true, unixMode, &fd) == WALK_OK;
+}
+
+FileHandle FileCreateTempBeside(const char *base, const char *finalPath, char *tempPath, size_t size) {
+  if (!tempPath || size == 0) return INVALID_FILE;
+  tempPath[0] = '\0';
+  char rel[PATH_BUF_SIZE];
+  if (!base || !finalPath || !RelativeBelow(base, finalPath, rel) || !rel[0]) return INVALID_FILE;
+  char dir[PATH_BUF_SIZE];
+  SplitLast(rel, dir);
+  int dirFd;
+  if (WalkTo(base, dir, false, 0, &dirFd) != WALK_OK) return INVALID_FILE;
+  for (int attempt = 0; attempt < 16; attempt++) {
+    // The creation is exclusive: a taken name fails it, and the next is drawn.
+    if (!PathDrawTempName(finalPath, ".~kv", tempPath, size)) break;
+    // Private until it is complete: the data may be a secret of a 0600 entry.
+    int fd = openat(dirFd, PathFindName(tempPath), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) return (FileHandle)fd;
+    if (errno != EEXIST) break;
+  }
+  tempPath[0] = '\0';
+  return INVALID_FILE;
+}
+
+uint32_t FileSetFinalMode(FileHandle h, uint32_t unixMode, uint32_t attributes) {
+  if (h < 0 || h > INT32_MAX) return EBADF;
+  // A regular file's permission bits as packed; a link written out as a
+  // file holding its target is no program, and gets a file's default.
+  uint32_t type = unixMode & 0170000;
+  mode_t mode = (unixMode & 0777) && (type == 0100000 || type == 0) ? (mode_t)(unixMode & 0777) : 0666;
+  mode &= ~Umask();
+  if (attributes & FILE_ATTRIBUTE_READONLY) mode &= (mode_t) ~(S_IWUSR | S_IWGRP | S_IWOTH);
+  return fchmod((int)h, mode) == 0 ? 0 : (uint32_t)errno;
+}
+
+int FileReplaceBelow(const char *base, const char *from, const char *to) {
+  char relFrom[PATH_BUF_SIZE], relTo[PATH_BUF_SIZE];
+  if (!base || !RelativeBelow(base, from, relFrom) || !RelativeBelow(base, to, relTo) || !relTo[0]) return 0;
+  char dirFrom[PATH_BUF_SIZE], dirTo[PATH_BUF_SIZE];
+  const char *fromName = SplitLast(relFrom, dirFrom);
+  const char *toName = SplitLast(relTo, dirTo);
+  int fd;
+  if (strcmp(dirFrom, dirTo) != 0 || WalkTo(base, dirTo, false, 0, &fd) != WALK_OK) return 0;
+  // renameat replaces the name itself: a link there is replaced, not followed.
+  if (renameat(fd, fromName, fd, toName) != 0) return 0;
+  OutputLogAdd(base, to, 0);
+  return 1;
+}
+
+int FileDeleteBelow(const char *base, const char *path) {
+  char rel[PATH_BUF_SIZE];
+  if (!base || !RelativeBelow(base, path, rel) || !rel[0]) return 0;
+  char dir[PATH_BUF_SIZE];
+  const char *name = SplitLast(rel, dir);
+  int fd;
+  return WalkTo(base, dir, false, 0, &fd) == WALK_OK && unlinkat(fd, name, 0) == 0 ? 1 : 0;
+}
+
+int OutputLogRemove(const char *base) {
+  int left = 0, isFolder = 0;
+  const char *record;
+  for (size_t n = 0; (record = OutputLogFromEnd(n, &isFolder)) != nullptr; n++) {
+    if (!record[0]) continue;  // the base folder: the caller's
+    char full[PATH_BUF_SIZE], rel[PATH_BUF_SIZE], dir[PATH_BUF_SIZE];
+    TrimBase(base, full);
+    StrAppend(full, "\\", sizeof full);
+    StrAppend(full, record, sizeof full);
+    if (!RelativeBelow(base, full, rel)) {
+      left++;
+      continue;
+    }
+    const char *name = SplitLast(rel, dir);
+    int fd;
+    // A folder swapped for a link is not entered: what it leads to stays.
+    if (WalkTo(base, dir, false, 0, &fd) != WALK_OK) {
+      left++;
+      continue;
+    }
+    // A folder goes only when empty; a link in its place is no folder.
+    if (unlinkat(fd, name, isFolder ? AT_REMOVEDIR : 0) != 0) {
+      if (errno != ENOENT) left++;
+    } else if (isFolder) {
+      DropHeldFolder();  // it may be the one held open
+    }
+  }
+  OutputWalkEnd();
+  return left;
+}
+
+int DirPreparePrivate(const char *temp, const char *path) {
+  char rel[PATH_BUF_SIZE], t[PATH_BUF_SIZE], native[POSIX_PATH_SIZE];
+  if (!temp || !path || !RelativeBelow(temp, path, rel) || !rel[0]) return 1;
+  TrimBase(temp, t);
+  if (!PosixFromProgramPath(t, native, sizeof native)) return 0;
+  int cur = open(native, kOpenFolder);
+  if (cur < 0) return 0;
+  int ok = 1;
+  for (char *p = rel; ok && *p;) {
+    char *end = strchr(p, '\\');
+    if (end) *end = '\0';
+    // Made here: this user's alone. Found: it must be a folder of this
+    // user's, else someone else prepared it and could swap what is in it.
+    int made = mkdirat(cur, p, 0700) == 0;
+    int next = openat(cur, p, kOpenFolder | O_NOFOLLOW);
+    struct stat st;
+    ok = next >= 0 && fstat(next, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+    if (made && !end) OutputLogAdd(path, path, 1);
+    close(cur);
+    cur = next;
+    p = end ? end + 1 : p + strlen(p);
+  }
+  if (cur >= 0) close(cur);
+  return ok;
+}
