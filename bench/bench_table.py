@@ -2,18 +2,23 @@
 """The speed table of kvsfx beside its peers (Info-ZIP unzip, 7-Zip, bsdtar),
 measured in one invocation on the same archives: every row is the best of
 --runs wall-clock times per program, and the ratio is the fastest peer's time
-divided by kvsfx's (above 1: kvsfx is faster). Also the callgrind count of
-`kvsfx test` on one large Deflate file and the Windows stub's size, and for
-LZMA (method 14), on Windows binaries (Wine's DLLs): `kvsfx test` against
-`7zz t -mmt=1`, bsdtar and Python's zipfile, and the payload size and time of
-`kvsfx build --method lzma` against 7-Zip's LZMA at -mx=9 and `zip -9`. Asserts
-nothing; never part of the test command.
+divided by kvsfx's (above 1: kvsfx is faster). A second table sets `kvsfx
+test` beside the hand-tuned single-file Deflate decoders (igzip of ISA-L,
+libdeflate-gunzip) on a 100 MiB file of text and machine code interleaved
+(bench/make_mixed.py), as zip -6 and gzip -6 of the same bytes, runs
+interleaved; missing peers are installed with apt-get when run as root, else
+skipped. Also the callgrind count of `kvsfx test` on the large Deflate files
+and the Windows stub's size, and for LZMA (method 14), on Windows binaries
+(Wine's DLLs): `kvsfx test` against `7zz t -mmt=1`, bsdtar and Python's
+zipfile, and the payload size and time of `kvsfx build --method lzma` against
+7-Zip's LZMA at -mx=9 and `zip -9`. Asserts nothing; never part of the test
+command.
 
 The corpus is copied at run time from real files of this machine (/usr/share,
 /usr/lib) into --work, and kept there with its archives for the next run
 (--fresh makes them again).
 
-Usage: bench/bench_table.py [--mb 240] [--runs 3] [--work DIR] [--fresh] [--no-callgrind]
+Usage: bench/bench_table.py [--mb 240] [--runs 3] [--work DIR] [--fresh] [--no-callgrind] [--decoders-only]
 """
 import argparse
 import os
@@ -24,6 +29,8 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_mixed  # noqa: E402
 BIN = os.environ.get("KV_BIN", os.path.join(ROOT, "build", "bin"))
 KVSFX = os.path.join(BIN, "kvsfx")
 PASSWORD = "bench-password"
@@ -111,6 +118,55 @@ def prepare(work, mb, fresh):
     names = corpus_files(corpus)
     size = sum(os.path.getsize(os.path.join(corpus, n)) for n in names)
     return corpus, len(names), size
+
+
+DECODER_FILES = ("mixed", "text", "binary")  # kinds of make_mixed.py
+
+
+def prepare_decoder_files(work):
+    """The 100 MiB files of make_mixed.py, each as <kind>.zip (zip -6) and <kind>.gz (gzip -6)."""
+    folder = os.path.join(work, "decoder")
+    os.makedirs(folder, exist_ok=True)
+    for kind in DECODER_FILES:
+        name = kind + ".bin"
+        if os.path.exists(os.path.join(folder, kind + ".gz")):
+            continue
+        log("making the %s file ..." % kind)
+        make_mixed.write(os.path.join(folder, name), BIG_FILE, kind)
+        quiet(["zip", "-q", "-6", kind + ".zip", name], cwd=folder)
+        with open(os.path.join(folder, kind + ".gz"), "wb") as out:
+            subprocess.run(["gzip", "-6", "-n", "-c", name], cwd=folder, stdout=out, check=True)
+        os.remove(os.path.join(folder, name))
+    return folder
+
+
+def ensure_peers(programs):
+    """Installs the Debian packages of missing decoder peers when run as root; returns the programs present."""
+    packages = {"igzip": "isal", "libdeflate-gunzip": "libdeflate-tools"}
+    missing = [packages[p] for p in programs if not shutil.which(p)]
+    if missing and os.geteuid() == 0 and shutil.which("apt-get"):
+        log("installing " + " ".join(missing) + " ...")
+        subprocess.run(["apt-get", "install", "-y", "-q"] + missing, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+    return [p for p in programs if shutil.which(p)]
+
+
+def best_times_interleaved(commands, runs):
+    """Best wall-clock seconds of each command, the commands taking turns run by run (load hits all alike)."""
+    best = {name: None for name in commands}
+    for _ in range(runs):
+        for name, cmd in commands.items():
+            if cmd is None:
+                continue
+            t0 = time.perf_counter()
+            r = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            t = time.perf_counter() - t0
+            if r.returncode != 0:
+                commands[name] = None
+                best[name] = None
+                continue
+            best[name] = t if best[name] is None else min(best[name], t)
+    return best
 
 
 WIN_BINARIES = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows"
@@ -253,13 +309,15 @@ def ram_disk(work):
     return os.path.join("/dev/shm", "kvsfx-bench-%d" % os.getpid()), False
 
 
-def callgrind(work):
-    """Instructions per output byte of `kvsfx test` on the large file, in total and for the busiest functions."""
+def callgrind(work, archive="big.zip"):
+    """Instructions of `kvsfx test` on archive, in total and for the busiest functions."""
     if not shutil.which("valgrind"):
         return None
     out = os.path.join(work, "callgrind.out")
+    if os.path.exists(out):
+        os.remove(out)
     subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out, KVSFX, "test",
-                    os.path.join(work, "big.zip"), "--quiet"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    os.path.join(work, archive), "--quiet"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not os.path.exists(out):
         return None
     text = subprocess.run(["callgrind_annotate", out], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout.decode()
@@ -293,6 +351,7 @@ def main():
     ap.add_argument("--work", default="/tmp/kvsfx-bench")
     ap.add_argument("--fresh", action="store_true")
     ap.add_argument("--no-callgrind", action="store_true")
+    ap.add_argument("--decoders-only", action="store_true", help="only the table beside igzip and libdeflate-gunzip")
     args = ap.parse_args()
     if not os.path.exists(KVSFX):
         sys.exit("bench: %s not built" % KVSFX)
@@ -300,65 +359,96 @@ def main():
         if not shutil.which(tool):
             sys.exit("bench: %s is needed to make the archives (scripts/setup.sh installs it)" % tool)
     work = os.path.abspath(args.work)
-    corpus, count, size = prepare(work, args.mb, args.fresh)
-    a = lambda name: os.path.join(work, name)  # noqa: E731
-    rows = [
-        ("AES-256 archive of many files, test", test_commands(a("aes.zip"), PASSWORD), None, ">= 1.5"),
-        ("Traditional cipher, test", test_commands(a("zipcrypto.zip"), PASSWORD), None, ">= 1.5"),
-        ("Deflate, test, whole corpus", test_commands(a("deflate.zip")), None, ">= 1.5"),
-        ("Deflate, test, one 100 MiB file", test_commands(a("big.zip")), None, ">= 1.5"),
-        ("Deflate, test, %d small files" % SMALL_FILES, test_commands(a("small.zip")), None, ">= 1.5"),
-        ("Deflate, extraction to a RAM disk", None, "deflate.zip", ">= 1.4"),
-        ("Deflate64, test", test_commands(a("deflate64.zip")), None, ">= 1.5"),
-        ("Stored, test", test_commands(a("stored.zip")), None, ">= 2.0"),
-    ]
-    print("corpus: %d files, %.1f MB (from /usr/share, /usr/lib); best of %d wall-clock runs; %d CPUs" %
-          (count, size / 1e6, args.runs, os.cpu_count() or 0))
+    if not args.decoders_only:
+        corpus, count, size = prepare(work, args.mb, args.fresh)
+        a = lambda name: os.path.join(work, name)  # noqa: E731
+        rows = [
+            ("AES-256 archive of many files, test", test_commands(a("aes.zip"), PASSWORD), None, ">= 1.5"),
+            ("Traditional cipher, test", test_commands(a("zipcrypto.zip"), PASSWORD), None, ">= 1.5"),
+            ("Deflate, test, whole corpus", test_commands(a("deflate.zip")), None, ">= 1.5"),
+            ("Deflate, test, one 100 MiB file", test_commands(a("big.zip")), None, ">= 1.5"),
+            ("Deflate, test, %d small files" % SMALL_FILES, test_commands(a("small.zip")), None, ">= 1.5"),
+            ("Deflate, extraction to a RAM disk", None, "deflate.zip", ">= 1.4"),
+            ("Deflate64, test", test_commands(a("deflate64.zip")), None, ">= 1.5"),
+            ("Stored, test", test_commands(a("stored.zip")), None, ">= 2.0"),
+        ]
+        print("corpus: %d files, %.1f MB (from /usr/share, /usr/lib); best of %d wall-clock runs; %d CPUs" %
+              (count, size / 1e6, args.runs, os.cpu_count() or 0))
+        print()
+        peers = ("unzip", "7zz", "bsdtar")
+        print("| Work | kvsfx | " + " | ".join(peers) + " | ratio | goal |")
+        print("|---|---|" + "---|" * len(peers) + "---|---|")
+        ram, mounted = None, False
+        try:
+            for label, commands, extract_from, goal in rows:
+                log("measuring: " + label)
+                if extract_from:
+                    if ram is None:
+                        ram, mounted = ram_disk(work)
+                    commands = extract_commands(a(extract_from), os.path.join(ram, "out"))
+                    times = {n: best_time(c, args.runs, os.path.join(ram, "out")) for n, c in commands.items()}
+                else:
+                    times = {n: best_time(c, args.runs) for n, c in commands.items()}
+                k = times["kvsfx"]
+                peer_times = [times[p] for p in peers if times[p] is not None]
+                ratio = "%.2f" % (min(peer_times) / k) if k and peer_times else "-"
+                cell = lambda t: "%.2f s" % t if t is not None else "n/a"  # noqa: E731
+                print("| %s | %s | %s | %s | %s |" % (label, cell(k), " | ".join(cell(times[p]) for p in peers), ratio,
+                                                      goal), flush=True)
+        finally:
+            if ram and mounted:
+                subprocess.run(["umount", ram])
+            elif ram:
+                shutil.rmtree(ram, ignore_errors=True)
+        print()
+    decoder = prepare_decoder_files(work)
+    d = lambda name: os.path.join(decoder, name)  # noqa: E731
+    fast_peers = ("igzip", "libdeflate-gunzip")
+    present = ensure_peers(fast_peers)
+    print("| Work, one thread | kvsfx test | igzip -d -c | libdeflate-gunzip -c | ratio to igzip | goal |")
+    print("|---|---|---|---|---|---|")
+    for kind in DECODER_FILES:
+        log("measuring: decoders, " + kind)
+        commands = {
+            "kvsfx": [KVSFX, "test", d(kind + ".zip"), "--quiet"],
+            "igzip": ["igzip", "-d", "-c", d(kind + ".gz")] if "igzip" in present else None,
+            "libdeflate-gunzip": ["libdeflate-gunzip", "-c", d(kind + ".gz")]
+            if "libdeflate-gunzip" in present else None,
+        }
+        times = best_times_interleaved(commands, max(args.runs, 5))
+        k, ig = times["kvsfx"], times["igzip"]
+        ratio = "%.2f" % (ig / k) if k and ig else "-"
+        cell = lambda t: "%.3f s" % t if t is not None else "n/a"  # noqa: E731
+        print("| Deflate, 100 MiB %s file | %s | %s | %s | %s | %s |" %
+              (kind, cell(k), cell(ig), cell(times["libdeflate-gunzip"]), ratio,
+               ">= 1.0" if kind == "mixed" else "-"), flush=True)
     print()
-    peers = ("unzip", "7zz", "bsdtar")
-    print("| Work | kvsfx | " + " | ".join(peers) + " | ratio | goal |")
-    print("|---|---|" + "---|" * len(peers) + "---|---|")
-    ram, mounted = None, False
-    try:
-        for label, commands, extract_from, goal in rows:
-            log("measuring: " + label)
-            if extract_from:
-                if ram is None:
-                    ram, mounted = ram_disk(work)
-                commands = extract_commands(a(extract_from), os.path.join(ram, "out"))
-                times = {n: best_time(c, args.runs, os.path.join(ram, "out")) for n, c in commands.items()}
-            else:
-                times = {n: best_time(c, args.runs) for n, c in commands.items()}
-            k = times["kvsfx"]
-            peer_times = [times[p] for p in peers if times[p] is not None]
-            ratio = "%.2f" % (min(peer_times) / k) if k and peer_times else "-"
-            cell = lambda t: "%.2f s" % t if t is not None else "n/a"  # noqa: E731
-            print("| %s | %s | %s | %s | %s |" % (label, cell(k), " | ".join(cell(times[p]) for p in peers), ratio,
-                                                  goal), flush=True)
-    finally:
-        if ram and mounted:
-            subprocess.run(["umount", ram])
-        elif ram:
-            shutil.rmtree(ram, ignore_errors=True)
-    print()
-    lzma_tables(work, args.runs, args.fresh)
+    if not args.decoders_only:
+        lzma_tables(work, args.runs, args.fresh)
     if not args.no_callgrind:
         log("measuring: callgrind")
-        cg = callgrind(work)
-        if cg:
+        files = [] if args.decoders_only else [("one %d MiB `zip -6` file of the corpus" % (BIG_FILE >> 20),
+                                                "big.zip", "")]
+        for kind in DECODER_FILES:
+            goal = " (goal <= 10)" if kind == "mixed" else ""
+            files.append(("the %s file" % kind, os.path.join("decoder", kind + ".zip"), goal))
+        for label, archive, goal in files:
+            cg = callgrind(work, archive)
+            if not cg:
+                print("callgrind: not measured (valgrind missing or the run failed)")
+                break
             total, parts = cg
-            print("callgrind, `kvsfx test` of one %d MiB `zip -6` file: %.2f instructions per output byte (goal <= 10)"
-                  % (BIG_FILE >> 20, total / BIG_FILE))
-            for name, ir in parts:
+            print("callgrind, `kvsfx test` of %s: %.2f instructions per output byte%s"
+                  % (label, total / BIG_FILE, goal))
+            for name, ir in parts[:4]:
                 print("  %-28s %6.2f" % (name, ir / BIG_FILE))
-        else:
-            print("callgrind: not measured (valgrind missing or the run failed)")
     stub = os.path.join(BIN, "kvsfx-stub.exe")
     if os.path.exists(stub):
         print("Windows stub: %d bytes (goal <= 112,640)" % os.path.getsize(stub))
     else:
         print("Windows stub: not built")
-    print("n/a: the program is missing or failed on that archive (bsdtar reads no Deflate64).")
+    print("n/a: the program is missing or failed on that archive%s." %
+          ("" if args.decoders_only else " (bsdtar reads no Deflate64)"))
 
 
 if __name__ == "__main__":

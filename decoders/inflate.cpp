@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fileio/platform.h"
 #include "inflate_impl.h"
 
 namespace inflate_detail {
@@ -19,8 +20,31 @@ const uint16_t kDistanceBases[DISTANCE_SYMBOLS] = {1,    2,    3,    4,    5,   
                                                    2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
 const uint8_t kDistanceExtras[DISTANCE_SYMBOLS] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                                    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+const uint32_t kLowBits[17] = {0,     1,     3,     7,      15,     31,     63,     127,   255,
+                               0x1FF, 0x3FF, 0x7FF, 0xFFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
 const uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-const HuffEntry kEmptyTable[1] = {{OP_INVALID, 0, 0}};
+// Field by field: their order depends on the byte order.
+static constexpr HuffEntry InvalidEntry() {
+  HuffEntry e{};
+  e.bits = 0;
+  e.operation = OP_INVALID;
+  e.value = 0;
+  return e;
+}
+const HuffEntry kEmptyTable[1] = {InvalidEntry()};
+
+#ifdef KV_INFLATE_BMI2
+bool InflateFastShifts() {
+  static int decided = -1;  // one thread: a plain static is enough
+  if (decided < 0) {
+    char value[16];
+    SysGetEnv("KVSFX_CPU", value, sizeof value);
+    decided = TextCompareNoCase(value, "portable") != 0 && __builtin_cpu_supports("bmi") &&
+              __builtin_cpu_supports("bmi2");
+  }
+  return decided != 0;
+}
+#endif
 
 int NextPieceByte(BitReader &br) {
   DecodeIo *io = br.decoder->io;
@@ -285,7 +309,7 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
           levelOpening[h] = code;
           widen(h - 1, parentBits);
           HuffEntry &link = arena->entries[levelStart[h - 1] + ((code & ((1u << w) - 1)) >> (w - parentBits))];
-          link.operation = (uint8_t)(literalOp + j);
+          link.operation = (uint8_t)(OP_LINK + j);
           link.bits = (uint8_t)parentBits;
           link.value = (uint16_t)levelStart[h];
         } else {

@@ -26,26 +26,34 @@
 constexpr uint32_t WINDOW_SIZE = 65536;  // the Deflate64 window; Deflate uses 32 KiB of it
 constexpr unsigned MAX_CODE_BITS = 16;
 
-// Operation numbers of table entries. Deflate: 0..14 a length or distance
-// with that many extra bits, 15 end of block, 16 literal (or code-length
-// symbol), 17..32 link to a sub-table of (operation - 16) bits. Deflate64:
-// 0..16 extra bits, 31 end of block, 32 literal, 33..48 links (operation - 32).
-// Both: 99 an invalid code.
+// Operation numbers of table entries, the same for both methods except the
+// end of block: 0..16 a length or distance with that many extra bits, 15
+// (Deflate) or 31 (Deflate64) end of block, 64 + n a link to a sub-table of n
+// bits, 99 an invalid code, 128 a literal (or code-length symbol). Only
+// literals have the top bit, so the symbol loop tests one bit for them.
 enum : uint8_t {
   OP_END_OF_BLOCK = 15,
-  OP_LITERAL = 16,
   OP64_END_OF_BLOCK = 31,
-  OP64_LITERAL = 32,
+  OP_LINK = 64,
   OP_INVALID = 99,
+  OP_LITERAL = 128,
 };
 
 // One lookup-table entry. The tables of one code lie in one block of
 // entries, the root first; a link's value is the index of its sub-table
-// from the root, so the block can move while it grows.
+// from the root, so the block can move while it grows. The fields are laid
+// out so that the entry read as one 32-bit word holds bits in its low byte,
+// the operation in the next and the value in the top half.
 struct HuffEntry {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  uint16_t value;
   uint8_t operation;
+  uint8_t bits;
+#else
   uint8_t bits;    // stream bits this entry consumes at its level
+  uint8_t operation;
   uint16_t value;  // literal, symbol, base of a length or distance, or sub-table index
+#endif
 };
 
 // The growable block a code's tables are built in, kept from one build to

@@ -1,6 +1,6 @@
 // Deflate64 (method 9): the named operations over the shared decoder, with
 // the longer length code (symbol 285: base 3, 16 extra bits) and the
-// operation numbers 31 (end of block), 32 (literal) and 32 + bits (links).
+// end-of-block operation 31 (past its longest extra bits).
 #include "inflate.h"
 #include "inflate_impl.h"
 
@@ -18,7 +18,7 @@ using namespace inflate_detail;
 
 int HuffTableBuild64(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
                      HuffArena *arena, const HuffEntry **table, unsigned *lookupBits) {
-  return BuildTable(lengths, n, s, bases, extras, arena, table, lookupBits, OP64_LITERAL, OP64_END_OF_BLOCK);
+  return BuildTable(lengths, n, s, bases, extras, arena, table, lookupBits, OP_LITERAL, OP64_END_OF_BLOCK);
 }
 
 int Inflate64Run(InflateDecoder *decoder) { return Run<Method9>(decoder); }

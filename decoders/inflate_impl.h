@@ -17,7 +17,7 @@ constexpr unsigned DISTANCE_SYMBOLS = 32;  // 0..31, codes 30 and 31 included
 constexpr unsigned MAX_LITERAL_LENGTHS = 286;
 constexpr unsigned FIXED_LITERAL_BITS = 7;
 constexpr unsigned FIXED_DISTANCE_BITS = 5;
-constexpr unsigned DYNAMIC_LITERAL_BITS = 9;
+constexpr unsigned DYNAMIC_LITERAL_BITS = 11;
 constexpr unsigned DYNAMIC_DISTANCE_BITS = 6;
 constexpr unsigned CODE_LENGTH_BITS = 7;
 
@@ -59,7 +59,7 @@ struct Method8 {
 // Deflate64: symbol 285 = base 3 with 16 extra bits (3..65,538).
 struct Method9 {
   static MethodState state;
-  static constexpr uint8_t kLiteral = OP64_LITERAL;
+  static constexpr uint8_t kLiteral = OP_LITERAL;
   static constexpr uint8_t kEnd = OP64_END_OF_BLOCK;
   static const uint16_t kLengthBases[LENGTH_SYMBOLS];
   static const uint8_t kLengthExtras[LENGTH_SYMBOLS];
@@ -81,6 +81,23 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
                HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, uint8_t literalOp, uint8_t endOp);
 
 inline uint64_t Mask(unsigned n) { return ((uint64_t)1 << n) - 1; }
+
+// A link to a sub-table, or an invalid code.
+inline bool IsLinkOrInvalid(unsigned op) { return (op & 0xC0) == OP_LINK; }
+
+inline bool EntryIsLinkOrInvalid(uint32_t word) { return (word & 0xC000) == (OP_LINK << 8); }
+
+// The masks of 0..16 extra bits: one load instead of a shift, a decrement
+// and an and per length and distance.
+extern const uint32_t kLowBits[17];
+
+// A table entry as one word: bits in the low byte, the operation above them,
+// the value in the top half (the field order of HuffEntry).
+inline uint32_t EntryWord(const HuffEntry *table, size_t index) {
+  uint32_t w;
+  memcpy(&w, table + index, 4);
+  return w;
+}
 
 inline uint64_t LoadLittle64(const unsigned char *p) {
   uint64_t v;
@@ -281,117 +298,164 @@ struct FastState {
   uint32_t length;
 };
 
-enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_FLUSH = 3, FAST_COPY = 4 };
+enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_COPY = 3 };
+// The most literals one round of the fast loop writes.
+constexpr uint32_t FAST_LITERALS = 6;
 
 // Decodes symbols while at least 16 bytes of the current input piece are
-// left: one top-up per symbol then holds 56 bits or more, enough for up to
-// three literals, or two literals and a length code with its extra bits; a
-// second top-up (at most 7 more bytes) before the distance keeps 32 bits
-// for a distance code (at most 15 bits) and its extra bits (at most 14).
-// Kept out of line and free of calls, so its few live values all stay in
-// registers. historyFull: the entry has filled a window, so the whole window
-// is its history. Returns at a symbol boundary: FAST_MARGIN when the input
-// runs short, FAST_INVALID for an invalid code, FAST_END after an end-of-block
-// code, FAST_FLUSH when a literal filled the window, FAST_COPY with a match
-// (source, length) that reaches the window's end or, before historyFull,
-// before the entry's first byte.
-template <class M>
+// left and the window has room for FAST_LITERALS literals: one top-up per
+// symbol then holds 56 bits or more, enough for up to three literals (six
+// with a root of 9 bits), or two literals and a length code with its extra
+// bits; a second top-up (at most 7
+// more bytes) before the distance keeps 32 bits for a distance code (at most
+// 15 bits) and its extra bits (at most 14). Kept out of line and free of
+// calls, so its few live values all stay in registers. historyFull: the entry
+// has filled a window, so the whole window is its history. Returns at a
+// symbol boundary: FAST_MARGIN when the input runs short or the window is
+// (nearly) full, FAST_INVALID for an invalid code, FAST_END after an
+// end-of-block code, FAST_COPY with a match (source, length) that the loop's
+// word copy cannot take.
+//
+// The bit count lives in the low byte of bc only: a consumed entry is taken
+// off as a whole word (its bits are its low byte, and the low byte never
+// borrows), which saves taking the bits out of the entry first.
+template <class M, bool kBmi2>
 #if defined(__GNUC__)
-__attribute__((noinline))
+__attribute__((always_inline))
 #endif
-int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literalTable,
-             const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits, bool historyFull) {
+inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEntry *literalTable,
+                        const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits,
+                        bool historyFull) {
   uint64_t bb = s->bb;
   uint32_t bc = s->bc;
-  uint32_t pos = s->pos;
+  unsigned char *out = window + s->pos;
+  unsigned char *const outLimit = window + WINDOW_SIZE - FAST_LITERALS;
   const unsigned char *in = s->in;
   const unsigned char *const inLimit = s->inEnd - 16;
   const uint64_t literalMask = Mask(literalBits);
+  const uint64_t literalSkip = ~literalMask;
+  const bool fiveLiterals = literalBits <= 11;
+  const bool sixLiterals = literalBits <= 9;
+  // bb & literalMask: with BMI1 one instruction that keeps bb (the compiler
+  // would copy bb and then mask the copy).
+  auto literalIndex = [&](uint64_t bits) -> uint64_t {
+#if defined(__GNUC__) && defined(__x86_64__)
+    if (kBmi2) {
+      uint64_t index;
+      __asm__("andn %1, %2, %0" : "=r"(index) : "r"(bits), "r"(literalSkip));
+      return index;
+    }
+#endif
+    (void)literalSkip;
+    return bits & literalMask;
+  };
+  const uint32_t distanceMask = (uint32_t)Mask(distanceBits);
   int status = FAST_MARGIN;
-  while (in <= inLimit) {
-    bb |= LoadLittle64(in) << bc;
-    in += (63 - bc) >> 3;
+  while (in <= inLimit && out <= outLimit) {
+    bb |= LoadLittle64(in) << (bc & 63);
+    in += 7 - ((bc >> 3) & 7);
     bc |= 56;
-    const HuffEntry *e = &literalTable[bb & literalMask];
-    unsigned op = e->operation;
-    if (op == M::kLiteral) {
-      // Up to three literals per top-up: a root lookup takes at most 17
-      // bits, and 56 - 2 * 17 still covers the third.
-      bb >>= e->bits;
-      bc -= e->bits;
-      window[pos++] = (unsigned char)e->value;
-      if (pos == WINDOW_SIZE) goto flushLiteral;
-      e = &literalTable[bb & literalMask];
-      op = e->operation;
-      if (op == M::kLiteral) {
-        bb >>= e->bits;
-        bc -= e->bits;
-        window[pos++] = (unsigned char)e->value;
-        if (pos == WINDOW_SIZE) goto flushLiteral;
-        e = &literalTable[bb & literalMask];
-        op = e->operation;
-        if (op == M::kLiteral) {
-          bb >>= e->bits;
-          bc -= e->bits;
-          window[pos++] = (unsigned char)e->value;
-          if (pos == WINDOW_SIZE) goto flushLiteral;
+    uint32_t e = EntryWord(literalTable, literalIndex(bb));
+    if (e & (OP_LITERAL << 8)) {
+      // Up to three literals per top-up: a root literal takes at most 15
+      // bits, and 56 - 2 * 15 still covers the third.
+      bb >>= e & 63;
+      bc -= e;
+      *out++ = (unsigned char)(e >> 16);
+      e = EntryWord(literalTable, literalIndex(bb));
+      if (e & (OP_LITERAL << 8)) {
+        bb >>= e & 63;
+        bc -= e;
+        *out++ = (unsigned char)(e >> 16);
+        e = EntryWord(literalTable, literalIndex(bb));
+        if (e & (OP_LITERAL << 8)) {
+          bb >>= e & 63;
+          bc -= e;
+          *out++ = (unsigned char)(e >> 16);
+          if (!fiveLiterals) continue;
+          // A root of at most 11 bits: five literals fit the 56 bits (six
+          // with 9 bits). A length after the third literal might not: the
+          // next round looks it up again after its top-up.
+          e = EntryWord(literalTable, literalIndex(bb));
+          if (!(e & (OP_LITERAL << 8))) continue;
+          bb >>= e & 63;
+          bc -= e;
+          *out++ = (unsigned char)(e >> 16);
+          e = EntryWord(literalTable, literalIndex(bb));
+          if (!(e & (OP_LITERAL << 8))) continue;
+          bb >>= e & 63;
+          bc -= e;
+          *out++ = (unsigned char)(e >> 16);
+          if (!sixLiterals) continue;
+          e = EntryWord(literalTable, literalIndex(bb));
+          if (!(e & (OP_LITERAL << 8))) continue;
+          bb >>= e & 63;
+          bc -= e;
+          *out++ = (unsigned char)(e >> 16);
           continue;
         }
       }
     }
-    while (op > M::kLiteral) {  // a link, or an invalid code
-      if (op == OP_INVALID) {
-        status = FAST_INVALID;
-        goto out;
+    if (e & (0xE0 << 8)) {  // not a length or the end: a link, or an invalid code
+      while (EntryIsLinkOrInvalid(e)) {
+        const unsigned link = (e >> 8) & 0xFF;
+        if (link == OP_INVALID) {
+          status = FAST_INVALID;
+          goto out;
+        }
+        bb >>= e & 63;
+        bc -= e;
+        e = EntryWord(literalTable, (e >> 16) + (bb & kLowBits[link - OP_LINK]));
       }
-      bb >>= e->bits;
-      bc -= e->bits;
-      e = &literalTable[e->value + (bb & Mask(op - M::kLiteral))];
-      op = e->operation;
+      if (e & (OP_LITERAL << 8)) {
+        bb >>= e & 63;
+        bc -= e;
+        *out++ = (unsigned char)(e >> 16);
+        continue;
+      }
     }
-    bb >>= e->bits;
-    bc -= e->bits;
-    if (op == M::kLiteral) {
-      window[pos++] = (unsigned char)e->value;
-      if (pos == WINDOW_SIZE) goto flushLiteral;
-      continue;
-    }
+    unsigned op = (e >> 8) & 0xFF;
+    bb >>= e & 63;
+    bc -= e;
     if (op == M::kEnd) {
       status = FAST_END;
       goto out;
     }
     {
-      uint32_t length = e->value + (uint32_t)(bb & Mask(op));
+      uint32_t length = (e >> 16) + ((uint32_t)bb & kLowBits[op]);
       bb >>= op;
       bc -= op;
       // After two literals and a long length code (or Deflate64's 16 extra
       // bits) the distance might not fit any more: top up once more.
-      if (bc < 32) {
-        bb |= LoadLittle64(in) << bc;
-        in += (63 - bc) >> 3;
+      if ((uint8_t)bc < 32) {
+        bb |= LoadLittle64(in) << (bc & 63);
+        in += 7 - ((bc >> 3) & 7);
         bc |= 56;
       }
-      e = &distanceTable[bb & Mask(distanceBits)];
-      op = e->operation;
-      while (op > M::kLiteral) {
-        if (op == OP_INVALID) {
+      e = EntryWord(distanceTable, (uint32_t)bb & distanceMask);
+      if (e & (0xE0 << 8)) {  // not a distance (a distance table has no literal or end code)
+        while (EntryIsLinkOrInvalid(e)) {
+          const unsigned link = (e >> 8) & 0xFF;
+          if (link == OP_INVALID) {
+            status = FAST_INVALID;
+            goto out;
+          }
+          bb >>= e & 63;
+          bc -= e;
+          e = EntryWord(distanceTable, (e >> 16) + (bb & kLowBits[link - OP_LINK]));
+        }
+        if (((e >> 8) & 0xFF) >= M::kEnd) {  // a simple symbol cannot stand in a distance table
           status = FAST_INVALID;
           goto out;
         }
-        bb >>= e->bits;
-        bc -= e->bits;
-        e = &distanceTable[e->value + (bb & Mask(op - M::kLiteral))];
-        op = e->operation;
       }
-      bb >>= e->bits;
-      bc -= e->bits;
-      if (op >= M::kEnd) {  // a simple symbol cannot stand in a distance table
-        status = FAST_INVALID;
-        goto out;
-      }
-      const uint32_t distance = e->value + (uint32_t)(bb & Mask(op));
+      op = (e >> 8) & 0xFF;
+      bb >>= e & 63;
+      bc -= e;
+      const uint32_t distance = (e >> 16) + ((uint32_t)bb & kLowBits[op]);
       bb >>= op;
       bc -= op;
+      uint32_t pos = (uint32_t)(out - window);
       const uint32_t source = (pos - distance) & 0xFFFF;
       if (pos + length <= WINDOW_SIZE - 16 &&
           (distance <= pos ? distance >= 8 || distance == 1 : historyFull && source + length <= WINDOW_SIZE - 16)) {
@@ -400,12 +464,12 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
         // nearly a window), so they are put back afterwards. The source is
         // at least 8 bytes behind, or wholly in the previous window's tail
         // ahead (every word is read before it is written).
-        unsigned char *dst = window + pos;
+        unsigned char *dst = out;
         const unsigned char *src = window + source;
         unsigned char *const end = dst + length;
         unsigned char past[16];
         memcpy(past, end, 16);
-        pos += length;
+        out = end;
         if (distance == 1) {
           const uint64_t w = 0x0101010101010101ull * *src;
           do {
@@ -428,36 +492,49 @@ int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literal
         memcpy(end, past, 16);
         continue;
       }
-      if (source < pos && pos + length < WINDOW_SIZE) {
-        CopyForward(window + pos, window + source, length);  // the common case: no wrap, no flush
-        pos += length;
-      } else if (historyFull && pos + length < WINDOW_SIZE) {
-        // The source starts in the previous window's tail: copy up to the
-        // window's end, then on from its start.
-        uint32_t first = WINDOW_SIZE - source;
-        if (first > length) first = length;
-        CopyForward(window + pos, window + source, first);
-        CopyForward(window + pos + first, window, length - first);
-        pos += length;
-      } else {
-        s->source = source;
-        s->length = length;
-        status = FAST_COPY;
-        goto out;
-      }
+      // The rest (a distance under 8, a match that wraps or meets the
+      // window's end) is rare: the caller's copy takes it, which keeps the
+      // loop small enough for its values to stay in registers.
+      s->source = source;
+      s->length = length;
+      status = FAST_COPY;
+      goto out;
     }
-    continue;
-  flushLiteral:
-    status = FAST_FLUSH;
-    goto out;
   }
 out:
   s->bb = bb;
-  s->bc = bc;
-  s->pos = pos;
+  s->bc = (uint8_t)bc;
+  s->pos = (uint32_t)(out - window);
   s->in = in;
   return status;
 }
+
+template <class M>
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
+int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literalTable,
+             const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits, bool historyFull) {
+  return FastLoopBody<M, false>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
+}
+
+// The same loop with shifts by a register that need no count register and
+// leave the flags alone: fewer instructions per symbol. Left out where the
+// build optimises for size (the Windows stub).
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__OPTIMIZE_SIZE__)
+#define KV_INFLATE_BMI2 1
+// Whether the processor has BMI1 and BMI2, unless KVSFX_CPU=portable asks for
+// the portable paths; decided once per process.
+bool InflateFastShifts();
+
+template <class M>
+__attribute__((noinline, target("bmi,bmi2"))) int FastLoopBmi2(unsigned char *const window, FastState *s,
+                                                              const HuffEntry *literalTable,
+                                                              const HuffEntry *distanceTable, unsigned literalBits,
+                                                              unsigned distanceBits, bool historyFull) {
+  return FastLoopBody<M, true>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
+}
+#endif
 
 // The symbol loop of both methods: the fast loop while the input piece has
 // room, one careful symbol at a time near its end and at the end of input.
@@ -484,6 +561,11 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   fs.inEnd = br.end;
   bool stop = d->stopped;
   int result = 0;
+  int (*fast)(unsigned char *, FastState *, const HuffEntry *, const HuffEntry *, unsigned, unsigned, bool) =
+      &FastLoop<M>;
+#ifdef KV_INFLATE_BMI2
+  if (InflateFastShifts()) fast = &FastLoopBmi2<M>;
+#endif
 
   // The careful top-up: through refill at the end of a piece.
   auto ensure = [&](uint32_t need) -> bool {
@@ -505,9 +587,9 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   };
   // Follows links from a root entry; null for an invalid code or no input.
   auto resolve = [&](const HuffEntry *root, const HuffEntry *e) -> const HuffEntry * {
-    while (e->operation > M::kLiteral) {
+    while (IsLinkOrInvalid(e->operation)) {
       if (e->operation == OP_INVALID) return nullptr;
-      unsigned subBits = e->operation - M::kLiteral;
+      unsigned subBits = e->operation - OP_LINK;
       drop(e->bits);
       if (!ensure(subBits)) return nullptr;
       e = &root[e->value + (fs.bb & Mask(subBits))];
@@ -516,24 +598,23 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   };
 
   while (!stop) {
-    if (fs.inEnd - fs.in >= 16) {
-      int status =
-          FastLoop<M>(d->window, &fs, literalTable, distanceTable, literalBits, distanceBits, d->entryFlushed != 0);
+    if (fs.inEnd - fs.in >= 16 && fs.pos <= WINDOW_SIZE - FAST_LITERALS) {
+      int status = fast(d->window, &fs, literalTable, distanceTable, literalBits, distanceBits, d->entryFlushed != 0);
       if (status == FAST_INVALID) {
         result = 1;
         break;
       }
       if (status == FAST_END) break;
-      if (status == FAST_FLUSH) {
-        FlushWindow(d, WINDOW_SIZE);
-        fs.pos = 0;
-        stop = d->stopped;
-      } else if (status == FAST_COPY) {
+      if (status == FAST_COPY) {
         bool flushed = false;
         fs.pos = CopyMatch(d, d->window, fs.pos, fs.source, fs.length, &flushed);
         if (flushed && d->stopped) stop = true;
+      } else if (fs.pos == WINDOW_SIZE) {  // literals filled the window
+        FlushWindow(d, WINDOW_SIZE);
+        fs.pos = 0;
+        stop = d->stopped;
       }
-      continue;  // FAST_MARGIN: the input piece runs short, one careful symbol
+      continue;  // FAST_MARGIN: the input piece runs short or the window is nearly full: careful symbols
     }
     if (!ensure(literalBits)) {
       result = 1;
