@@ -352,14 +352,10 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
   const uint32_t distanceMask = (uint32_t)Mask(distanceBits);
   int status = FAST_MARGIN;
   while (in <= inLimit && out <= outLimit) {
-    // When the bits held still cover the root, the first lookup needs no
-    // top-up and starts beside it rather than after it.
-    uint32_t e = EntryWord(literalTable, literalIndex(bb));
-    const bool held = (uint8_t)bc >= literalBits;
     bb |= LoadLittle64(in) << (bc & 63);
     in += 7 - ((bc >> 3) & 7);
     bc |= 56;
-    if (!held) e = EntryWord(literalTable, literalIndex(bb));
+    uint32_t e = EntryWord(literalTable, literalIndex(bb));
     if (e & (OP_LITERAL << 8)) {
       // Up to three literals per top-up: a root literal takes at most 15
       // bits, and 56 - 2 * 15 still covers the third.
