@@ -5,9 +5,11 @@
 // folder's descriptor, modes and times set with fchmod/futimens on the file's
 // own. A link swapped in at any moment is refused, never followed.
 //
-// The last folder reached stays open for the next entry, which is usually in
-// the same folder: the walk costs a few openat calls per folder, not per file
-// (so the kernel's RESOLVE_BENEATH lookups would save next to nothing here).
+// The last folder reached stays open for the next entry, and so does every
+// folder above it: the next entry is usually in the same folder or a sibling,
+// and its walk goes on from the deepest folder the two paths share, so a
+// walk costs one openat per new folder, not one per level (the kernel's
+// RESOLVE_BENEATH lookups would save next to nothing here).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,8 +35,12 @@ enum WalkResult { WALK_OK, WALK_ABSENT, WALK_BLOCKED, WALK_FAILED };
 
 int s_baseFd = -1;
 char s_base[PATH_BUF_SIZE];  // program path, no trailing backslash
-int s_dirFd = -1;
-char s_dir[PATH_BUF_SIZE];  // the folder held open, relative to the base
+// s_held[i] is the folder of the first i+1 names of s_dir; a path of the
+// buffer's length has at most this many names.
+constexpr int kMaxHeld = PATH_BUF_SIZE / 2 + 1;
+int s_held[kMaxHeld];
+int s_depth = 0;
+char s_dir[PATH_BUF_SIZE];  // the folders held open, relative to the base
 
 // The base without trailing backslashes ("\" for the root).
 void TrimBase(const char *base, char *out) {
@@ -80,11 +86,15 @@ const char *SplitLast(const char *rel, char *dir) {
   return slash + 1;
 }
 
-void DropHeldFolder() {
-  if (s_dirFd >= 0) close(s_dirFd);
-  s_dirFd = -1;
-  s_dir[0] = '\0';
+// Keeps the first depth folders held; the names of s_dir follow.
+void DropHeldBelow(int depth) {
+  while (s_depth > depth) close(s_held[--s_depth]);
+  size_t at = 0;
+  for (int i = 0; i < depth && s_dir[at]; i++) at += strcspn(s_dir + at, "\\") + (i + 1 < depth);
+  s_dir[at] = '\0';
 }
+
+void DropHeldFolder() { DropHeldBelow(0); }
 
 int OpenBase(const char *base, bool create) {
   char b[PATH_BUF_SIZE];
@@ -113,18 +123,22 @@ WalkResult WalkTo(const char *base, const char *rel, bool create, uint32_t mode,
     *fd = baseFd;
     return WALK_OK;
   }
-  if (s_dirFd >= 0 && strcmp(rel, s_dir) == 0) {
-    *fd = s_dirFd;
+  // The names rel shares with the held path lead to folders already open.
+  size_t pos = 0;
+  int shared = 0;
+  while (shared < s_depth && rel[pos]) {
+    size_t len = strcspn(rel + pos, "\\");
+    if (strncmp(s_dir + pos, rel + pos, len) != 0 || (s_dir[pos + len] != '\\' && s_dir[pos + len] != '\0')) break;
+    shared++;
+    pos += len + (rel[pos + len] == '\\');
+  }
+  if (!rel[pos]) {  // held already (or a folder above the one held)
+    *fd = s_held[shared - 1];
     return WALK_OK;
   }
-  int cur = baseFd;
-  const char *p = rel;
-  size_t held = strlen(s_dir);
-  if (s_dirFd >= 0 && held && strncmp(rel, s_dir, held) == 0 && rel[held] == '\\') {
-    cur = s_dirFd;  // a folder below the one held: the walk goes on from there
-    p = rel + held + 1;
-  }
-  bool owned = false;
+  DropHeldBelow(shared);
+  int cur = shared ? s_held[shared - 1] : baseFd;
+  const char *p = rel + pos;
   while (*p) {
     const char *end = strchr(p, '\\');
     size_t len = end ? (size_t)(end - p) : strlen(p);
@@ -146,17 +160,17 @@ WalkResult WalkTo(const char *base, const char *rel, bool create, uint32_t mode,
     }
     if (next < 0) {
       int e = errno;
-      if (owned) close(cur);
       return e == ENOENT ? WALK_ABSENT : (e == ELOOP || e == ENOTDIR) ? WALK_BLOCKED : WALK_FAILED;
     }
-    if (owned) close(cur);
+    if (s_depth == kMaxHeld) {
+      close(next);
+      return WALK_FAILED;
+    }
+    s_held[s_depth++] = next;
+    StrCopyN(s_dir, rel, (size_t)(p + len - rel), sizeof s_dir);
     cur = next;
-    owned = true;
     p = end ? end + 1 : p + len;
   }
-  if (s_dirFd >= 0) close(s_dirFd);
-  s_dirFd = cur;
-  StrCopy(s_dir, rel, sizeof s_dir);
   *fd = cur;
   return WALK_OK;
 }
