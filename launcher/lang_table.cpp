@@ -64,8 +64,8 @@ int LangTableFill(char **table, LangLookupFn lookup, void *source, int *failedSt
     table[k] = copy;
     ExpandEscapes(copy);
   }
-  failed = 34;
-  if (!CountPercentSIn(table[34], 4)) goto fail;
+  failed = LANG_FILE_INFO;
+  if (!CountPercentSIn(table[LANG_FILE_INFO], 4)) goto fail;
   return 1;
 fail:
   if (failedString) *failedString = failed;

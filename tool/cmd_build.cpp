@@ -300,7 +300,7 @@ bool CheckLanguage(const std::string &text, const std::string &origin) {
   if (ok) return true;
   if (failed == -1)
     Refuse("language text " + origin + " has no [description] 0 (the language name)");
-  else if (failed == 34)
+  else if (failed == LANG_FILE_INFO)
     Refuse("language text " + origin + ": string 34 is missing or does not contain \"%s\" exactly four times");
   else if (failed >= 0)
     Refuse("language text " + origin + ": string " + std::to_string(failed) + " is missing or empty");

@@ -43,10 +43,10 @@ void UiVolumeOffer(const char *expectedPath, char *folder, size_t size) {
 void UiVolumePromptText(int32_t volume, const char *offered, char *out, size_t size) {
   if (volume == -1) {
     UiArg args[] = {{offered, 0}};
-    UiFormat(out, size, LangString(29), args, 1);
+    UiFormat(out, size, LangString(LANG_DISK_PROMPT_LAST), args, 1);
   } else {
     UiArg args[] = {{nullptr, (long long)(uint32_t)volume}, {offered, 0}};
-    UiFormat(out, size, LangString(28), args, 2);
+    UiFormat(out, size, LangString(LANG_DISK_PROMPT), args, 2);
   }
 }
 
@@ -87,10 +87,10 @@ int UiFileSizeValue(uint32_t sizeHigh, uint32_t sizeLow, int32_t *value) {
     // The platform's insert is a signed 32-bit number; the cast keeps its
     // wrap-around for sizes beyond 2 TiB rather than inventing another rule.
     *value = (int32_t)(uint32_t)(size / 1024);
-    return 21;
+    return LANG_OW_SIZE_KB;
   }
   *value = (int32_t)sizeLow;
-  return 20;
+  return LANG_OW_SIZE_BYTES;
 }
 
 void UiProgressText(char *out, size_t size, const char *name, long percent) {

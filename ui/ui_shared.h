@@ -36,8 +36,8 @@ const char *UiPasswordRemembered();
 void UiPasswordHandOut(char *out);
 
 // Next volume: the offered folder is the directory part of the expected path
-// (trailing backslash kept); the prompt is string 28 or, for the last volume
-// (number -1), string 29.
+// (trailing backslash kept); the prompt is LANG_DISK_PROMPT or, for the last
+// volume (number -1), LANG_DISK_PROMPT_LAST.
 void UiVolumeOffer(const char *expectedPath, char *folder, size_t size);
 void UiVolumePromptText(int32_t volume, const char *offered, char *out, size_t size);
 // Tidies what the user typed when it differs from the offer: empty gives the
@@ -52,8 +52,8 @@ int UiOverwriteBeforeAsking();
 // stops the run: the engine knows no other answer.
 int UiOverwriteFromAnswer(int answer);
 
-// Size part of a file's description line: the language string to use (20 for
-// bytes, 21 for KB) and the value to insert.
+// Size part of a file's description line: the language string to use
+// (LANG_OW_SIZE_BYTES or LANG_OW_SIZE_KB) and the value to insert.
 int UiFileSizeValue(uint32_t sizeHigh, uint32_t sizeLow, int32_t *value);
 
 // Progress line text: "name (p %)" or, without a name, "p %".

@@ -46,6 +46,7 @@ int RunDialogPath() {
   }
   if (g_lastError != 0) return ShowEndMessage();
   char text[2048];
-  if (SummaryText(text, sizeof text)) MessageBoxA(nullptr, text, LangString(50), MB_OK | MB_ICONINFORMATION);
+  if (SummaryText(text, sizeof text))
+    MessageBoxA(nullptr, text, LangString(LANG_INFORMATION), MB_OK | MB_ICONINFORMATION);
   return RunAfterExitCode();
 }

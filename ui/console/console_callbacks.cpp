@@ -65,15 +65,15 @@ int ConsoleOverwrite(uintptr_t, const FindRecord *existing, const FindRecord *in
   if (early >= 0) return early;
   char text[300];
   ConsolePrint("");
-  ConsolePrint(LangString(16));
+  ConsolePrint(LangString(LANG_OW_TITLE));
   const char *name[1] = {existing->name};
-  UiFormatInserts(text, sizeof text, LangString(17), name, 1);
+  UiFormatInserts(text, sizeof text, LangString(LANG_OW_EXISTS), name, 1);
   ConsolePrint(text);
-  ConsolePrint(LangString(18));
+  ConsolePrint(LangString(LANG_OW_REPLACE));
   FileLine(existing);
-  ConsolePrint(LangString(19));
+  ConsolePrint(LangString(LANG_OW_WITH));
   FileLine(incoming);
-  static const int kChoices[] = {0, 22, 2, 3};
+  static const int kChoices[] = {LANG_OK, LANG_YES_TO_ALL, LANG_NO, LANG_CANCEL};
   static const int kAnswers[] = {ANSWER_REPLACE, ANSWER_REPLACE_ALL, ANSWER_KEEP, ANSWER_CANCEL};
   int choice = ConsoleChoose(kChoices, 4, 0);
   return UiOverwriteFromAnswer(choice < 0 ? ANSWER_CANCEL : kAnswers[choice]);
@@ -85,12 +85,12 @@ int ConsolePassword(uintptr_t, const char *lastTried, char *out, const char *out
     char name[PATH_BUF_SIZE], text[544];
     PathGetName(outputPath ? outputPath : "", name, sizeof name);
     UiArg args[] = {{name, 0}};
-    UiFormat(text, sizeof text, LangString(24), args, 1);
+    UiFormat(text, sizeof text, LangString(LANG_PW_PROMPT), args, 1);
     ConsolePrint("");
-    ConsolePrint(LangString(23));
+    ConsolePrint(LangString(LANG_PW_TITLE));
     ConsolePrint(text);
     char prompt[300];
-    StrPrintf(prompt, sizeof prompt, "%s: ", LangString(26));
+    StrPrintf(prompt, sizeof prompt, "%s: ", LangString(LANG_PW_LABEL));
     char typed[PATH_BUF_SIZE];
     // End of input or Ctrl+C is a cancel; an empty line is an empty password.
     if (!ConsoleReadLine(prompt, typed, sizeof typed, 0)) return 0;
@@ -108,7 +108,7 @@ int ConsoleNextVolume(uintptr_t, char *path, uint32_t, int32_t volume, int32_t v
   ConsoleShowPath(offered, shown, sizeof shown);
   UiVolumePromptText(volume == -1 && volumeAgain == -1 ? -1 : volume, shown, text, sizeof text);
   ConsolePrint("");
-  ConsolePrint(LangString(27));
+  ConsolePrint(LangString(LANG_DISK_TITLE));
   ConsolePrint(text);
   StrCopy(folder, offered, sizeof folder);
   if (!ConsoleEditFolder("", folder, sizeof folder)) return 0;

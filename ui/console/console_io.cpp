@@ -229,7 +229,7 @@ int ConsoleEditFolder(const char *label, char *folder, size_t size) {
     char typed[4 * PATH_BUF_SIZE];
     if (!ConsoleReadLine("> ", typed, sizeof typed, 1)) return 0;
     if (strlen(typed) >= size || strlen(typed) >= PATH_BUF_SIZE) {
-      ConsolePrint(LangString(55));
+      ConsolePrint(LangString(LANG_ERR_FOLDER_INVALID));
       continue;
     }
     if (typed[0]) ConsoleTakePath(typed, folder, size);

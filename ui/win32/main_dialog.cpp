@@ -88,7 +88,8 @@ int BrowseForFolder(HWND owner, char *path, const char *title) {
 
 int ShowPremessage() {
   char caption[PATH_BUF_SIZE];
-  StrCopy(caption, g_settings.premessageCaption[0] ? g_settings.premessageCaption : LangString(45), sizeof caption);
+  StrCopy(caption, g_settings.premessageCaption[0] ? g_settings.premessageCaption : LangString(LANG_NOTE),
+          sizeof caption);
   UINT type;
   switch (g_settings.premessageType) {
     case 0: type = MB_OK | MB_ICONINFORMATION; break;
@@ -102,20 +103,20 @@ int ShowPremessage() {
 
 static void InitMainDialog(HWND dialog) {
   g_mainWindow = dialog;
-  SetDlgItemTextA(dialog, IDC_INSTRUCTION, LangString(14));
-  SetDlgItemTextA(dialog, IDC_FOLDER_LABEL, LangString(49));
-  SetDlgItemTextA(dialog, IDC_BROWSE, LangString(9));
-  SetDlgItemTextA(dialog, IDC_OVERWRITE_ALL, LangString(11));
-  SetDlgItemTextA(dialog, IDC_OK, LangString(6));
-  SetDlgItemTextA(dialog, IDC_CANCEL, LangString(3));
-  SetDlgItemTextA(dialog, IDC_INFO, LangString(7));
-  SetDlgItemTextA(dialog, IDC_HELPBUTTON, LangString(8));
+  SetDlgItemTextA(dialog, IDC_INSTRUCTION, LangString(LANG_INSTRUCTION));
+  SetDlgItemTextA(dialog, IDC_FOLDER_LABEL, LangString(LANG_TARGET_FOLDER));
+  SetDlgItemTextA(dialog, IDC_BROWSE, LangString(LANG_BROWSE));
+  SetDlgItemTextA(dialog, IDC_OVERWRITE_ALL, LangString(LANG_OVERWRITE_ALL));
+  SetDlgItemTextA(dialog, IDC_OK, LangString(LANG_EXTRACT));
+  SetDlgItemTextA(dialog, IDC_CANCEL, LangString(LANG_CANCEL));
+  SetDlgItemTextA(dialog, IDC_INFO, LangString(LANG_INFO));
+  SetDlgItemTextA(dialog, IDC_HELPBUTTON, LangString(LANG_HELP));
   CenterWindow(dialog, nullptr);
 
   char name[PATH_BUF_SIZE], text[PATH_BUF_SIZE];
   PathGetName(g_programPath, name, sizeof name);
   UiArg titleArgs[] = {{name, 0}};
-  UiFormat(text, sizeof text, LangString(52), titleArgs, 1);
+  UiFormat(text, sizeof text, LangString(LANG_TITLE), titleArgs, 1);
   SetWindowTextA(dialog, text);
 
   HWND progress = GetDlgItem(dialog, IDC_PROGRESS);
@@ -133,7 +134,7 @@ static void InitMainDialog(HWND dialog) {
   if (g_settings.runCommand[0]) {
     PathGetName(g_settings.runCommand, name, sizeof name);
     UiArg runArgs[] = {{name, 0}};
-    UiFormat(text, sizeof text, LangString(12), runArgs, 1);
+    UiFormat(text, sizeof text, LangString(LANG_RUN_AFTER), runArgs, 1);
     SetDlgItemTextA(dialog, IDC_RUN_AFTER, text);
     CheckDlgButton(dialog, IDC_RUN_AFTER, BST_CHECKED);
   } else {
@@ -152,7 +153,7 @@ int ReadFolderBox(HWND dialog, int id, char *out) {
   char typed[4 * PATH_BUF_SIZE];
   GetDlgItemTextA(dialog, id, typed, sizeof typed);
   if (strlen(typed) >= PATH_BUF_SIZE) {
-    MessageBoxA(dialog, LangString(55), LangString(46), MB_OK | MB_ICONWARNING);
+    MessageBoxA(dialog, LangString(LANG_ERR_FOLDER_INVALID), LangString(LANG_WARNING), MB_OK | MB_ICONWARNING);
     return 0;
   }
   StrCopy(out, typed, PATH_BUF_SIZE);
@@ -186,11 +187,11 @@ static void ShowInfo(HWND dialog) {
   if (g_settings.infoText[0]) {
     StrCopy(text, g_settings.infoText, sizeof text);
     StrAppend(text, "\n\n", sizeof text);
-    StrAppend(text, LangString(47), sizeof text);
+    StrAppend(text, LangString(LANG_ABOUT), sizeof text);
   } else {
-    StrCopy(text, LangString(47), sizeof text);
+    StrCopy(text, LangString(LANG_ABOUT), sizeof text);
   }
-  MessageBoxA(dialog, text, LangString(50), MB_OK | MB_ICONINFORMATION);
+  MessageBoxA(dialog, text, LangString(LANG_INFORMATION), MB_OK | MB_ICONINFORMATION);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -212,13 +213,14 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
           EndDialog(dialog, 2);
           return TRUE;
         case IDC_HELPBUTTON:
-          MessageBoxA(dialog, LangString(15), LangString(51), MB_OK | MB_ICONINFORMATION);
+          MessageBoxA(dialog, LangString(LANG_HELP_TEXT), LangString(LANG_HELP_TITLE), MB_OK | MB_ICONINFORMATION);
           return TRUE;
         case IDC_BROWSE: {
           char folder[PATH_BUF_SIZE];
           StrCopy(folder, g_settings.targetFolder, sizeof folder);
           PathTrimBackslash(folder);
-          if (BrowseForFolder(dialog, folder, LangString(30))) SetDlgItemTextA(dialog, IDC_FOLDER, folder);
+          if (BrowseForFolder(dialog, folder, LangString(LANG_BROWSE_PROMPT)))
+            SetDlgItemTextA(dialog, IDC_FOLDER, folder);
           return TRUE;
         }
         case IDC_INFO:

@@ -42,7 +42,8 @@ static void FormatFileInfo(HWND dialog, int control, const FindRecord *record) {
   if (!GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &when, nullptr, dateText, sizeof dateText))
     dateText[0] = '\0';
   int32_t value;
-  const char *format = UiFileSizeValue(record->sizeHigh, record->sizeLow, &value) == 21 ? s_formatKb : s_formatBytes;
+  const char *format =
+      UiFileSizeValue(record->sizeHigh, record->sizeLow, &value) == LANG_OW_SIZE_KB ? s_formatKb : s_formatBytes;
   char number[16];
   wsprintfA(number, "%d", value);
   const char *texts[3] = {dateText, timeText, number};
@@ -54,13 +55,13 @@ static void FormatFileInfo(HWND dialog, int control, const FindRecord *record) {
 }
 
 static void InitOverwriteDialog(HWND dialog) {
-  SetWindowTextA(dialog, LangString(16));
-  SetDlgItemTextA(dialog, IDC_OK, LangString(0));
-  SetDlgItemTextA(dialog, IDC_KEEP, LangString(2));
-  SetDlgItemTextA(dialog, IDC_CANCEL, LangString(3));
-  SetDlgItemTextA(dialog, IDC_OW_YES_ALL, LangString(22));
-  StrCopy(s_formatBytes, LangString(20), sizeof s_formatBytes);
-  StrCopy(s_formatKb, LangString(21), sizeof s_formatKb);
+  SetWindowTextA(dialog, LangString(LANG_OW_TITLE));
+  SetDlgItemTextA(dialog, IDC_OK, LangString(LANG_OK));
+  SetDlgItemTextA(dialog, IDC_KEEP, LangString(LANG_NO));
+  SetDlgItemTextA(dialog, IDC_CANCEL, LangString(LANG_CANCEL));
+  SetDlgItemTextA(dialog, IDC_OW_YES_ALL, LangString(LANG_YES_TO_ALL));
+  StrCopy(s_formatBytes, LangString(LANG_OW_SIZE_BYTES), sizeof s_formatBytes);
+  StrCopy(s_formatKb, LangString(LANG_OW_SIZE_KB), sizeof s_formatKb);
 
   // The icon belongs to the name; the file itself is not opened. Both lines
   // show the existing name's icon.
@@ -73,11 +74,11 @@ static void InitOverwriteDialog(HWND dialog) {
     SendDlgItemMessageA(dialog, IDC_OW_OLD_ICON, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(s_fileIcon));
     SendDlgItemMessageA(dialog, IDC_OW_NEW_ICON, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(s_fileIcon));
   }
-  SetDlgItemTextA(dialog, IDC_OW_OLD_LABEL, LangString(18));
-  SetDlgItemTextA(dialog, IDC_OW_NEW_LABEL, LangString(19));
+  SetDlgItemTextA(dialog, IDC_OW_OLD_LABEL, LangString(LANG_OW_REPLACE));
+  SetDlgItemTextA(dialog, IDC_OW_NEW_LABEL, LangString(LANG_OW_WITH));
 
   char question[PATH_BUF_SIZE], text[260];
-  StrCopy(question, LangString(17), sizeof question);
+  StrCopy(question, LangString(LANG_OW_EXISTS), sizeof question);
   const char *names[1] = {s_existingInfo.name};
   FormatInserts(question, names, nullptr, 1, text, sizeof text);
   SetDlgItemTextA(dialog, IDC_OW_QUESTION, text);

@@ -16,14 +16,14 @@ static char s_volumePromptText[2048];
 static INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG: {
-      SetWindowTextA(dialog, LangString(23));
+      SetWindowTextA(dialog, LangString(LANG_PW_TITLE));
       char text[544];
       UiArg args[] = {{s_promptName, 0}};
-      UiFormat(text, sizeof text, LangString(24), args, 1);
+      UiFormat(text, sizeof text, LangString(LANG_PW_PROMPT), args, 1);
       SetDlgItemTextA(dialog, IDC_PW_TEXT, text);
-      SetDlgItemTextA(dialog, IDC_PW_LABEL, LangString(26));
-      SetDlgItemTextA(dialog, IDC_OK, LangString(0));
-      SetDlgItemTextA(dialog, IDC_CANCEL, LangString(3));
+      SetDlgItemTextA(dialog, IDC_PW_LABEL, LangString(LANG_PW_LABEL));
+      SetDlgItemTextA(dialog, IDC_OK, LangString(LANG_OK));
+      SetDlgItemTextA(dialog, IDC_CANCEL, LangString(LANG_CANCEL));
       CenterWindow(dialog, g_mainWindow);
       return TRUE;
     }
@@ -64,12 +64,12 @@ int OnPasswordNeeded(uintptr_t, const char *lastTried, char *out, const char *ou
 static INT_PTR CALLBACK VolumeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      SetWindowTextA(dialog, LangString(27));
+      SetWindowTextA(dialog, LangString(LANG_DISK_TITLE));
       SetDlgItemTextA(dialog, IDC_VOL_TEXT, s_volumePromptText);
       SendDlgItemMessageA(dialog, IDC_VOL_FOLDER, EM_SETLIMITTEXT, PATH_BUF_SIZE - 1, 0);
       SetDlgItemTextA(dialog, IDC_VOL_FOLDER, s_volumeFolder);
-      SetDlgItemTextA(dialog, IDC_OK, LangString(0));
-      SetDlgItemTextA(dialog, IDC_CANCEL, LangString(3));
+      SetDlgItemTextA(dialog, IDC_OK, LangString(LANG_OK));
+      SetDlgItemTextA(dialog, IDC_CANCEL, LangString(LANG_CANCEL));
       CenterWindow(dialog, g_mainWindow);
       return TRUE;
     case WM_COMMAND:
