@@ -100,6 +100,33 @@ const uint16_t kCp437High[128] = {
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
+// A single-byte code page to UTF-8: ASCII as it is, the count bytes from
+// 0x80 on through high, the bytes above those as the code point of their
+// value. Only whole characters are written: 0 when one does not fit.
+int FromSingleByte(const char *src, size_t srcLength, const uint16_t *high, size_t count, char *dest, size_t size) {
+  if (!dest || size == 0) return 0;
+  size_t len = 0;
+  for (size_t i = 0; src && i < srcLength && src[i]; i++) {
+    unsigned char c = (unsigned char)src[i];
+    if (c < 0x80) {  // most names are plain ASCII: a byte each
+      if (len + 2 > size) {
+        dest[len] = '\0';
+        return 0;
+      }
+      dest[len++] = (char)c;
+      continue;
+    }
+    char bytes[3];
+    size_t n = EncodeUtf8((size_t)(c - 0x80) < count ? high[c - 0x80] : c, bytes);
+    if (!Put(dest, size, len, bytes, n)) {
+      dest[len] = '\0';
+      return 0;
+    }
+  }
+  dest[len] = '\0';
+  return 1;
+}
+
 }  // namespace
 
 const char *TextNextChar(const char *p) {
@@ -131,27 +158,7 @@ void TextUpper(char *text) {
 int TextCompareNoCase(const char *a, const char *b) { return strcasecmp(a ? a : "", b ? b : ""); }
 
 int TextFromOem(const char *src, size_t srcLength, char *dest, size_t size) {
-  if (!dest || size == 0) return 0;
-  size_t len = 0;
-  for (size_t i = 0; src && i < srcLength && src[i]; i++) {
-    unsigned char c = (unsigned char)src[i];
-    if (c < 0x80) {  // most names are plain ASCII: a byte each
-      if (len + 2 > size) {
-        dest[len] = '\0';
-        return 0;
-      }
-      dest[len++] = (char)c;
-      continue;
-    }
-    char bytes[3];
-    size_t n = EncodeUtf8(kCp437High[c - 0x80], bytes);
-    if (!Put(dest, size, len, bytes, n)) {
-      dest[len] = '\0';
-      return 0;
-    }
-  }
-  dest[len] = '\0';
-  return 1;
+  return FromSingleByte(src, srcLength, kCp437High, 128, dest, size);
 }
 
 // A UTF-8 name stays as it is; an ill-formed sequence becomes '?', as the
@@ -178,19 +185,7 @@ int TextFromUtf8(const char *src, size_t srcLength, char *dest, size_t size) {
 
 int TextFromStored(const char *src, size_t srcLength, int utf8, char *dest, size_t size) {
   if (utf8) return TextFromUtf8(src, srcLength, dest, size);
-  if (!dest || size == 0) return 0;
-  size_t len = 0;
-  for (size_t i = 0; src && i < srcLength && src[i]; i++) {
-    unsigned char c = (unsigned char)src[i];
-    char bytes[3];
-    size_t n = EncodeUtf8(c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : c, bytes);
-    if (!Put(dest, size, len, bytes, n)) {
-      dest[len] = '\0';
-      return 0;
-    }
-  }
-  dest[len] = '\0';
-  return 1;
+  return FromSingleByte(src, srcLength, kHigh, 32, dest, size);
 }
 
 int TextLegacyForm(const char *text, int form, char *out, size_t size) {

@@ -22,6 +22,7 @@
 #include "fileio/output_file.h"
 #include "fileio/path.h"
 #include "fileio/posix/posix_path.h"
+#include "fileio/walk_below.h"
 
 namespace {
 
@@ -31,8 +32,6 @@ constexpr int kOpenFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
 constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
 
-enum WalkResult { WALK_OK, WALK_ABSENT, WALK_BLOCKED, WALK_FAILED };
-
 int s_baseFd = -1;
 char s_base[PATH_BUF_SIZE];  // program path, no trailing backslash
 // s_held[i] is the folder of the first i+1 names of s_dir; a path of the
@@ -41,50 +40,6 @@ constexpr int kMaxHeld = PATH_BUF_SIZE / 2 + 1;
 int s_held[kMaxHeld];
 int s_depth = 0;
 char s_dir[PATH_BUF_SIZE];  // the folders held open, relative to the base
-
-// The base without trailing backslashes ("\" for the root).
-void TrimBase(const char *base, char *out) {
-  StrCopy(out, base ? base : "", PATH_BUF_SIZE);
-  size_t n = strlen(out);
-  while (n > 1 && out[n - 1] == '\\') out[--n] = '\0';
-}
-
-// The part of path below base with single backslashes between names and none
-// at either end; 0 when path is not below base (or a name is "." or "..").
-int RelativeBelow(const char *base, const char *path, char *rel) {
-  char b[PATH_BUF_SIZE];
-  TrimBase(base, b);
-  size_t n = strlen(b);
-  if (!path || !n || strncmp(path, b, n) != 0) return 0;
-  const char *p = path + n;
-  if (*p && *p != '\\' && strcmp(b, "\\") != 0) return 0;
-  size_t out = 0;
-  while (*p) {
-    while (*p == '\\') p++;
-    if (!*p) break;
-    const char *end = strchr(p, '\\');
-    size_t len = end ? (size_t)(end - p) : strlen(p);
-    if ((len == 1 && p[0] == '.') || (len == 2 && p[0] == '.' && p[1] == '.')) return 0;
-    if (out + len + 2 > PATH_BUF_SIZE) return 0;
-    if (out) rel[out++] = '\\';
-    memcpy(rel + out, p, len);
-    out += len;
-    p += len;
-  }
-  rel[out] = '\0';
-  return 1;
-}
-
-// The folder part of rel into dir; returns the last name (inside rel).
-const char *SplitLast(const char *rel, char *dir) {
-  const char *slash = strrchr(rel, '\\');
-  if (!slash) {
-    dir[0] = '\0';
-    return rel;
-  }
-  StrCopyN(dir, rel, (size_t)(slash - rel), PATH_BUF_SIZE);
-  return slash + 1;
-}
 
 // Keeps the first depth folders held; the names of s_dir follow.
 void DropHeldBelow(int depth) {
@@ -98,7 +53,7 @@ void DropHeldFolder() { DropHeldBelow(0); }
 
 int OpenBase(const char *base, bool create) {
   char b[PATH_BUF_SIZE];
-  TrimBase(base, b);
+  WalkTrimBase(base, b);
   if (s_baseFd >= 0 && strcmp(b, s_base) == 0) return s_baseFd;
   OutputWalkEnd();
   char native[POSIX_PATH_SIZE];
@@ -186,6 +141,8 @@ mode_t Umask() {
 
 }  // namespace
 
+const size_t kWalkRootLength = 1;  // "\"
+
 void OutputWalkEnd() {
   DropHeldFolder();
   if (s_baseFd >= 0) close(s_baseFd);
@@ -193,39 +150,18 @@ void OutputWalkEnd() {
   s_base[0] = '\0';
 }
 
-int PathHasLinkBelow(const char *base, const char *path, int *finalKind, int *foldersThere, bool baseThere) {
-  int kind = NAME_ABSENT, there = 0;
-  if (!finalKind) finalKind = &kind;
-  if (!foldersThere) foldersThere = &there;
-  *finalKind = NAME_ABSENT;
-  *foldersThere = 0;
-  if (!path || !*path) return 0;
-  char rel[PATH_BUF_SIZE];
-  if (!base || !*base || !RelativeBelow(base, path, rel)) {
-    *finalKind = FileNameKind(path);  // only the name itself is known to be ours
-    return *finalKind == NAME_LINK;
-  }
-  if (!rel[0]) {  // the base folder itself, looked at through links
-    *foldersThere = baseThere || DirExists(base);
-    *finalKind = *foldersThere ? NAME_FOLDER : FileExists(path) ? NAME_FILE : NAME_ABSENT;
-    return 0;
-  }
-  char dir[PATH_BUF_SIZE];
-  const char *last = SplitLast(rel, dir);
+WalkResult WalkNameKind(const char *base, const char *dir, const char *last, int *finalKind) {
   int fd;
   WalkResult r = WalkTo(base, dir, false, 0, &fd);
-  if (r == WALK_BLOCKED) return 1;
-  if (r != WALK_OK) return 0;
-  *foldersThere = 1;
   struct stat st;
-  if (fstatat(fd, last, &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
-  *finalKind = S_ISLNK(st.st_mode) ? NAME_LINK : S_ISDIR(st.st_mode) ? NAME_FOLDER : NAME_FILE;
-  return *finalKind == NAME_LINK;
+  if (r == WALK_OK && fstatat(fd, last, &st, AT_SYMLINK_NOFOLLOW) == 0)
+    *finalKind = S_ISLNK(st.st_mode) ? NAME_LINK : S_ISDIR(st.st_mode) ? NAME_FOLDER : NAME_FILE;
+  return r;
 }
 
 int DirCreateBelow(const char *base, const char *path, uint32_t unixMode, uint32_t) {
   char rel[PATH_BUF_SIZE];
-  if (!base || !path || !RelativeBelow(base, path, rel)) return 0;
+  if (!base || !path || !WalkRelative(base, path, rel)) return 0;
   int fd;
   return WalkTo(base, rel, true, unixMode, &fd) == WALK_OK;
 }
@@ -234,9 +170,9 @@ FileHandle FileCreateTempBeside(const char *base, const char *finalPath, char *t
   if (!tempPath || size == 0) return INVALID_FILE;
   tempPath[0] = '\0';
   char rel[PATH_BUF_SIZE];
-  if (!base || !finalPath || !RelativeBelow(base, finalPath, rel) || !rel[0]) return INVALID_FILE;
+  if (!base || !finalPath || !WalkRelative(base, finalPath, rel) || !rel[0]) return INVALID_FILE;
   char dir[PATH_BUF_SIZE];
-  SplitLast(rel, dir);
+  WalkSplitLast(rel, dir);
   int dirFd;
   if (WalkTo(base, dir, false, 0, &dirFd) != WALK_OK) return INVALID_FILE;
   for (int attempt = 0; attempt < 16; attempt++) {
@@ -264,10 +200,10 @@ uint32_t FileSetFinalMode(FileHandle h, uint32_t unixMode, uint32_t attributes) 
 
 int FileReplaceBelow(const char *base, const char *from, const char *to) {
   char relFrom[PATH_BUF_SIZE], relTo[PATH_BUF_SIZE];
-  if (!base || !RelativeBelow(base, from, relFrom) || !RelativeBelow(base, to, relTo) || !relTo[0]) return 0;
+  if (!base || !WalkRelative(base, from, relFrom) || !WalkRelative(base, to, relTo) || !relTo[0]) return 0;
   char dirFrom[PATH_BUF_SIZE], dirTo[PATH_BUF_SIZE];
-  const char *fromName = SplitLast(relFrom, dirFrom);
-  const char *toName = SplitLast(relTo, dirTo);
+  const char *fromName = WalkSplitLast(relFrom, dirFrom);
+  const char *toName = WalkSplitLast(relTo, dirTo);
   int fd;
   if (strcmp(dirFrom, dirTo) != 0 || WalkTo(base, dirTo, false, 0, &fd) != WALK_OK) return 0;
   // renameat replaces the name itself: a link there is replaced, not followed.
@@ -278,9 +214,9 @@ int FileReplaceBelow(const char *base, const char *from, const char *to) {
 
 int FileDeleteBelow(const char *base, const char *path) {
   char rel[PATH_BUF_SIZE];
-  if (!base || !RelativeBelow(base, path, rel) || !rel[0]) return 0;
+  if (!base || !WalkRelative(base, path, rel) || !rel[0]) return 0;
   char dir[PATH_BUF_SIZE];
-  const char *name = SplitLast(rel, dir);
+  const char *name = WalkSplitLast(rel, dir);
   int fd;
   return WalkTo(base, dir, false, 0, &fd) == WALK_OK && unlinkat(fd, name, 0) == 0 ? 1 : 0;
 }
@@ -291,14 +227,14 @@ int OutputLogRemove(const char *base) {
   for (size_t n = 0; (record = OutputLogFromEnd(n, &isFolder)) != nullptr; n++) {
     if (!record[0]) continue;  // the base folder: the caller's
     char full[PATH_BUF_SIZE], rel[PATH_BUF_SIZE], dir[PATH_BUF_SIZE];
-    TrimBase(base, full);
+    WalkTrimBase(base, full);
     StrAppend(full, "\\", sizeof full);
     StrAppend(full, record, sizeof full);
-    if (!RelativeBelow(base, full, rel)) {
+    if (!WalkRelative(base, full, rel)) {
       left++;
       continue;
     }
-    const char *name = SplitLast(rel, dir);
+    const char *name = WalkSplitLast(rel, dir);
     int fd;
     // A folder swapped for a link is not entered: what it leads to stays.
     if (WalkTo(base, dir, false, 0, &fd) != WALK_OK) {
@@ -318,8 +254,8 @@ int OutputLogRemove(const char *base) {
 
 int DirPreparePrivate(const char *temp, const char *path) {
   char rel[PATH_BUF_SIZE], t[PATH_BUF_SIZE], native[POSIX_PATH_SIZE];
-  if (!temp || !path || !RelativeBelow(temp, path, rel) || !rel[0]) return 1;
-  TrimBase(temp, t);
+  if (!temp || !path || !WalkRelative(temp, path, rel) || !rel[0]) return 1;
+  WalkTrimBase(temp, t);
   if (!PosixFromProgramPath(t, native, sizeof native)) return 0;
   int cur = open(native, kOpenFolder);
   if (cur < 0) return 0;

@@ -16,6 +16,7 @@
 #include "fileio/output_file.h"
 #include "fileio/path.h"
 #include "fileio/platform.h"
+#include "fileio/walk_below.h"
 
 namespace {
 
@@ -39,54 +40,10 @@ constexpr ULONG kDirectory = 0x1, kNonDirectory = 0x40, kSynchronous = 0x20, kRe
 constexpr ULONG_PTR kCreated = 2;  // FILE_CREATED
 constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
-enum WalkResult { WALK_OK, WALK_ABSENT, WALK_BLOCKED, WALK_FAILED };
-
 HANDLE s_base = INVALID_HANDLE_VALUE;
 char s_basePath[PATH_BUF_SIZE];  // no trailing backslash
 HANDLE s_dir = INVALID_HANDLE_VALUE;
 char s_dirPath[PATH_BUF_SIZE];  // the folder held open, relative to the base
-
-void TrimBase(const char *base, char *out) {
-  StrCopy(out, base ? base : "", PATH_BUF_SIZE);
-  size_t n = strlen(out);
-  while (n > 3 && out[n - 1] == '\\') out[--n] = '\0';
-}
-
-// The part of path below base, single backslashes between names and none at
-// either end; 0 when path is not below base or a name is "." or "..".
-int RelativeBelow(const char *base, const char *path, char *rel) {
-  char b[PATH_BUF_SIZE];
-  TrimBase(base, b);
-  size_t n = strlen(b);
-  if (!path || !n || strncmp(path, b, n) != 0) return 0;
-  const char *p = path + n;
-  if (*p && *p != '\\' && b[n - 1] != '\\') return 0;
-  size_t out = 0;
-  while (*p) {
-    while (*p == '\\') p++;
-    if (!*p) break;
-    const char *end = p;
-    while (*end && *end != '\\') end = TextNext(end);
-    size_t len = (size_t)(end - p);
-    if ((len == 1 && p[0] == '.') || (len == 2 && p[0] == '.' && p[1] == '.')) return 0;
-    if (out + len + 2 > PATH_BUF_SIZE) return 0;
-    if (out) rel[out++] = '\\';
-    memcpy(rel + out, p, len);
-    out += len;
-    p = end;
-  }
-  rel[out] = '\0';
-  return 1;
-}
-
-// The folder part of rel into dir; returns the last name (inside rel).
-const char *SplitLast(const char *rel, char *dir) {
-  const char *last = rel;
-  for (const char *p = rel; *p; p = TextNext(p))
-    if (*p == '\\') last = p + 1;
-  StrCopyN(dir, rel, last > rel ? (size_t)(last - rel - 1) : 0, PATH_BUF_SIZE);
-  return last;
-}
 
 // Opens name in the folder parent without following a reparse point. The
 // status comes back for the caller to tell a missing name from a blocked one.
@@ -145,7 +102,7 @@ void DropHeldFolder() {
 
 HANDLE OpenBase(const char *base, bool create) {
   char b[PATH_BUF_SIZE];
-  TrimBase(base, b);
+  WalkTrimBase(base, b);
   if (s_base != INVALID_HANDLE_VALUE && strcmp(b, s_basePath) == 0) return s_base;
   OutputWalkEnd();
   if (create && !DirExists(b) && DirCreatePath(b)) OutputLogAdd(b, b, 1);
@@ -296,6 +253,8 @@ PSECURITY_DESCRIPTOR PrivateDescriptor() {
 
 }  // namespace
 
+const size_t kWalkRootLength = 3;  // "C:\"
+
 void OutputWalkEnd() {
   DropHeldFolder();
   if (s_base != INVALID_HANDLE_VALUE) CloseHandle(s_base);
@@ -303,44 +262,23 @@ void OutputWalkEnd() {
   s_basePath[0] = '\0';
 }
 
-int PathHasLinkBelow(const char *base, const char *path, int *finalKind, int *foldersThere, bool baseThere) {
-  int kind = NAME_ABSENT, there = 0;
-  if (!finalKind) finalKind = &kind;
-  if (!foldersThere) foldersThere = &there;
-  *finalKind = NAME_ABSENT;
-  *foldersThere = 0;
-  if (!path || !*path) return 0;
-  char rel[PATH_BUF_SIZE];
-  if (!base || !*base || !RelativeBelow(base, path, rel)) {
-    *finalKind = FileNameKind(path);  // only the name itself is known to be ours
-    return *finalKind == NAME_LINK;
-  }
-  if (!rel[0]) {  // the base folder itself, looked at through links
-    *foldersThere = baseThere || DirExists(base);
-    *finalKind = *foldersThere ? NAME_FOLDER : FileExists(path) ? NAME_FILE : NAME_ABSENT;
-    return 0;
-  }
-  char dir[PATH_BUF_SIZE];
-  const char *last = SplitLast(rel, dir);
-  HANDLE folder;
+WalkResult WalkNameKind(const char *base, const char *dir, const char *last, int *finalKind) {
+  HANDLE folder, h;
   WalkResult r = WalkTo(base, dir, false, 0, &folder);
-  if (r == WALK_BLOCKED) return 1;
-  if (r != WALK_OK) return 0;
-  *foldersThere = 1;
-  HANDLE h;
-  if (OpenRelative(folder, last, strlen(last), FILE_READ_ATTRIBUTES, kOpen, 0, 0, &h, nullptr) < 0) return 0;
+  if (r != WALK_OK || OpenRelative(folder, last, strlen(last), FILE_READ_ATTRIBUTES, kOpen, 0, 0, &h, nullptr) < 0)
+    return r;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileInformationByHandle(h, &info))
     *finalKind = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? NAME_LINK
                  : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)   ? NAME_FOLDER
                                                                          : NAME_FILE;
   CloseHandle(h);
-  return *finalKind == NAME_LINK;
+  return r;
 }
 
 int DirCreateBelow(const char *base, const char *path, uint32_t, uint32_t attributes) {
   char rel[PATH_BUF_SIZE];
-  if (!base || !path || !RelativeBelow(base, path, rel)) return 0;
+  if (!base || !path || !WalkRelative(base, path, rel)) return 0;
   HANDLE h;
   return WalkTo(base, rel, true, attributes, &h) == WALK_OK;
 }
@@ -349,8 +287,8 @@ FileHandle FileCreateTempBeside(const char *base, const char *finalPath, char *t
   if (!tempPath || size == 0) return INVALID_FILE;
   tempPath[0] = '\0';
   char rel[PATH_BUF_SIZE], dir[PATH_BUF_SIZE];
-  if (!base || !finalPath || !RelativeBelow(base, finalPath, rel) || !rel[0]) return INVALID_FILE;
-  SplitLast(rel, dir);
+  if (!base || !finalPath || !WalkRelative(base, finalPath, rel) || !rel[0]) return INVALID_FILE;
+  WalkSplitLast(rel, dir);
   HANDLE folder;
   if (WalkTo(base, dir, false, 0, &folder) != WALK_OK) return INVALID_FILE;
   for (int attempt = 0; attempt < 16; attempt++) {
@@ -376,9 +314,9 @@ uint32_t FileSetFinalMode(FileHandle h, uint32_t, uint32_t attributes) {
 
 int FileReplaceBelow(const char *base, const char *from, const char *to) {
   char relFrom[PATH_BUF_SIZE], relTo[PATH_BUF_SIZE], dirFrom[PATH_BUF_SIZE], dirTo[PATH_BUF_SIZE];
-  if (!base || !RelativeBelow(base, from, relFrom) || !RelativeBelow(base, to, relTo) || !relTo[0]) return 0;
-  const char *fromName = SplitLast(relFrom, dirFrom);
-  const char *toName = SplitLast(relTo, dirTo);
+  if (!base || !WalkRelative(base, from, relFrom) || !WalkRelative(base, to, relTo) || !relTo[0]) return 0;
+  const char *fromName = WalkSplitLast(relFrom, dirFrom);
+  const char *toName = WalkSplitLast(relTo, dirTo);
   HANDLE folder, h;
   if (strcmp(dirFrom, dirTo) != 0 || WalkTo(base, dirTo, false, 0, &folder) != WALK_OK) return 0;
   if (OpenRelative(folder, fromName, strlen(fromName), DELETE, kOpen, kNonDirectory, 0, &h, nullptr) < 0) return 0;
@@ -407,8 +345,8 @@ int FileReplaceBelow(const char *base, const char *from, const char *to) {
 
 int FileDeleteBelow(const char *base, const char *path) {
   char rel[PATH_BUF_SIZE], dir[PATH_BUF_SIZE];
-  if (!base || !RelativeBelow(base, path, rel) || !rel[0]) return 0;
-  const char *name = SplitLast(rel, dir);
+  if (!base || !WalkRelative(base, path, rel) || !rel[0]) return 0;
+  const char *name = WalkSplitLast(rel, dir);
   HANDLE folder;
   return WalkTo(base, dir, false, 0, &folder) == WALK_OK && RemoveRelative(folder, name, false);
 }
@@ -419,14 +357,14 @@ int OutputLogRemove(const char *base) {
   for (size_t n = 0; (record = OutputLogFromEnd(n, &isFolder)) != nullptr; n++) {
     if (!record[0]) continue;  // the base folder: the caller's
     char full[PATH_BUF_SIZE], rel[PATH_BUF_SIZE], dir[PATH_BUF_SIZE];
-    TrimBase(base, full);
+    WalkTrimBase(base, full);
     PathEnsureBackslash(full);
     StrAppend(full, record, sizeof full);
-    if (!RelativeBelow(base, full, rel)) {
+    if (!WalkRelative(base, full, rel)) {
       left++;
       continue;
     }
-    const char *name = SplitLast(rel, dir);
+    const char *name = WalkSplitLast(rel, dir);
     HANDLE folder;
     // A folder swapped for a reparse point is not entered: what it leads to
     // stays; the walk holds the parent, never the folder to remove.
@@ -438,7 +376,7 @@ int OutputLogRemove(const char *base) {
 
 int DirPreparePrivate(const char *temp, const char *path) {
   char t[PATH_BUF_SIZE];
-  TrimBase(temp, t);
+  WalkTrimBase(temp, t);
   size_t n = strlen(t);
   if (!path || !n || strncmp(path, t, n) != 0 || (path[n] != '\\' && t[n - 1] != '\\')) return 1;
   const char *rel = path + n;
