@@ -415,6 +415,8 @@ int ReadDynamicTables(InflateDecoder *d, const DynamicMethod &m, DynamicTables *
   SaveBits(d, br);
   if (bad) return 1;
 
+  t->literalCount = literalCount;
+  t->distanceCount = distanceCount;
   t->literal = nullptr;
   t->literalBits = DYNAMIC_LITERAL_BITS;
   r = m.build(lengths, literalCount, 257, m.lengthBases, m.lengthExtras, &d->literalArena, &t->literal,

@@ -82,6 +82,7 @@ class InflateDecoder {
   uint64_t entryFlushed = 0;
   const unsigned char *pieceStart = nullptr;  // start of the piece io->next lies in
   bool stopped = false;                       // flush refused: the run ends
+  bool nearDistances = false;                 // the current block reaches at most 32 KiB back
   // The dynamic blocks' tables (the code-length code's share the literal
   // block); released by InflateFreeTables.
   HuffArena literalArena = {nullptr, 0};

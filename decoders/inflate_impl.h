@@ -42,6 +42,9 @@ struct Method8 {
   static MethodState state;
   static constexpr uint8_t kLiteral = OP_LITERAL;
   static constexpr uint8_t kEnd = OP_END_OF_BLOCK;
+  // Codes 30 and 31 (accepted, though no Deflate encoder writes them) are
+  // the only distances past 32 KiB.
+  static constexpr bool kNearWithoutFarCodes = true;
   static const uint16_t kLengthBases[LENGTH_SYMBOLS];
   static const uint8_t kLengthExtras[LENGTH_SYMBOLS];
   static int Build(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
@@ -61,6 +64,7 @@ struct Method9 {
   static MethodState state;
   static constexpr uint8_t kLiteral = OP_LITERAL;
   static constexpr uint8_t kEnd = OP64_END_OF_BLOCK;
+  static constexpr bool kNearWithoutFarCodes = false;  // 64 KiB distances are ordinary here
   static const uint16_t kLengthBases[LENGTH_SYMBOLS];
   static const uint8_t kLengthExtras[LENGTH_SYMBOLS];
   static int Build(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
@@ -319,7 +323,11 @@ constexpr uint32_t FAST_LITERALS = 6;
 // The bit count lives in the low byte of bc only: a consumed entry is taken
 // off as a whole word (its bits are its low byte, and the low byte never
 // borrows), which saves taking the bits out of the entry first.
-template <class M, bool kBmi2>
+//
+// kNear: the block has no distance code 30 or 31, so no distance reaches
+// 64 KiB - 16 back, and the bytes a word copy writes past a match's end are
+// not anybody's history: they need not be put back.
+template <class M, bool kBmi2, bool kNear>
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
@@ -348,6 +356,17 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
 #endif
     (void)literalSkip;
     return bits & literalMask;
+  };
+  // The low n bits of bb (n <= 16): with BMI2 one instruction, else a load.
+  auto lowBits = [&](uint64_t bits, unsigned n) -> uint32_t {
+#if defined(__GNUC__) && defined(__x86_64__)
+    if (kBmi2) {
+      uint64_t low;
+      __asm__("bzhi %2, %1, %0" : "=r"(low) : "r"(bits), "r"((uint64_t)n));
+      return (uint32_t)low;
+    }
+#endif
+    return (uint32_t)bits & kLowBits[n];
   };
   const uint32_t distanceMask = (uint32_t)Mask(distanceBits);
   int status = FAST_MARGIN;
@@ -422,7 +441,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       goto out;
     }
     {
-      uint32_t length = (e >> 16) + ((uint32_t)bb & kLowBits[op]);
+      uint32_t length = (e >> 16) + lowBits(bb, op);
       bb >>= op;
       bc -= op;
       // After two literals and a long length code (or Deflate64's 16 extra
@@ -452,11 +471,37 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       op = (e >> 8) & 0xFF;
       bb >>= e & 63;
       bc -= e;
-      const uint32_t distance = (e >> 16) + ((uint32_t)bb & kLowBits[op]);
+      const uint32_t distance = (e >> 16) + lowBits(bb, op);
       bb >>= op;
       bc -= op;
       uint32_t pos = (uint32_t)(out - window);
       const uint32_t source = (pos - distance) & 0xFFFF;
+      if (kNear && pos + length <= WINDOW_SIZE - 32 &&
+          (distance <= pos ? distance >= 16 : historyFull && source + length <= WINDOW_SIZE - 32)) {
+        // 16 bytes a step from a source at least 16 behind (or ahead, in
+        // the previous window's tail), the first 32 bytes without a test:
+        // most matches are that short, and the bytes past the end are no
+        // history in such a block.
+        unsigned char *dst = out;
+        const unsigned char *src = window + source;
+        out += length;
+        unsigned char w[16];
+        memcpy(w, src, 16);
+        memcpy(dst, w, 16);
+        memcpy(w, src + 16, 16);
+        memcpy(dst + 16, w, 16);
+        if (length > 32) {
+          dst += 32;
+          src += 32;
+          do {
+            memcpy(w, src, 16);
+            memcpy(dst, w, 16);
+            dst += 16;
+            src += 16;
+          } while (dst < out);
+        }
+        continue;
+      }
       if (pos + length <= WINDOW_SIZE - 16 &&
           (distance <= pos ? distance >= 8 || distance == 1 : historyFull && source + length <= WINDOW_SIZE - 16)) {
         // Whole words, 16 bytes a step, running up to 15 bytes past the
@@ -468,7 +513,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         const unsigned char *src = window + source;
         unsigned char *const end = dst + length;
         unsigned char past[16];
-        memcpy(past, end, 16);
+        if (!kNear) memcpy(past, end, 16);
         out = end;
         if (distance == 1) {
           const uint64_t w = 0x0101010101010101ull * *src;
@@ -489,7 +534,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
             src += 16;
           }
         }
-        memcpy(end, past, 16);
+        if (!kNear) memcpy(end, past, 16);
         continue;
       }
       // The rest (a distance under 8, a match that wraps or meets the
@@ -515,7 +560,8 @@ __attribute__((noinline))
 #endif
 int FastLoop(unsigned char *const window, FastState *s, const HuffEntry *literalTable,
              const HuffEntry *distanceTable, unsigned literalBits, unsigned distanceBits, bool historyFull) {
-  return FastLoopBody<M, false>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
+  return FastLoopBody<M, false, false>(window, s, literalTable, distanceTable, literalBits, distanceBits,
+                                      historyFull);
 }
 
 // The same loop with shifts by a register that need no count register and
@@ -532,7 +578,17 @@ __attribute__((noinline, target("bmi,bmi2"))) int FastLoopBmi2(unsigned char *co
                                                               const HuffEntry *literalTable,
                                                               const HuffEntry *distanceTable, unsigned literalBits,
                                                               unsigned distanceBits, bool historyFull) {
-  return FastLoopBody<M, true>(window, s, literalTable, distanceTable, literalBits, distanceBits, historyFull);
+  return FastLoopBody<M, true, false>(window, s, literalTable, distanceTable, literalBits, distanceBits,
+                                     historyFull);
+}
+
+template <class M>
+__attribute__((noinline, target("bmi,bmi2"))) int FastLoopNear(unsigned char *const window, FastState *s,
+                                                              const HuffEntry *literalTable,
+                                                              const HuffEntry *distanceTable, unsigned literalBits,
+                                                              unsigned distanceBits, bool historyFull) {
+  return FastLoopBody<M, true, true>(window, s, literalTable, distanceTable, literalBits, distanceBits,
+                                     historyFull);
 }
 #endif
 
@@ -564,7 +620,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   int (*fast)(unsigned char *, FastState *, const HuffEntry *, const HuffEntry *, unsigned, unsigned, bool) =
       &FastLoop<M>;
 #ifdef KV_INFLATE_BMI2
-  if (InflateFastShifts()) fast = &FastLoopBmi2<M>;
+  if (InflateFastShifts()) fast = d->nearDistances ? &FastLoopNear<M> : &FastLoopBmi2<M>;
 #endif
 
   // The careful top-up: through refill at the end of a piece.
@@ -726,6 +782,7 @@ struct DynamicMethod {
 struct DynamicTables {
   const HuffEntry *literal, *distance;
   unsigned literalBits, distanceBits;
+  unsigned literalCount, distanceCount;  // code lengths read of each code
 };
 // Reads a dynamic block's code lengths and builds its two tables: one copy
 // serves both methods, as it runs once per block. 0, or the block's result.
@@ -737,7 +794,13 @@ int DynamicBlock(InflateDecoder *d) {
   DynamicTables t;
   int r = ReadDynamicTables(d, method, &t);
   if (r != 0) return r;
-  return M::DecodeData(d, t.literal, t.distance, t.literalBits, t.distanceBits) ? 1 : 0;
+  // Deflate without codes 30 and 31 reaches 32 KiB back at most.
+  const uint8_t *far = M::state.lengths + t.literalCount + 30;
+  d->nearDistances = M::kNearWithoutFarCodes && (t.distanceCount <= 30 || far[0] == 0) &&
+                     (t.distanceCount <= 31 || far[1] == 0);
+  r = M::DecodeData(d, t.literal, t.distance, t.literalBits, t.distanceBits) ? 1 : 0;
+  d->nearDistances = false;
+  return r;
 }
 
 int StoredBlock(InflateDecoder *d);
