@@ -370,47 +370,48 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
   };
   const uint32_t distanceMask = (uint32_t)Mask(distanceBits);
   int status = FAST_MARGIN;
-  while (in <= inLimit && out <= outLimit) {
+  // Tops bb up to 56 bits or more and looks up the next symbol's entry. It
+  // ends every path through the loop, the match's ahead of its copy, so the
+  // branches of the copy and of the loop's test do not hold the lookup up.
+  auto refillAndLook = [&]() {
     bb |= LoadLittle64(in) << (bc & 63);
     in += 7 - ((bc >> 3) & 7);
     bc |= 56;
-    uint32_t e = EntryWord(literalTable, literalIndex(bb));
+    return EntryWord(literalTable, literalIndex(bb));
+  };
+  uint32_t e = refillAndLook();
+  while (in <= inLimit && out <= outLimit) {
+    // Each literal's successor is looked up before the literal's own test:
+    // when that test is mispredicted, the lookup has already been issued.
+    uint64_t after = bb >> (e & 63);
+    uint32_t next = EntryWord(literalTable, literalIndex(after));
+    auto takeLiteral = [&]() {
+      bb = after;
+      bc -= e;
+      *out++ = (unsigned char)(e >> 16);
+      e = next;
+      after = bb >> (e & 63);
+      next = EntryWord(literalTable, literalIndex(after));
+    };
     if (e & (OP_LITERAL << 8)) {
       // Up to three literals per top-up: a root literal takes at most 15
       // bits, and 56 - 2 * 15 still covers the third.
-      bb >>= e & 63;
-      bc -= e;
-      *out++ = (unsigned char)(e >> 16);
-      e = EntryWord(literalTable, literalIndex(bb));
+      takeLiteral();
       if (e & (OP_LITERAL << 8)) {
-        bb >>= e & 63;
-        bc -= e;
-        *out++ = (unsigned char)(e >> 16);
-        e = EntryWord(literalTable, literalIndex(bb));
+        takeLiteral();
         if (e & (OP_LITERAL << 8)) {
-          bb >>= e & 63;
-          bc -= e;
-          *out++ = (unsigned char)(e >> 16);
-          if (!fiveLiterals) continue;
+          takeLiteral();
           // A root of at most 11 bits: five literals fit the 56 bits (six
           // with 9 bits). A length after the third literal might not: the
           // next round looks it up again after its top-up.
-          e = EntryWord(literalTable, literalIndex(bb));
-          if (!(e & (OP_LITERAL << 8))) continue;
-          bb >>= e & 63;
-          bc -= e;
-          *out++ = (unsigned char)(e >> 16);
-          e = EntryWord(literalTable, literalIndex(bb));
-          if (!(e & (OP_LITERAL << 8))) continue;
-          bb >>= e & 63;
-          bc -= e;
-          *out++ = (unsigned char)(e >> 16);
-          if (!sixLiterals) continue;
-          e = EntryWord(literalTable, literalIndex(bb));
-          if (!(e & (OP_LITERAL << 8))) continue;
-          bb >>= e & 63;
-          bc -= e;
-          *out++ = (unsigned char)(e >> 16);
+          if (fiveLiterals && (e & (OP_LITERAL << 8))) {
+            takeLiteral();
+            if (e & (OP_LITERAL << 8)) {
+              takeLiteral();
+              if (sixLiterals && (e & (OP_LITERAL << 8))) takeLiteral();
+            }
+          }
+          e = refillAndLook();
           continue;
         }
       }
@@ -430,6 +431,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         bb >>= e & 63;
         bc -= e;
         *out++ = (unsigned char)(e >> 16);
+        e = refillAndLook();
         continue;
       }
     }
@@ -474,6 +476,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       const uint32_t distance = (e >> 16) + lowBits(bb, op);
       bb >>= op;
       bc -= op;
+      e = refillAndLook();
       uint32_t pos = (uint32_t)(out - window);
       const uint32_t source = (pos - distance) & 0xFFFF;
       if (kNear && pos + length <= WINDOW_SIZE - 32 &&
