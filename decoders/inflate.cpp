@@ -180,7 +180,8 @@ static bool Reserve(HuffArena *arena, uint32_t used, uint32_t size) {
 // (entries [0, 2^filled) hold every code of up to filled bits placed so far)
 // before a longer code, a link or the table's end needs the wider part.
 int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-               HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, uint8_t literalOp, uint8_t endOp) {
+               HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, unsigned span, uint8_t literalOp,
+               uint8_t endOp) {
   constexpr unsigned MAX_SYMBOLS = 288;
   *table = nullptr;
   if (n > MAX_SYMBOLS) return 2;
@@ -296,7 +297,8 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
           }
         }
         if (w + j > eobLength && w < eobLength) j = eobLength - w;
-        const unsigned size = 1u << j;
+        // The root takes the room of span bits when that is more.
+        const unsigned size = 1u << (h < 0 && span > j ? span : j);
         // A link holds its sub-table's index in 16 bits; codes of up to 15
         // bits never need more entries.
         if (entries > 0xFFFF || !Reserve(arena, entries, size)) return 3;
@@ -330,6 +332,7 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
     }
   }
   for (; h >= 0; h--) widen(h, levelBits[h]);
+  if (span > levelBits[0]) widen(0, span);
   *table = arena->entries;
   *lookupBits = levelBits[0];
   return (free != 0 && maxLen != 1) ? 1 : 0;
@@ -366,7 +369,7 @@ int ReadDynamicTables(InflateDecoder *d, const DynamicMethod &m, DynamicTables *
   // before the literal table is built.
   const HuffEntry *codeTable = nullptr;
   unsigned codeBits = CODE_LENGTH_BITS;
-  int r = m.build(codeLengths, 19, 19, nullptr, nullptr, &d->literalArena, &codeTable, &codeBits);
+  int r = m.build(codeLengths, 19, 19, nullptr, nullptr, &d->literalArena, &codeTable, &codeBits, 0);
   if (r != 0) {
     SaveBits(d, br);
     return r;
@@ -420,12 +423,12 @@ int ReadDynamicTables(InflateDecoder *d, const DynamicMethod &m, DynamicTables *
   t->literal = nullptr;
   t->literalBits = DYNAMIC_LITERAL_BITS;
   r = m.build(lengths, literalCount, 257, m.lengthBases, m.lengthExtras, &d->literalArena, &t->literal,
-              &t->literalBits);
+              &t->literalBits, FAST_LITERAL_SPAN);
   if (r != 0) return r;
   t->distance = nullptr;
   t->distanceBits = DYNAMIC_DISTANCE_BITS;
   return m.build(lengths + literalCount, distanceCount, 0, kDistanceBases, kDistanceExtras, &d->distanceArena,
-                 &t->distance, &t->distanceBits);
+                 &t->distance, &t->distanceBits, FAST_DISTANCE_SPAN);
 }
 
 }  // namespace inflate_detail
@@ -433,8 +436,8 @@ int ReadDynamicTables(InflateDecoder *d, const DynamicMethod &m, DynamicTables *
 using namespace inflate_detail;
 
 int HuffTableBuild(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                   HuffArena *arena, const HuffEntry **table, unsigned *lookupBits) {
-  return BuildTable(lengths, n, s, bases, extras, arena, table, lookupBits, OP_LITERAL, OP_END_OF_BLOCK);
+                   HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, unsigned span) {
+  return BuildTable(lengths, n, s, bases, extras, arena, table, lookupBits, span, OP_LITERAL, OP_END_OF_BLOCK);
 }
 
 InflateDecoder::~InflateDecoder() { InflateFreeTables(this); }

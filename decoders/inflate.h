@@ -124,13 +124,15 @@ int Inflate64DecodeData(InflateDecoder *decoder, const HuffEntry *literalTable, 
 // into arena; table receives the root (null when there is no table).
 // Symbols below s are simple (literal, or end of block for 256); the others
 // take base and extra bits from bases/extras[symbol - s]. lookupBits: in, the
-// largest root wanted; out, the root's bits. Results: 0 complete (also a
+// largest root wanted; out, the root's bits. span: when above the root's
+// bits, the root is repeated to answer lookups of span bits too (a lookup
+// with a fixed mask). Results: 0 complete (also a
 // single code of length 1, or no code at all: table null, bits 0), 1
 // incomplete (table built), 2 over-subscribed (no table), 3 out of memory.
 int HuffTableBuild(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                   HuffArena *arena, const HuffEntry **table, unsigned *lookupBits);
+                   HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, unsigned span = 0);
 int HuffTableBuild64(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                     HuffArena *arena, const HuffEntry **table, unsigned *lookupBits);
+                     HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, unsigned span = 0);
 // Frees the decoder's table blocks (at the end of a run).
 void InflateFreeTables(InflateDecoder *decoder);
 void InflateReleaseFixed(InflateDecoder *decoder);

@@ -17,8 +17,8 @@ const uint8_t Method9::kLengthExtras[LENGTH_SYMBOLS] = {0, 0, 0, 0, 0, 0, 0, 0, 
 using namespace inflate_detail;
 
 int HuffTableBuild64(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                     HuffArena *arena, const HuffEntry **table, unsigned *lookupBits) {
-  return BuildTable(lengths, n, s, bases, extras, arena, table, lookupBits, OP_LITERAL, OP64_END_OF_BLOCK);
+                     HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, unsigned span) {
+  return BuildTable(lengths, n, s, bases, extras, arena, table, lookupBits, span, OP_LITERAL, OP64_END_OF_BLOCK);
 }
 
 int Inflate64Run(InflateDecoder *decoder) { return Run<Method9>(decoder); }

@@ -18,8 +18,18 @@ constexpr unsigned MAX_LITERAL_LENGTHS = 286;
 constexpr unsigned FIXED_LITERAL_BITS = 7;
 constexpr unsigned FIXED_DISTANCE_BITS = 5;
 constexpr unsigned DYNAMIC_LITERAL_BITS = 11;
-constexpr unsigned DYNAMIC_DISTANCE_BITS = 6;
+constexpr unsigned DYNAMIC_DISTANCE_BITS = 8;
 constexpr unsigned CODE_LENGTH_BITS = 7;
+// The lookup widths of the near loop (FastLoopNear): a dynamic block's roots
+// are repeated up to them, so that loop masks with constants. Size-optimised
+// builds have no such loop and keep the roots as they are.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__OPTIMIZE_SIZE__)
+constexpr unsigned FAST_LITERAL_SPAN = 11;
+constexpr unsigned FAST_DISTANCE_SPAN = 8;
+#else
+constexpr unsigned FAST_LITERAL_SPAN = 0;
+constexpr unsigned FAST_DISTANCE_SPAN = 0;
+#endif
 
 extern const uint16_t kDistanceBases[DISTANCE_SYMBOLS];
 extern const uint8_t kDistanceExtras[DISTANCE_SYMBOLS];
@@ -48,8 +58,8 @@ struct Method8 {
   static const uint16_t kLengthBases[LENGTH_SYMBOLS];
   static const uint8_t kLengthExtras[LENGTH_SYMBOLS];
   static int Build(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                   HuffArena *arena, const HuffEntry **table, unsigned *bits) {
-    return HuffTableBuild(lengths, n, s, bases, extras, arena, table, bits);
+                   HuffArena *arena, const HuffEntry **table, unsigned *bits, unsigned span) {
+    return HuffTableBuild(lengths, n, s, bases, extras, arena, table, bits, span);
   }
   static int DecodeData(InflateDecoder *d, const HuffEntry *lt, const HuffEntry *dt, unsigned lb, unsigned db) {
     return InflateDecodeData(d, lt, dt, lb, db);
@@ -68,8 +78,8 @@ struct Method9 {
   static const uint16_t kLengthBases[LENGTH_SYMBOLS];
   static const uint8_t kLengthExtras[LENGTH_SYMBOLS];
   static int Build(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-                   HuffArena *arena, const HuffEntry **table, unsigned *bits) {
-    return HuffTableBuild64(lengths, n, s, bases, extras, arena, table, bits);
+                   HuffArena *arena, const HuffEntry **table, unsigned *bits, unsigned span) {
+    return HuffTableBuild64(lengths, n, s, bases, extras, arena, table, bits, span);
   }
   static int DecodeData(InflateDecoder *d, const HuffEntry *lt, const HuffEntry *dt, unsigned lb, unsigned db) {
     return Inflate64DecodeData(d, lt, dt, lb, db);
@@ -82,7 +92,8 @@ struct Method9 {
 // The builder behind HuffTableBuild and HuffTableBuild64: literalOp and
 // endOp are the operations of simple symbols, links get literalOp + bits.
 int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases, const uint8_t *extras,
-               HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, uint8_t literalOp, uint8_t endOp);
+               HuffArena *arena, const HuffEntry **table, unsigned *lookupBits, unsigned span, uint8_t literalOp,
+               uint8_t endOp);
 
 inline uint64_t Mask(unsigned n) { return ((uint64_t)1 << n) - 1; }
 
@@ -340,7 +351,9 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
   unsigned char *const outLimit = window + WINDOW_SIZE - FAST_LITERALS;
   const unsigned char *in = s->in;
   const unsigned char *const inLimit = s->inEnd - 16;
-  const uint64_t literalMask = Mask(literalBits);
+  // The near loop looks up the repeated roots with constant masks: two
+  // registers fewer.
+  const uint64_t literalMask = kNear ? Mask(FAST_LITERAL_SPAN) : Mask(literalBits);
   const uint64_t literalSkip = ~literalMask;
   const bool fiveLiterals = literalBits <= 11;
   const bool sixLiterals = literalBits <= 9;
@@ -348,7 +361,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
   // would copy bb and then mask the copy).
   auto literalIndex = [&](uint64_t bits) -> uint64_t {
 #if defined(__GNUC__) && defined(__x86_64__)
-    if (kBmi2) {
+    if (kBmi2 && !kNear) {
       uint64_t index;
       __asm__("andn %1, %2, %0" : "=r"(index) : "r"(bits), "r"(literalSkip));
       return index;
@@ -368,7 +381,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
 #endif
     return (uint32_t)bits & kLowBits[n];
   };
-  const uint32_t distanceMask = (uint32_t)Mask(distanceBits);
+  const uint32_t distanceMask = (uint32_t)Mask(kNear ? FAST_DISTANCE_SPAN : distanceBits);
   int status = FAST_MARGIN;
   // Tops bb up to 56 bits or more and looks up the next symbol's entry. It
   // ends every path through the loop, the match's ahead of its copy, so the
@@ -751,13 +764,13 @@ int FixedBlock(InflateDecoder *d) {
     const HuffEntry *literal = nullptr;
     unsigned literalBits = FIXED_LITERAL_BITS;
     int r = M::Build(lengths, 288, 257, M::kLengthBases, M::kLengthExtras, &shared.fixedLiteralArena, &literal,
-                     &literalBits);
+                     &literalBits, 0);
     if (r != 0) return r;
     for (i = 0; i < DISTANCE_SYMBOLS; i++) lengths[i] = 5;
     const HuffEntry *distance = nullptr;
     unsigned distanceBits = FIXED_DISTANCE_BITS;
     r = M::Build(lengths, DISTANCE_SYMBOLS, 0, kDistanceBases, kDistanceExtras, &shared.fixedDistanceArena, &distance,
-                 &distanceBits);
+                 &distanceBits, 0);
     if (r > 1) return r;
     shared.fixedLiteral = literal;
     shared.fixedLiteralBits = literalBits;
@@ -774,7 +787,8 @@ int FixedBlock(InflateDecoder *d) {
 
 // What a dynamic block's header reading needs of its method.
 typedef int (*TableBuilder)(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *bases,
-                            const uint8_t *extras, HuffArena *arena, const HuffEntry **table, unsigned *bits);
+                            const uint8_t *extras, HuffArena *arena, const HuffEntry **table, unsigned *bits,
+                            unsigned span);
 struct DynamicMethod {
   uint8_t *lengths;  // the method's code length buffer
   uint8_t literalOperation;
@@ -799,7 +813,8 @@ int DynamicBlock(InflateDecoder *d) {
   if (r != 0) return r;
   // Deflate without codes 30 and 31 reaches 32 KiB back at most.
   const uint8_t *far = M::state.lengths + t.literalCount + 30;
-  d->nearDistances = M::kNearWithoutFarCodes && (t.distanceCount <= 30 || far[0] == 0) &&
+  d->nearDistances = M::kNearWithoutFarCodes && FAST_LITERAL_SPAN && t.literal && t.distance &&
+                     (t.distanceCount <= 30 || far[0] == 0) &&
                      (t.distanceCount <= 31 || far[1] == 0);
   r = M::DecodeData(d, t.literal, t.distance, t.literalBits, t.distanceBits) ? 1 : 0;
   d->nearDistances = false;
