@@ -355,11 +355,11 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
   // registers fewer.
   const uint64_t literalMask = kNear ? Mask(FAST_LITERAL_SPAN) : Mask(literalBits);
   const uint64_t literalSkip = ~literalMask;
-  const bool fiveLiterals = literalBits <= 11;
+  const bool fiveLiterals = kNear || literalBits <= 11;
   const bool sixLiterals = literalBits <= 9;
   // bb & literalMask: with BMI1 one instruction that keeps bb (the compiler
   // would copy bb and then mask the copy).
-  auto literalIndex = [&](uint64_t bits) -> uint64_t {
+  auto literalIndex = [literalMask, literalSkip](uint64_t bits) -> uint64_t {
 #if defined(__GNUC__) && defined(__x86_64__)
     if (kBmi2 && !kNear) {
       uint64_t index;
@@ -371,7 +371,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
     return bits & literalMask;
   };
   // The low n bits of bb (n <= 16): with BMI2 one instruction, else a load.
-  auto lowBits = [&](uint64_t bits, unsigned n) -> uint32_t {
+  auto lowBits = [](uint64_t bits, unsigned n) -> uint32_t {
 #if defined(__GNUC__) && defined(__x86_64__)
     if (kBmi2) {
       uint64_t low;
