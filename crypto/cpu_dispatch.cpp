@@ -23,7 +23,16 @@ uint32_t Detect() {
   if (!sse41) return 0;
   if (c & (1u << 1)) features |= CPU_CLMUL;
   if (c & (1u << 25)) features |= CPU_AES;
+  const bool osSaves = c & (1u << 27);  // XGETBV tells which registers the system saves
   if (ssse3 && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 29))) features |= CPU_SHA;
+  // VPCLMULQDQ with AVX-512F and VL, and the system saving the mask and upper
+  // vector registers (XCR0 bits 1, 2, 5, 6, 7).
+  if (osSaves && (features & CPU_CLMUL) && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 16)) &&
+      (b & (1u << 31)) && (c & (1u << 10))) {
+    uint32_t low, high;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    if ((low & 0xE6) == 0xE6) features |= CPU_WIDE_CLMUL;
+  }
 #endif
   return features;
 }

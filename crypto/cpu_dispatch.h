@@ -9,6 +9,7 @@
 constexpr uint32_t CPU_CLMUL = 1u;  // carry-less multiply with SSE4.1 (CRC-32 folding)
 constexpr uint32_t CPU_AES = 2u;    // AES round instructions with SSE4.1
 constexpr uint32_t CPU_SHA = 4u;    // SHA-1 instructions with SSSE3 and SSE4.1
+constexpr uint32_t CPU_WIDE_CLMUL = 8u;  // carry-less multiply on 512-bit registers (AVX-512, saved by the system)
 
 // The paths in use: the detected features, none when forced portable.
 uint32_t CpuFeatures();
