@@ -386,10 +386,17 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
   // Tops bb up to 56 bits or more and looks up the next symbol's entry. It
   // ends every path through the loop, the match's ahead of its copy, so the
   // branches of the copy and of the loop's test do not hold the lookup up.
+  // A lookup that the bits already held can answer does not wait for the
+  // top-up (an OR less on the path from one symbol to the next).
   auto refillAndLook = [&]() {
+    const uint64_t held = bb;
+    const uint32_t count = bc;
     bb |= LoadLittle64(in) << (bc & 63);
     in += 7 - ((bc >> 3) & 7);
     bc |= 56;
+    if (kNear && __builtin_expect((uint8_t)count >= FAST_LITERAL_SPAN, 1)) {
+      return EntryWord(literalTable, literalIndex(held));
+    }
     return EntryWord(literalTable, literalIndex(bb));
   };
   uint32_t e = refillAndLook();
