@@ -253,8 +253,11 @@ int BuildTable(const uint8_t *lengths, unsigned n, unsigned s, const uint16_t *b
         entry.operation = v < 256 ? literalOp : endOp;
         entry.value = (uint16_t)v;
       } else {
+        // A length or distance: its bits count its extra bits too (the
+        // symbol loop takes both at once); an unused symbol's stay as they are.
         entry.operation = extras[v - s];
         entry.value = bases[v - s];
+        if (entry.operation <= MAX_CODE_BITS) entry.bits = (uint8_t)(bits + entry.operation);
       }
     }
     return entry;

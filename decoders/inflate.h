@@ -50,7 +50,7 @@ struct HuffEntry {
   uint8_t operation;
   uint8_t bits;
 #else
-  uint8_t bits;    // stream bits this entry consumes at its level
+  uint8_t bits;    // stream bits this entry consumes at its level, a length's or distance's extra bits included
   uint8_t operation;
   uint16_t value;  // literal, symbol, base of a length or distance, or sub-table index
 #endif

@@ -456,6 +456,10 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       }
     }
     unsigned op = (e >> 8) & 0xFF;
+    // A length's (and a distance's) entry counts its extra bits in its
+    // bits: one shift takes code and extra bits off the buffer, and the
+    // extra bits are read beside it, off the path to the next lookup.
+    const uint64_t codeAndExtra = bb;
     bb >>= e & 63;
     bc -= e;
     if (op == M::kEnd) {
@@ -463,9 +467,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       goto out;
     }
     {
-      uint32_t length = (e >> 16) + lowBits(bb, op);
-      bb >>= op;
-      bc -= op;
+      uint32_t length = (e >> 16) + lowBits(codeAndExtra >> ((e - op) & 63), op);
       // After two literals and a long length code (or Deflate64's 16 extra
       // bits) the distance might not fit any more: top up once more.
       if ((uint8_t)bc < 32) {
@@ -491,11 +493,9 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         }
       }
       op = (e >> 8) & 0xFF;
+      const uint32_t distance = (e >> 16) + lowBits(bb >> ((e - op) & 63), op);
       bb >>= e & 63;
       bc -= e;
-      const uint32_t distance = (e >> 16) + lowBits(bb, op);
-      bb >>= op;
-      bc -= op;
       e = refillAndLook();
       uint32_t pos = (uint32_t)(out - window);
       const uint32_t source = (pos - distance) & 0xFFFF;
@@ -704,8 +704,8 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
       result = 1;
       break;
     }
-    drop(e->bits);
     unsigned op = e->operation;
+    if (op == M::kLiteral || op == M::kEnd) drop(e->bits);
     if (op == M::kLiteral) {
       d->window[fs.pos++] = (unsigned char)e->value;
       if (fs.pos == WINDOW_SIZE) {
@@ -719,6 +719,7 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
       if (fs.bc < br.overread * 8) result = 1;  // the end code lay beyond the input
       break;
     }
+    drop(e->bits - op);  // the code; its extra bits follow
     if (!ensure(op)) {
       result = 1;
       break;
@@ -734,9 +735,13 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
       result = 1;
       break;
     }
-    drop(e->bits);
     op = e->operation;
-    if (op >= M::kEnd || !ensure(op)) {
+    if (op >= M::kEnd) {
+      result = 1;
+      break;
+    }
+    drop(e->bits - op);
+    if (!ensure(op)) {
       result = 1;
       break;
     }
