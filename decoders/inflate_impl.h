@@ -399,8 +399,37 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
     }
     return EntryWord(literalTable, literalIndex(bb));
   };
+  // Where size counts more than speed, one top-up at the loop's head
+  // serves every path instead.
+#if defined(__OPTIMIZE_SIZE__)
+  constexpr bool kRefillAtEnd = false;
+  uint32_t e = 0;
+#else
+  constexpr bool kRefillAtEnd = true;
   uint32_t e = refillAndLook();
+#endif
   while (in <= inLimit && out <= outLimit) {
+    if (!kRefillAtEnd) e = refillAndLook();
+#if defined(__OPTIMIZE_SIZE__)
+    // The same rounds as a loop where size counts more than speed.
+    auto takeLiteral = [&]() {
+      bb >>= e & 63;
+      bc -= e;
+      *out++ = (unsigned char)(e >> 16);
+      e = EntryWord(literalTable, literalIndex(bb));
+    };
+    if (e & (OP_LITERAL << 8)) {
+      const unsigned most = !fiveLiterals ? 3 : sixLiterals ? 6 : 5;
+      unsigned taken = 0;
+      do {
+        takeLiteral();
+      } while (++taken < most && (e & (OP_LITERAL << 8)));
+      if (taken >= 3) {
+        if (kRefillAtEnd) e = refillAndLook();
+        continue;
+      }
+    }
+#else
     // Each literal's successor is looked up before the literal's own test:
     // when that test is mispredicted, the lookup has already been issued.
     uint64_t after = bb >> (e & 63);
@@ -431,11 +460,12 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
               if (sixLiterals && (e & (OP_LITERAL << 8))) takeLiteral();
             }
           }
-          e = refillAndLook();
+          if (kRefillAtEnd) e = refillAndLook();
           continue;
         }
       }
     }
+#endif
     if (e & (0xE0 << 8)) {  // not a length or the end: a link, or an invalid code
       while (EntryIsLinkOrInvalid(e)) {
         const unsigned link = (e >> 8) & 0xFF;
@@ -451,7 +481,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         bb >>= e & 63;
         bc -= e;
         *out++ = (unsigned char)(e >> 16);
-        e = refillAndLook();
+        if (kRefillAtEnd) e = refillAndLook();
         continue;
       }
     }
@@ -496,7 +526,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       const uint32_t distance = (e >> 16) + lowBits(bb >> ((e - op) & 63), op);
       bb >>= e & 63;
       bc -= e;
-      e = refillAndLook();
+      if (kRefillAtEnd) e = refillAndLook();
       uint32_t pos = (uint32_t)(out - window);
       const uint32_t source = (pos - distance) & 0xFFFF;
       if (kNear && pos + length <= WINDOW_SIZE - 32 &&
