@@ -40,7 +40,7 @@ enum : int32_t {
 };
 inline bool IsAesKind(int64_t kind) { return kind >= ENCRYPTION_AES128 && kind <= ENCRYPTION_AES256; }
 
-constexpr uint32_t STREAM_BUF_SIZE = 16384;
+constexpr uint32_t STREAM_BUF_SIZE = 65536;  // fewer piece ends, where decoding slows to careful steps
 constexpr uint32_t READ_BUF_SIZE = 65536;
 constexpr uint32_t PASSWORD_MAX = 250;  // what the prompt writes, terminator included
 

@@ -182,8 +182,7 @@ inline int RecordProgress(uintptr_t user, uint32_t, uint32_t chunk) {
   return index == log->refuseAt ? 0 : 1;
 }
 
-// The input of one decoded entry: the array in pieces of the entry stream's
-// size; the output: the archive's window flush, in test mode, with the bytes
+// The input of one decoded entry: the array in pieces; the output: the archive's window flush, in test mode, with the bytes
 // it passed kept here.
 struct ArrayIo {
   const Bytes *input;
@@ -193,11 +192,15 @@ struct ArrayIo {
   Bytes *output;
 };
 
+// Pieces smaller than the entry stream's, so that streams of tens of
+// kilobytes already cross several piece ends.
+constexpr uint32_t TEST_PIECE_SIZE = 16384;
+
 inline int ArrayRefill(void *user, const unsigned char **next, uint32_t *avail) {
   ArrayIo *a = (ArrayIo *)user;
   size_t left = a->input->size() - a->handedOut;
   if (left == 0) return 0;
-  *avail = left < STREAM_BUF_SIZE ? (uint32_t)left : STREAM_BUF_SIZE;
+  *avail = left < TEST_PIECE_SIZE ? (uint32_t)left : TEST_PIECE_SIZE;
   *next = a->input->data() + a->handedOut;
   a->handedOut += *avail;
   return 1;
