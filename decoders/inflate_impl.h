@@ -410,6 +410,11 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
 #endif
   while (in <= inLimit && out <= outLimit) {
     if (!kRefillAtEnd) e = refillAndLook();
+    // The near loop also looks up the distance that would follow a length
+    // entry, before the literal tests: after a mispredicted one the
+    // distance lookup is under way too. Valid unless a link was followed.
+    uint32_t distanceAhead = 0;
+    bool aheadValid = false;
 #if defined(__OPTIMIZE_SIZE__)
     // The same rounds as a loop where size counts more than speed.
     auto takeLiteral = [&]() {
@@ -434,6 +439,8 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
     // when that test is mispredicted, the lookup has already been issued.
     uint64_t after = bb >> (e & 63);
     uint32_t next = EntryWord(literalTable, literalIndex(after));
+    aheadValid = kNear;
+    if (kNear) distanceAhead = EntryWord(distanceTable, (uint32_t)after & distanceMask);
     auto takeLiteral = [&]() {
       bb = after;
       bc -= e;
@@ -441,6 +448,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       e = next;
       after = bb >> (e & 63);
       next = EntryWord(literalTable, literalIndex(after));
+      if (kNear) distanceAhead = EntryWord(distanceTable, (uint32_t)after & distanceMask);
     };
     if (e & (OP_LITERAL << 8)) {
       // Up to three literals per top-up: a root literal takes at most 15
@@ -467,6 +475,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
     }
 #endif
     if (e & (0xE0 << 8)) {  // not a length or the end: a link, or an invalid code
+      aheadValid = false;
       while (EntryIsLinkOrInvalid(e)) {
         const unsigned link = (e >> 8) & 0xFF;
         if (link == OP_INVALID) {
@@ -500,12 +509,17 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       uint32_t length = (e >> 16) + lowBits(codeAndExtra >> ((e - op) & 63), op);
       // After two literals and a long length code (or Deflate64's 16 extra
       // bits) the distance might not fit any more: top up once more.
+      const uint32_t count = bc;
       if ((uint8_t)bc < 32) {
         bb |= LoadLittle64(in) << (bc & 63);
         in += 7 - ((bc >> 3) & 7);
         bc |= 56;
       }
-      e = EntryWord(distanceTable, (uint32_t)bb & distanceMask);
+      if (aheadValid && __builtin_expect((uint8_t)count >= FAST_DISTANCE_SPAN, 1)) {
+        e = distanceAhead;
+      } else {
+        e = EntryWord(distanceTable, (uint32_t)bb & distanceMask);
+      }
       if (e & (0xE0 << 8)) {  // not a distance (a distance table has no literal or end code)
         while (EntryIsLinkOrInvalid(e)) {
           const unsigned link = (e >> 8) & 0xFF;
