@@ -441,31 +441,34 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
     uint32_t next = EntryWord(literalTable, literalIndex(after));
     aheadValid = kNear;
     if (kNear) distanceAhead = EntryWord(distanceTable, (uint32_t)after & distanceMask);
-    auto takeLiteral = [&]() {
+    // ahead: a length may follow and go on to its distance (in the first
+    // three entries of a round; later ones start a new round).
+    auto takeLiteral = [&](bool ahead) {
       bb = after;
       bc -= e;
       *out++ = (unsigned char)(e >> 16);
       e = next;
       after = bb >> (e & 63);
       next = EntryWord(literalTable, literalIndex(after));
-      if (kNear) distanceAhead = EntryWord(distanceTable, (uint32_t)after & distanceMask);
+      if (kNear && ahead) distanceAhead = EntryWord(distanceTable, (uint32_t)after & distanceMask);
+      if (!ahead) aheadValid = false;
     };
     if (e & (OP_LITERAL << 8)) {
       // Up to three literals per top-up: a root literal takes at most 15
       // bits, and 56 - 2 * 15 still covers the third.
-      takeLiteral();
+      takeLiteral(true);
       if (e & (OP_LITERAL << 8)) {
-        takeLiteral();
+        takeLiteral(true);
         if (e & (OP_LITERAL << 8)) {
-          takeLiteral();
+          takeLiteral(false);
           // A root of at most 11 bits: five literals fit the 56 bits (six
           // with 9 bits). A length after the third literal might not: the
           // next round looks it up again after its top-up.
           if (fiveLiterals && (e & (OP_LITERAL << 8))) {
-            takeLiteral();
+            takeLiteral(false);
             if (e & (OP_LITERAL << 8)) {
-              takeLiteral();
-              if (sixLiterals && (e & (OP_LITERAL << 8))) takeLiteral();
+              takeLiteral(false);
+              if (sixLiterals && (e & (OP_LITERAL << 8))) takeLiteral(false);
             }
           }
           if (kRefillAtEnd) e = refillAndLook();
