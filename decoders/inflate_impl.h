@@ -412,9 +412,10 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
     if (!kRefillAtEnd) e = refillAndLook();
     // The near loop also looks up the distance that would follow a length
     // entry, before the literal tests: after a mispredicted one the
-    // distance lookup is under way too. Valid unless a link was followed.
+    // distance lookup is under way too. A length comes at most third in a
+    // round, after two literals: 2 * 11 + 11 + 5 bits of the 56 leave the
+    // distance's 8 bits in the buffer, also behind a link (2 * 11 + 15 + 5).
     uint32_t distanceAhead = 0;
-    bool aheadValid = false;
 #if defined(__OPTIMIZE_SIZE__)
     // The same rounds as a loop where size counts more than speed.
     auto takeLiteral = [&]() {
@@ -439,7 +440,6 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
     // when that test is mispredicted, the lookup has already been issued.
     uint64_t after = bb >> (e & 63);
     uint32_t next = EntryWord(literalTable, literalIndex(after));
-    aheadValid = kNear;
     if (kNear) distanceAhead = EntryWord(distanceTable, (uint32_t)after & distanceMask);
     // ahead: a length may follow and go on to its distance (in the first
     // three entries of a round; later ones start a new round).
@@ -451,7 +451,6 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       after = bb >> (e & 63);
       next = EntryWord(literalTable, literalIndex(after));
       if (kNear && ahead) distanceAhead = EntryWord(distanceTable, (uint32_t)after & distanceMask);
-      if (!ahead) aheadValid = false;
     };
     if (e & (OP_LITERAL << 8)) {
       // Up to three literals per top-up: a root literal takes at most 15
@@ -478,7 +477,6 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
     }
 #endif
     if (e & (0xE0 << 8)) {  // not a length or the end: a link, or an invalid code
-      aheadValid = false;
       while (EntryIsLinkOrInvalid(e)) {
         const unsigned link = (e >> 8) & 0xFF;
         if (link == OP_INVALID) {
@@ -496,6 +494,7 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
         if (kRefillAtEnd) e = refillAndLook();
         continue;
       }
+      if (kNear) distanceAhead = EntryWord(distanceTable, (uint32_t)(bb >> (e & 63)) & distanceMask);
     }
     unsigned op = (e >> 8) & 0xFF;
     // A length's (and a distance's) entry counts its extra bits in its
@@ -512,17 +511,12 @@ inline int FastLoopBody(unsigned char *const window, FastState *s, const HuffEnt
       uint32_t length = (e >> 16) + lowBits(codeAndExtra >> ((e - op) & 63), op);
       // After two literals and a long length code (or Deflate64's 16 extra
       // bits) the distance might not fit any more: top up once more.
-      const uint32_t count = bc;
       if ((uint8_t)bc < 32) {
         bb |= LoadLittle64(in) << (bc & 63);
         in += 7 - ((bc >> 3) & 7);
         bc |= 56;
       }
-      if (aheadValid && __builtin_expect((uint8_t)count >= FAST_DISTANCE_SPAN, 1)) {
-        e = distanceAhead;
-      } else {
-        e = EntryWord(distanceTable, (uint32_t)bb & distanceMask);
-      }
+      e = kNear ? distanceAhead : EntryWord(distanceTable, (uint32_t)bb & distanceMask);
       if (e & (0xE0 << 8)) {  // not a distance (a distance table has no literal or end code)
         while (EntryIsLinkOrInvalid(e)) {
           const unsigned link = (e >> 8) & 0xFF;
