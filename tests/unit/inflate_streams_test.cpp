@@ -34,6 +34,13 @@ void FixedMatch(BitWriter &w, unsigned lengthSymbol, uint32_t lengthExtra, int l
   w.Bits(distExtra, distExtraBits);
 }
 
+// Literal/length lengths over 286 symbols where only the listed ones are used.
+std::vector<int> Lengths(size_t n, std::vector<std::pair<int, int>> used) {
+  std::vector<int> l(n, 0);
+  for (auto &u : used) l[(size_t)u.first] = u.second;
+  return l;
+}
+
 struct StreamCase {
   const char *name;
   int method;
@@ -112,6 +119,33 @@ TEST(InflateStreams, HandBuilt) {
          FixedMatch(w, 265, 1, 1, 31, 16383, 14);  // length 12, distance 65,536
          w.FixedSymbol(256);
          Match(e, 65536, 12);
+         return w.Finish();
+       },
+       0},
+      {"a dynamic block with code 31 (65,536 back) after a short match (method 8)", 8,
+       [](Bytes &e) {
+         // Blocks that declare codes 30 and 31 take the careful copies: a
+         // match's word copy must not touch what the far match reads next.
+         BitWriter w;
+         Bytes a = Pattern(40000), b = Pattern(30000, 11);
+         w.Stored(0, a);
+         w.Stored(0, b);
+         e = a;
+         e.insert(e.end(), b.begin(), b.end());
+         DynamicCodes c = DynamicHeader(w, 1, Lengths(266, {{'a', 2}, {256, 2}, {257, 2}, {265, 2}}),
+                                        Lengths(32, {{8, 1}, {31, 1}}));
+         w.Code(c.literal[257], 2);  // length 3, distance 17
+         w.Code(c.distance[8], 1);
+         w.Bits(0, 3);
+         Match(e, 17, 3);
+         w.Code(c.literal[265], 2);  // length 12, distance 65,536
+         w.Bits(1, 1);
+         w.Code(c.distance[31], 1);
+         w.Bits(16383, 14);
+         Match(e, 65536, 12);
+         for (int i = 0; i < 80; i++) w.Code(c.literal['a'], 2);  // input for the fast loop to run on
+         e.insert(e.end(), 80, 'a');
+         w.Code(c.literal[256], 2);
          return w.Finish();
        },
        0},
@@ -220,17 +254,6 @@ TEST(InflateStreams, HandBuilt) {
     }
   }
 }
-
-namespace {
-
-// Literal/length lengths over 286 symbols where only the listed ones are used.
-std::vector<int> Lengths(size_t n, std::vector<std::pair<int, int>> used) {
-  std::vector<int> l(n, 0);
-  for (auto &u : used) l[(size_t)u.first] = u.second;
-  return l;
-}
-
-}  // namespace
 
 TEST(InflateStreams, DynamicHeaders) {
   // A complete literal/length code of four symbols: 'a', 'b', end, 257 (length 3).
