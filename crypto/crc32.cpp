@@ -178,8 +178,12 @@ __attribute__((target("avx512f,avx512vl,vpclmulqdq,pclmul,sse4.1"))) uint32_t Cr
   for (; len >= 64; buf += 64, len -= 64) z3 = Fold512(z3, k64, _mm512_loadu_si512(buf));
   // The 64 bytes of state, followed by the rest, go through the 128-bit
   // merge: state XOR data is what the narrow fold would have loaded.
-  alignas(64) unsigned char tail[64 + 48];
-  _mm512_store_si512(tail, z3);
+  // An unaligned store: some compilers for Windows do not align the stack beyond 16 bytes.
+  unsigned char tail[64 + 48];
+  _mm512_storeu_si512(tail, z3);
+  // Clean upper register halves: left dirty, every later SSE instruction
+  // of the process (the other hardware paths, the copies) pays for them.
+  _mm256_zeroupper();
   memcpy(tail + 64, buf, len);
   return Crc32Fold(tail, 64 + len, 0);
 }

@@ -318,8 +318,8 @@ enum : int { FAST_MARGIN = 0, FAST_INVALID = 1, FAST_END = 2, FAST_COPY = 3 };
 constexpr uint32_t FAST_LITERALS = 6;
 
 // Decodes symbols while at least 16 bytes of the current input piece are
-// left and the window has room for FAST_LITERALS literals: one top-up per
-// symbol then holds 56 bits or more, enough for up to three literals (six
+// left and the window has room for FAST_LITERALS literals: a top-up ending
+// each round (at most one more within it) then holds 56 bits or more, enough for up to three literals (six
 // with a root of 9 bits), or two literals and a length code with its extra
 // bits; a second top-up (at most 7
 // more bytes) before the distance keeps 32 bits for a distance code (at most
@@ -336,8 +336,10 @@ constexpr uint32_t FAST_LITERALS = 6;
 // borrows), which saves taking the bits out of the entry first.
 //
 // kNear: the block has no distance code 30 or 31, so no distance reaches
-// 64 KiB - 16 back, and the bytes a word copy writes past a match's end are
-// not anybody's history: they need not be put back.
+// past 32 KiB, and the bytes a word copy writes past a match's end (up to
+// 31 of them, nearly 64 KiB back) are not anybody's history: they need not
+// be put back. The near loop also takes the roots through constant masks
+// (FAST_LITERAL_SPAN, FAST_DISTANCE_SPAN).
 template <class M, bool kBmi2, bool kNear>
 #if defined(__GNUC__)
 __attribute__((always_inline))
