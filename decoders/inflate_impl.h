@@ -686,7 +686,13 @@ int DecodeData(InflateDecoder *d, const HuffEntry *literalTable, const HuffEntry
   int (*fast)(unsigned char *, FastState *, const HuffEntry *, const HuffEntry *, unsigned, unsigned, bool) =
       &FastLoop<M>;
 #ifdef KV_INFLATE_BMI2
-  if (InflateFastShifts()) fast = d->nearDistances ? &FastLoopNear<M> : &FastLoopBmi2<M>;
+  if (InflateFastShifts()) {
+    fast = &FastLoopBmi2<M>;
+    // Only a method whose blocks can be near has the near loop in its code.
+    if constexpr (M::kNearWithoutFarCodes) {
+      if (d->nearDistances) fast = &FastLoopNear<M>;
+    }
+  }
 #endif
 
   // The careful top-up: through refill at the end of a piece.
