@@ -41,6 +41,16 @@ std::vector<int> Lengths(size_t n, std::vector<std::pair<int, int>> used) {
   return l;
 }
 
+// Two stored blocks of 70,000 bytes in all: more than a window of history
+// for the far matches that follow. Returns the bytes they hold.
+Bytes StoredHistory(BitWriter &w) {
+  Bytes a = Pattern(40000), b = Pattern(30000, 11);
+  w.Stored(0, a);
+  w.Stored(0, b);
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 struct StreamCase {
   const char *name;
   int method;
@@ -110,11 +120,7 @@ TEST(InflateStreams, HandBuilt) {
       {"distance code 31 with all extra bits is 65,536 (method 8)", 8,
        [](Bytes &e) {
          BitWriter w;
-         Bytes a = Pattern(40000), b = Pattern(30000, 11);
-         w.Stored(0, a);
-         w.Stored(0, b);
-         e = a;
-         e.insert(e.end(), b.begin(), b.end());
+         e = StoredHistory(w);
          w.Header(1, 1);
          FixedMatch(w, 265, 1, 1, 31, 16383, 14);  // length 12, distance 65,536
          w.FixedSymbol(256);
@@ -127,11 +133,7 @@ TEST(InflateStreams, HandBuilt) {
          // Blocks that declare codes 30 and 31 take the careful copies: a
          // match's word copy must not touch what the far match reads next.
          BitWriter w;
-         Bytes a = Pattern(40000), b = Pattern(30000, 11);
-         w.Stored(0, a);
-         w.Stored(0, b);
-         e = a;
-         e.insert(e.end(), b.begin(), b.end());
+         e = StoredHistory(w);
          DynamicCodes c = DynamicHeader(w, 1, Lengths(266, {{'a', 2}, {256, 2}, {257, 2}, {265, 2}}),
                                         Lengths(32, {{8, 1}, {31, 1}}));
          w.Code(c.literal[257], 2);  // length 3, distance 17
@@ -152,11 +154,7 @@ TEST(InflateStreams, HandBuilt) {
       {"distance 65,536 in method 9", 9,
        [](Bytes &e) {
          BitWriter w;
-         Bytes a = Pattern(40000), b = Pattern(30000, 11);
-         w.Stored(0, a);
-         w.Stored(0, b);
-         e = a;
-         e.insert(e.end(), b.begin(), b.end());
+         e = StoredHistory(w);
          w.Header(1, 1);
          FixedMatch(w, 284, 31, 5, 31, 16383, 14);  // length 258, distance 65,536
          w.FixedSymbol(256);
